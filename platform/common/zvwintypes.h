@@ -160,3 +160,40 @@ inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
 #define DIERR_NOTEXCLUSIVEACQUIRED ((HRESULT)0x80040205u)
 #define DIERR_NOTBUFFERED ((HRESULT)0x80040207u)
 #define DIERR_UNPLUGGED ((HRESULT)0x80040209u)
+
+// Module handles (kernel32): an opaque pointer; HMODULE and HINSTANCE are the same.
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+
+// File attributes as GetFileAttributesA reports them.
+#define INVALID_FILE_ATTRIBUTES ((DWORD)0xFFFFFFFFu)
+#define FILE_ATTRIBUTE_READONLY 0x00000001u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+
+// Rectangles and points (user32/gdi32 records used by the window layer and Direct3D).
+typedef struct tagRECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+} RECT;
+typedef RECT* LPRECT;
+typedef const RECT* LPCRECT;
+typedef struct tagPOINT {
+    LONG x;
+    LONG y;
+} POINT;
+typedef POINT* LPPOINT;
+
+// The base of every COM-style interface (Direct3D, DirectInput): reference
+// counting and interface queries.
+struct IUnknown {
+    virtual HRESULT QueryInterface(REFIID riid, void** object) = 0;
+    virtual ULONG AddRef() = 0;
+    virtual ULONG Release() = 0;
+
+protected:
+    virtual ~IUnknown() = default;
+};
+typedef IUnknown* LPUNKNOWN;

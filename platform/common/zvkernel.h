@@ -1,0 +1,50 @@
+// The kernel32-style services the engine uses: module path and handle, file
+// attributes, debugger output, the performance counter, Sleep; plus the one
+// way every part of the engine turns a file name into a name to open.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "zvwintypes.h"
+
+// Full path of the module (null: the running program).  As the platform
+// does: when the buffer is too short the text is cut to size - 1 characters
+// plus a NUL and the result is size.  Returns the length written otherwise,
+// 0 on failure.
+DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
+// The running program's full path, never cut short ("" when unknown).
+std::string ZVGetModuleFileName();
+// The running program's handle for a null name; null for any other name.
+HMODULE GetModuleHandleA(const char* moduleName);
+
+// FILE_ATTRIBUTE_DIRECTORY for a directory, FILE_ATTRIBUTE_NORMAL (or with
+// FILE_ATTRIBUTE_READONLY) for a file, INVALID_FILE_ATTRIBUTES when the name
+// does not exist.  The name is resolved with ZVResolvePath.
+DWORD GetFileAttributesA(const char* fileName);
+
+// Debugger output.  There is no debugger here: the text is dropped unless a
+// test captures it.  It never goes to stdout.
+void OutputDebugStringA(const char* text);
+// Appends every later debugger text to *sink; null stops capturing.
+void ZVTestCaptureDebugOutput(std::string* sink);
+
+// A monotonic counter whose origin is the start of the process (so that
+// times in seconds keep their precision as floats), in nanoseconds.
+BOOL QueryPerformanceCounter(LARGE_INTEGER* counter);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);  // 1,000,000,000
+DWORD GetTickCount();                                        // ms since process start
+void Sleep(DWORD milliseconds);
+
+// File names as the engine's files and command line write them, turned into
+// names to open here:
+// - '\' is a separator like '/';
+// - a drive prefix ("C:") is dropped, so "C:\data\x" names "/data/x";
+// - when the name does not exist as written, each path component is matched
+//   case-insensitively against its directory (the exact spelling wins; among
+//   several matches the first in byte order).  A last component that matches
+//   nothing is kept as written (a file about to be created).
+std::string ZVResolvePath(const char* name);
+// fopen of ZVResolvePath(name).  A 't' in the mode (text mode) is accepted
+// and ignored.  Opening a directory for reading fails (null, errno EISDIR).
+FILE* ZVfopen(const char* name, const char* mode);

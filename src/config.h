@@ -1,0 +1,46 @@
+// The scene file reader ("zvscene.txt") and the point-light record.
+#pragma once
+
+#include "zvstuff.h"
+
+// A light in Direct3D 9's light layout (104 bytes), handed to the device as it is.
+struct Light {
+    u32 Type;  // 1 point, 2 spot, 3 directional
+    D3DCOLORVALUE Diffuse;
+    D3DCOLORVALUE Specular;
+    D3DCOLORVALUE Ambient;
+    Vector3 Position;
+    Vector3 Direction;
+    float Range;
+    float Falloff;
+    float Attenuation0;
+    float Attenuation1;
+    float Attenuation2;
+    float Theta;
+    float Phi;
+};
+static_assert(sizeof(Light) == 104, "Light has Direct3D 9's light layout");
+
+class Config {
+public:
+    Config();
+    ~Config();
+
+    // Reads the scene file, looked up through Paths.  S_OK (whatever warnings
+    // were written) or ZVE_SUBFUNCTION when the file cannot be opened.  Resets
+    // the scalar fields to their defaults; appends to the vectors.
+    HRESULT Load(const String& fileName);
+
+    Vector<String> paths;
+    Vector<String> models;
+    Vector<Vector4> positions;  // x, y, z, angle in radians; one per model
+    Vector<Light> lights;
+    u32 adapter;
+    u32 width;
+    u32 height;
+    bool windowed;
+    bool strict;
+    bool performance;
+    Vector3 eye;
+    Vector3 lookAt;
+};

@@ -1,0 +1,52 @@
+// File access and the search path.
+//
+// Every file the engine reads is found through Paths, a global list of
+// directories searched from its last entry to its first.  Relative entries
+// are taken relative to the program's directory (GetExeDir).  Files that are
+// written always go to the program's directory.
+//
+// A name is absolute when its second character is ':' (drive form, "C:\x")
+// or when it begins with '/' or '\'.  Backslashes are separators, and a name
+// that is not found as written is matched case-insensitively component by
+// component (see ZVResolvePath in zvkernel.h).
+#pragma once
+
+#include <cstdio>
+
+#include "zvstring.h"
+#include "zvvector.h"
+
+// The directory of the running program, with its trailing separator.
+String GetExeDir();
+
+// True for the drive form ("C:\...", "D:/...") and for names starting with '/' or '\'.
+bool IsAbsolutePath(const String& name);
+
+// The search path.  Entries are rewritten in place by File::GetFullPath.
+extern Vector<String> Paths;
+
+class File {
+public:
+    File();
+    ~File();  // closes the stream when one is open
+
+    // Opens name with a standard-library mode ("rb", "r", "w+t" ...).
+    // Absolute names are opened as they are; modes holding 'w' or 'W' open
+    // in the program's directory; any other name is looked up through
+    // Paths.  S_OK, or E_FAIL after an error entry in the log.
+    HRESULT Open(const String& name, const String& mode);
+    // Bytes read (short at the end of the file), or -1 when no file is open.
+    i32 Read(void* buffer, u32 size);
+    void Close();
+
+    // The Paths entry (absolute, with a trailing separator) holding name,
+    // "" when name is absolute or found nowhere.  Rewrites relative entries
+    // into absolute ones and removes (with one warning) entries that do not exist.
+    static String GetFullPath(const String& name);
+
+    FILE* handle;
+
+private:
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+};

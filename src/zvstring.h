@@ -1,0 +1,74 @@
+// String: the engine's text type.  An owning, growable, NUL-terminated 8-bit
+// string that grows to exactly the size it needs.  Numbers appended with
+// += are printed into the text (floating-point ones with floatFormat).
+//
+// The fields are read directly: data may be null (no buffer yet), so use
+// c_str() for the text; length excludes the NUL; capacity counts it.
+#pragma once
+
+#include "zvbase.h"
+
+struct Vector3;
+
+class String {
+public:
+    String();
+    String(const String& other);
+    String(String&& other) noexcept;
+    String(const char* text);  // null or "" gives an empty string without buffer
+    virtual ~String();
+
+    String& operator=(const String& other);
+    String& operator=(String&& other) noexcept;
+    String& operator=(const char* text);  // null reads as ""
+
+    String& operator+=(const String& other);
+    String& operator+=(const char* text);  // null or "" appends nothing
+    String& operator+=(char c);            // '\0' appends nothing
+    String& operator+=(double value);      // printed with floatFormat ("%.6f")
+    String& operator+=(int value);         // "%d"
+    String& operator+=(unsigned int value);  // "%u"
+    String& operator+=(long value);           // "%ld"
+    String& operator+=(unsigned long value);  // "%lu"
+    String& operator+=(Vector3 v);         // "{x, y, z}", components with floatFormat
+
+    String operator+(const String& other) const;
+    String operator+(const char* text) const;
+
+    bool operator==(const String& other) const;  // byte-wise, case-sensitive
+    bool operator==(const char* text) const;     // null reads as ""
+    bool operator!=(const String& other) const { return !(*this == other); }
+    bool operator!=(const char* text) const { return !(*this == text); }
+
+    // The text; "" when there is no buffer.  Never null.
+    const char* c_str() const { return data ? data : ""; }
+    bool IsEmpty() const { return length == 0; }
+
+    int ToInt() const;      // scanf "%d"; 0 when nothing can be read
+    float ToFloat() const;  // scanf "%f"; 0 when nothing can be read
+
+    // Searches return 0xFFFFFFFF (FindFirst*) or -1 (FindLastOf) when nothing matches.
+    u32 FindFirstOf(const String& set, u32 start) const;
+    u32 FindFirstNotOf(const String& set, u32 start) const;
+    i32 FindLastOf(const String& set, i32 start) const;
+    // Characters [start, end), end clamped to length; "" when start >= end.
+    String SubString(u32 start, u32 end) const;
+    String& ToLower();  // ASCII 'A'..'Z' only, in place
+
+    // Makes the buffer at least n bytes: S_FALSE when it already is, S_OK after
+    // growing (exactly n), E_OUTOFMEMORY with the string unchanged.
+    HRESULT Reserve(u32 n);
+
+    static const u32 npos = 0xFFFFFFFFu;
+
+    char* data;
+    u32 capacity;
+    u32 length;
+    char floatFormat[8];
+
+private:
+    void Append(const char* text, u32 n);
+    void Assign(const char* text, u32 n);
+};
+
+String operator+(const char* text, const String& s);

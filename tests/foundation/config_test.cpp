@@ -1,0 +1,240 @@
+// Config: the scene file's commands, their validation and the warnings.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config.h"
+#include "foundation_support.h"
+
+namespace {
+
+class ConfigTest : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = Paths;
+        Paths.count = 0;
+        Paths.Add("");  // the program's directory
+    }
+    void TearDown() override { Paths = saved_; Paths.count = saved_.count; }
+
+    // Writes the scene text and loads it, capturing the log.
+    HRESULT Load(const std::string& text, const char* name = "cfg_scene.txt") {
+        zvtest::WriteFile(zvtest::ExeDir() + name, text);
+        zvtest::LogCapture capture;
+        HRESULT hr = config.Load(name);
+        log = zvtest::MaskTime(capture.log);
+        return hr;
+    }
+
+    static std::string Warning(const std::string& message, const char* file = "cfg_scene.txt") {
+        return "\n[Config::Load()] Warning : \"" + message + "\"\nAt TT:TT:TT, See : \"" + file +
+               "\", line 0\n\n";
+    }
+
+    Config config;
+    std::string log;
+    Vector<String> saved_;
+};
+
+TEST_F(ConfigTest, MissingFileFailsWithDefaults) {
+    config.width = 1;
+    config.eye = Vector3(5, 5, 5);
+    config.paths.Add("kept");
+    zvtest::LogCapture capture;
+    EXPECT_EQ(config.Load("no_such_scene.txt"), ZVE_SUBFUNCTION);
+    EXPECT_EQ(config.width, 800u);
+    EXPECT_EQ(config.height, 600u);
+    EXPECT_TRUE(config.windowed);
+    EXPECT_EQ(config.eye, Vector3(0, 0, 1));
+    EXPECT_EQ(config.paths.count, 1u);
+    std::string log = zvtest::MaskTime(capture.log);
+    EXPECT_NE(log.find("[File::Open()] Error : \"OpenMode : 'rb', File 'no_such_scene.txt' not found or access "
+                       "denied\nPaths="),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("\n[Config::Load()] Error : \"Called function return E_FAIL (0x80004005), Msg : '-'\"\n"
+                       "At TT:TT:TT, See : \"config\", line "),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(ConfigTest, EmptyFileGivesDefaults) {
+    EXPECT_EQ(Load(""), S_OK);
+    EXPECT_EQ(log, "");
+    EXPECT_EQ(config.adapter, 0u);
+    EXPECT_EQ(config.width, 800u);
+    EXPECT_EQ(config.height, 600u);
+    EXPECT_TRUE(config.windowed);
+    EXPECT_FALSE(config.strict);
+    EXPECT_FALSE(config.performance);
+    EXPECT_EQ(config.eye, Vector3(0, 0, 1));
+    EXPECT_EQ(config.lookAt, Vector3(0, 0, 0));
+    EXPECT_EQ(config.models.count, 0u);
+}
+
+TEST_F(ConfigTest, FullScene) {
+    const char* scene =
+        "path data\n"
+        "path \"maps dir\"\n"
+        "model \"scene one.3ds\"\n"
+        "Model monster.cfg\n{\n  position 10 0 20 90\n}\n"
+        "display\n{\n adapter 1\n resolution 1024 768\n windowed 0\n strict 1\n performance 1\n}\n"
+        "camera { eye 1 2 3\n lookat 4 5 6 }\n"
+        "pointlight\n{\n position 0 100 0\n ambient 0.1 0.2 0.3\n diffuse 1 1 1\n specular 0.5 0.5 0.5\n}\n";
+    EXPECT_EQ(Load(scene), S_OK);
+    EXPECT_EQ(log, "");
+    ASSERT_EQ(config.paths.count, 2u);
+    EXPECT_STREQ(config.paths.data[1].c_str(), "maps dir");
+    ASSERT_EQ(config.models.count, 2u);
+    ASSERT_EQ(config.positions.count, 2u);
+    EXPECT_STREQ(config.models.data[0].c_str(), "scene one.3ds");
+    EXPECT_STREQ(config.models.data[1].c_str(), "monster.cfg");
+    EXPECT_FLOAT_EQ(config.positions.data[0].w, 0.0f);
+    EXPECT_FLOAT_EQ(config.positions.data[1].x, 10.0f);
+    EXPECT_FLOAT_EQ(config.positions.data[1].z, 20.0f);
+    EXPECT_FLOAT_EQ(config.positions.data[1].w, 1.5707963f);
+    EXPECT_EQ(config.adapter, 1u);
+    EXPECT_EQ(config.width, 1024u);
+    EXPECT_EQ(config.height, 768u);
+    EXPECT_FALSE(config.windowed);
+    EXPECT_TRUE(config.strict);
+    EXPECT_TRUE(config.performance);
+    EXPECT_EQ(config.eye, Vector3(1, 2, 3));
+    EXPECT_EQ(config.lookAt, Vector3(4, 5, 6));
+    ASSERT_EQ(config.lights.count, 1u);
+    const Light& l = config.lights.data[0];
+    EXPECT_EQ(l.Type, 1u);
+    EXPECT_EQ(l.Position, Vector3(0, 100, 0));
+    EXPECT_EQ(l.Direction, Vector3(0, 0, 0));
+    EXPECT_FLOAT_EQ(l.Diffuse.r, 1.0f);
+    EXPECT_FLOAT_EQ(l.Diffuse.a, 1.0f);
+    EXPECT_FLOAT_EQ(l.Ambient.b, 0.3f);
+    EXPECT_FLOAT_EQ(l.Ambient.a, 1.0f);
+    EXPECT_FLOAT_EQ(l.Specular.g, 0.5f);
+    EXPECT_FLOAT_EQ(l.Specular.a, 1.0f);
+    EXPECT_FLOAT_EQ(l.Range, 1000.0f);
+    EXPECT_FLOAT_EQ(l.Falloff, 0.0f);
+    EXPECT_FLOAT_EQ(l.Attenuation0, 0.0f);
+    EXPECT_FLOAT_EQ(l.Attenuation1, 0.001f);
+    EXPECT_FLOAT_EQ(l.Attenuation2, 0.00001f);
+    EXPECT_FLOAT_EQ(l.Theta, 0.0f);
+    EXPECT_FLOAT_EQ(l.Phi, 0.0f);
+}
+
+TEST_F(ConfigTest, LoadAppendsToTheListsAndResetsTheScalars) {
+    EXPECT_EQ(Load("path a\ndisplay { adapter 2\n resolution 640 480\n windowed 1\n strict 0\n performance 0 }"),
+              S_OK);
+    EXPECT_EQ(config.width, 640u);
+    EXPECT_EQ(Load("path b"), S_OK);
+    EXPECT_EQ(config.width, 800u);
+    EXPECT_EQ(config.adapter, 0u);
+    ASSERT_EQ(config.paths.count, 2u);
+    EXPECT_STREQ(config.paths.data[1].c_str(), "b");
+}
+
+TEST_F(ConfigTest, PathWithWrongTokenCount) {
+    EXPECT_EQ(Load("path a b\npath"), S_OK);
+    EXPECT_EQ(log, Warning("Command[0] : 'path' = a); Error : Wrong number of Tokens") +
+                       Warning("Command[1] : 'path'); Error : Wrong number of Tokens"));
+    ASSERT_EQ(config.paths.count, 1u);
+    EXPECT_STREQ(config.paths.data[0].c_str(), "a");
+}
+
+TEST_F(ConfigTest, ModelCases) {
+    EXPECT_EQ(Load("MODEL scene.3ds\n"
+                   "model a.3ds\n{\n pos 1 2 3 4\n}\n"
+                   "model\n{\n position 1 2 3 4\n}\n"
+                   "model b.3ds extra\n{\n position 1 2 3 90\n other 1\n}\n"),
+              S_OK);
+    EXPECT_EQ(log, Warning("Command[1] : 'model' = a.3ds); Error : Invalid Content") +
+                       Warning("Command[2] : 'model'); Error : Wrong number of Tokens") +
+                       Warning("Command[3] : 'model' = b.3ds); Error : Wrong number of Tokens") +
+                       Warning("Command[3] : 'model' = b.3ds); Error : Wrong number of InnerLines"));
+    ASSERT_EQ(config.models.count, 3u);
+    ASSERT_EQ(config.positions.count, 3u);
+    EXPECT_STREQ(config.models.data[0].c_str(), "scene.3ds");
+    EXPECT_STREQ(config.models.data[1].c_str(), "a.3ds");
+    EXPECT_FLOAT_EQ(config.positions.data[1].x, 0.0f);
+    EXPECT_FLOAT_EQ(config.positions.data[1].w, 0.0f);
+    EXPECT_STREQ(config.models.data[2].c_str(), "b.3ds");
+    EXPECT_FLOAT_EQ(config.positions.data[2].y, 2.0f);
+    EXPECT_FLOAT_EQ(config.positions.data[2].w, 1.5707963f);
+}
+
+TEST_F(ConfigTest, ModelPositionNameIsCaseInsensitive) {
+    EXPECT_EQ(Load("model m.cfg\n{\n POSITION 1 2 3 180\n}\n"), S_OK);
+    EXPECT_EQ(log, "");
+    ASSERT_EQ(config.positions.count, 1u);
+    EXPECT_FLOAT_EQ(config.positions.data[0].w, 180.0f * 0.017453292f);
+}
+
+TEST_F(ConfigTest, DisplayIsAllOrNothing) {
+    EXPECT_EQ(Load("display\n{\n adapter 1\n resolution 1024\n windowed 0\n strict 0\n performance 0\n}\n"
+                   "display\n{\n adapter 1\n resolution 1024 768\n strict 0\n windowed 0\n performance 0\n}\n"
+                   "display 1 2\n{\n adapter 1\n}\n"),
+              S_OK);
+    EXPECT_EQ(log, Warning("Command[0] : 'display'); Error : Wrong number of Tokens in an InnerLine") +
+                       Warning("Command[1] : 'display'); Error : Unknow Token[0] in an InnerLine") +
+                       Warning("Command[2] : 'display' = 1); Error : Wrong number of InnerLines"));
+    EXPECT_EQ(config.width, 800u);
+    EXPECT_EQ(config.height, 600u);
+    EXPECT_EQ(config.adapter, 0u);
+    EXPECT_TRUE(config.windowed);
+}
+
+TEST_F(ConfigTest, CameraCases) {
+    EXPECT_EQ(Load("camera { eye 1 2 3 }\n"
+                   "camera { eye 1 2 3\n lookat 1 2 }\n"
+                   "camera { lookat 1 2 3\n eye 1 2 3 }\n"
+                   "CAMERA { EYE 7 8 9\n LookAt 1 1 1 }\n"),
+              S_OK);
+    EXPECT_EQ(log, Warning("Command[0] : 'camera'); Error : Wrong number of InnerLines") +
+                       Warning("Command[1] : 'camera'); Error : Wrong number of Tokens in an InnerLine") +
+                       Warning("Command[2] : 'camera'); Error : Unknow Token[0] in an InnerLine"));
+    EXPECT_EQ(config.eye, Vector3(7, 8, 9));
+    EXPECT_EQ(config.lookAt, Vector3(1, 1, 1));
+}
+
+TEST_F(ConfigTest, PointLightCases) {
+    EXPECT_EQ(Load("pointlight { position 0 1 0\n ambient 1 1 1\n diffuse 1 1 1 }\n"
+                   "pointlight { position 0 1 0\n ambient 1 1 1\n diffuse 1 1\n specular 1 1 1 }\n"
+                   "pointlight { position 0 1 0\n diffuse 1 1 1\n ambient 1 1 1\n specular 1 1 1 }\n"
+                   "pointlight { position 0 1 0\n ambient 1 1 1\n diffuse 1 1 1\n specular 1 1 1 }\n"
+                   "pointlight { position 0 2 0\n ambient 1 1 1\n diffuse 1 1 1\n specular 1 1 1 }\n"),
+              S_OK);
+    EXPECT_EQ(log, Warning("Command[0] : 'pointlight'); Error : Wrong number of InnerLines") +
+                       Warning("Command[1] : 'pointlight'); Error : Wrong number of Tokens in an InnerLine") +
+                       Warning("Command[2] : 'pointlight'); Error : Unknow Token[0] in an InnerLine"));
+    ASSERT_EQ(config.lights.count, 2u);
+    EXPECT_FLOAT_EQ(config.lights.data[1].Position.y, 2.0f);
+}
+
+TEST_F(ConfigTest, UnknownCommandsAndBlockOnlyLines) {
+    EXPECT_EQ(Load("{ path hidden }\nfog 1\n\npath x\nsky\n"), S_OK);
+    // The block-only line is skipped but counted: fog is command 1, sky command 3.
+    EXPECT_EQ(log, Warning("Command[1] : 'fog' = 1); Error : Unknow Command") +
+                       Warning("Command[3] : 'sky'); Error : Unknow Command"));
+    ASSERT_EQ(config.paths.count, 1u);
+    EXPECT_STREQ(config.paths.data[0].c_str(), "x");
+}
+
+TEST_F(ConfigTest, WarningsNameTheFileAsGiven) {
+    EXPECT_EQ(Load("bogus", "cfg_other.txt"), S_OK);
+    EXPECT_EQ(log, Warning("Command[0] : 'bogus'); Error : Unknow Command", "cfg_other.txt"));
+}
+
+TEST_F(ConfigTest, MessagesAreNotFormats) {
+    EXPECT_EQ(Load("%s%n%d %x"), S_OK);
+    EXPECT_EQ(log, Warning("Command[0] : '%s%n%d' = %x); Error : Unknow Command"));
+}
+
+TEST_F(ConfigTest, MalformedFilesDoNotHurt) {
+    EXPECT_EQ(Load(std::string(100000, '{')), S_OK);
+    EXPECT_EQ(Load("model x\n{" + std::string(5000, '}')), S_OK);
+    EXPECT_EQ(Load("display {{{{ adapter 1 }}}}"), S_OK);
+    EXPECT_EQ(Load("path /"), S_OK);
+    EXPECT_EQ(Load("path " + std::string(3000, 'p')), S_OK);
+    EXPECT_EQ(config.paths.data[config.paths.count - 1].length, 3000u);
+}
+
+}  // namespace
