@@ -1,0 +1,61 @@
+// Whether a window manager runs on the display (X11: the root window names
+// a supporting window manager).  Without one, nobody but programs moves the
+// input focus, so the window layer keeps its own notion of the foreground
+// window and does not follow the focus changes other programs cause.
+//
+// Kept apart from the window layer because the X11 headers define names
+// (Window, None, True, ...) that clash with it.  libX11 is the one SDL has
+// loaded; its functions are looked up at run time.
+#include <SDL.h>
+#include <SDL_syswm.h>
+
+bool ZVWindowManagerRunning(SDL_Window* window);
+
+#if defined(SDL_VIDEO_DRIVER_X11)
+
+#include <X11/Xatom.h>
+
+bool ZVWindowManagerRunning(SDL_Window* window) {
+    static int known = -1;
+    if (known >= 0) return known != 0;
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!window || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) {
+        known = 1;  // not X11: the windowing system manages the focus
+        return true;
+    }
+    static void* lib = SDL_LoadObject("libX11.so.6");
+    typedef Atom (*InternAtomFn)(Display*, const char*, Bool);
+    typedef ::Window (*RootFn)(Display*);
+    typedef int (*GetPropertyFn)(Display*, ::Window, Atom, long, long, Bool, Atom, Atom*, int*, unsigned long*,
+                                 unsigned long*, unsigned char**);
+    typedef int (*FreeFn)(void*);
+    InternAtomFn internAtom = lib ? (InternAtomFn)SDL_LoadFunction(lib, "XInternAtom") : nullptr;
+    RootFn root = lib ? (RootFn)SDL_LoadFunction(lib, "XDefaultRootWindow") : nullptr;
+    GetPropertyFn getProperty = lib ? (GetPropertyFn)SDL_LoadFunction(lib, "XGetWindowProperty") : nullptr;
+    FreeFn xfree = lib ? (FreeFn)SDL_LoadFunction(lib, "XFree") : nullptr;
+    if (!internAtom || !root || !getProperty || !xfree) {
+        known = 1;
+        return true;
+    }
+    Display* display = info.info.x11.display;
+    known = 0;
+    Atom check = internAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
+    if (check == None) return false;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (getProperty(display, root(display), check, 0, 1, False, XA_WINDOW, &type, &format, &count, &after, &data) ==
+            Success &&
+        type == XA_WINDOW && count == 1)
+        known = 1;
+    if (data) xfree(data);
+    return known != 0;
+}
+
+#else
+
+bool ZVWindowManagerRunning(SDL_Window*) { return true; }
+
+#endif
