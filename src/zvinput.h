@@ -7,19 +7,43 @@
 //   9    Init     (IInternInput)
 //   10   Acquire  (IInternInput)
 //
-// Only the operations the core needs are declared so far; the others take
-// their places in the order above.
+// The programs poll: they choose their devices once with UseDevices and then
+// read the whole keyboard and the mouse motion since the previous read on
+// their input tick.  There is no event queue.
 #pragma once
 
+#include "zvdinput.h"
 #include "zvstuff.h"
 #include "zvwin32.h"
 
 class ICore;
 
+// The devices asked of UseDevices and reported as made by it.  Other bits
+// are ignored.
+enum DeviceFlags : u32 {
+    DEVICE_KEYBOARD = 2,
+    DEVICE_MOUSE = 4,
+    DEVICE_JOYSTICK = 8,
+};
+
 class IInput : public IInterface {
 public:
     // The owning core; no reference is added.
     virtual ICore* GetCore() = 0;
+    // Makes the devices asked for in `flags` (DeviceFlags) that do not exist
+    // yet, gives up those not asked for, and acquires them all.  *made (when
+    // not null) receives the flags of the devices this call created.  A
+    // joystick is made only when a game controller is attached.
+    virtual HRESULT UseDevices(u32 flags, u32* made) = 0;
+    // 256 bytes, one per DirectInput scan code (DIK_*), 0x80 while down.
+    // E_FAIL without a log entry while another application has the keyboard.
+    virtual HRESULT GetKeyboardState(u8* keys) = 0;
+    // Motion since the previous read (lX, lY, lZ: wheel, 120 per notch) and
+    // the buttons (0x80 while down).
+    virtual HRESULT GetMouseState(DIMOUSESTATE* state) = 0;
+    // Absolute axes, sliders, hats and buttons of the joystick.  S_FALSE when
+    // nothing was read this time (unplugged, or it had to be acquired again).
+    virtual HRESULT GetJoystickState(DIJOYSTATE* state) = 0;
 };
 
 class IInternInput : public IInput {

@@ -111,6 +111,13 @@ public:
         log.acquires.push_back(acquire);
         return 0;
     }
+    HRESULT UseDevices(u32, u32* made) override {
+        if (made) *made = 0;
+        return S_OK;
+    }
+    HRESULT GetKeyboardState(u8*) override { return E_FAIL; }
+    HRESULT GetMouseState(DIMOUSESTATE*) override { return E_FAIL; }
+    HRESULT GetJoystickState(DIJOYSTATE*) override { return E_FAIL; }
     static IInterface* Create() {
         FakeInput* i = new FakeInput;
         i->AddRef();

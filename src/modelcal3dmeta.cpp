@@ -1,0 +1,703 @@
+// ModelCal3DMeta: the Cal3D binary file readers.
+
+#include "modelcal3dmeta.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+const char* const kSource = "modelcal3dmeta";
+
+// A repeated warning (one per bad index and so on) is written this many
+// times per file; then one closing entry says that the others are omitted,
+// so that a broken file cannot flood the log.
+const u32 kMaxRepeatedEntries = 16;
+
+// The smallest number of bytes each record takes in its file; a count is
+// accepted only when that many records fit into the bytes left.
+const u64 kMinBoneBytes = 4 + 12 + 16 + 12 + 16 + 4 + 4;
+const u64 kMinTrackBytes = 4 + 4;
+const u64 kKeyFrameBytes = 32;
+const u64 kSubMeshHeadBytes = 24;
+const u64 kSpringBytes = 16;
+const u64 kFaceBytes = 12;
+const u64 kInfluenceBytes = 8;
+
+inline u32 LE32(const u8* p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
+inline i32 LEI32(const u8* p) {
+    u32 v = LE32(p);
+    i32 r;
+    std::memcpy(&r, &v, 4);
+    return r;
+}
+inline float LEF32(const u8* p) {
+    u32 v = LE32(p);
+    float f;
+    std::memcpy(&f, &v, 4);
+    return f;
+}
+inline Vector3 LEVector3(const u8* p) { return Vector3(LEF32(p), LEF32(p + 4), LEF32(p + 8)); }
+inline Quaternion LEQuaternion(const u8* p) {
+    return Quaternion(LEF32(p), LEF32(p + 4), LEF32(p + 8), LEF32(p + 12));
+}
+
+// a * b, saturated at the largest u64.
+inline u64 MulSat(u64 a, u64 b) {
+    if (b != 0 && a > ~(u64)0 / b) return ~(u64)0;
+    return a * b;
+}
+inline u64 AddSat(u64 a, u64 b) { return a > ~(u64)0 - b ? ~(u64)0 : a + b; }
+
+// Reads one Cal3D file: opens it, checks its header and hands out its fields
+// decoded from little-endian bytes.  Every short read, and every count whose
+// records cannot fit into the bytes left, is reported once as the end of the
+// file coming too early.  The file is closed when the reader goes away.
+class Cal3DReader {
+public:
+    Cal3DReader(CallScope* scope, const String& name) : scope_(scope), name_(name), size_(0), pos_(0) {}
+
+    // Opens the file and reads the header.  S_OK to go on; otherwise the
+    // result the reader returns (the failure has been logged).
+    HRESULT Begin(char kind) {
+        if (scope_->ReportFailure("-", kSource, __LINE__, file_.Open(name_, "rb")) < 0) return ZVE_SUBFUNCTION;
+        size_ = ~(u64)0;
+        if (std::fseek(file_.handle, 0, SEEK_END) == 0) {
+            long end = std::ftell(file_.handle);
+            if (end >= 0) size_ = (u64)end;
+        }
+        std::fseek(file_.handle, 0, SEEK_SET);
+
+        u8 header[4];
+        if (!Read(header, 4)) return ZVE_SUBFUNCTION;
+        if (header[0] != 'C' || header[1] != (u8)kind || header[2] != 'F' || header[3] != 0) {
+            scope_->WriteLog(ZVLOG_ERROR, name_ + " : Invalid File Format ('Invalid Magic Token')", kSource, __LINE__);
+            return E_FAIL;
+        }
+        i32 version;
+        if (!I32(&version)) return ZVE_SUBFUNCTION;
+        if (version < 700 || version > 799) {
+            String text(name_);
+            text += " : FileVersion=";
+            text += (int)version;
+            text += ", not in [700,799]; try to load";
+            scope_->WriteLog(ZVLOG_WARNING, text, kSource, __LINE__);
+        }
+        return S_OK;
+    }
+
+    // Exactly n bytes, or false after the end-of-file report.
+    bool Read(void* buffer, u32 n) {
+        if (n == 0) return true;
+        i32 got = file_.Read(buffer, n);
+        if (got < 0 || (u32)got != n) return EndOfFile();
+        pos_ += n;
+        return true;
+    }
+    bool U32(u32* out) {
+        u8 b[4];
+        if (!Read(b, 4)) return false;
+        *out = LE32(b);
+        return true;
+    }
+    bool I32(i32* out) {
+        u8 b[4];
+        if (!Read(b, 4)) return false;
+        *out = LEI32(b);
+        return true;
+    }
+    bool F32(float* out) {
+        u8 b[4];
+        if (!Read(b, 4)) return false;
+        *out = LEF32(b);
+        return true;
+    }
+    // Consumes n bytes without keeping them.
+    bool Skip(u64 n) {
+        if (n > Left()) return EndOfFile();
+        u8 chunk[256];
+        while (n > 0) {
+            u32 piece = n < sizeof(chunk) ? (u32)n : (u32)sizeof(chunk);
+            if (!Read(chunk, piece)) return false;
+            n -= piece;
+        }
+        return true;
+    }
+
+    u64 Left() const { return size_ > pos_ ? size_ - pos_ : 0; }
+    // True when the bytes left hold at least n bytes; otherwise false after
+    // the end-of-file report (the count that asked for them is a lie).
+    bool Need(u64 n) { return n <= Left() ? true : EndOfFile(); }
+
+    bool EndOfFile() {
+        scope_->ReportFailure("Unexpected End Of File", kSource, __LINE__, E_FAIL);
+        return false;
+    }
+
+    const String& Name() const { return name_; }
+
+private:
+    CallScope* scope_;
+    String name_;
+    File file_;
+    u64 size_;
+    u64 pos_;
+};
+
+// Writes an entry of a kind that may repeat, at most kMaxRepeatedEntries
+// times; the first one past that says that the rest are left out.
+void RepeatedEntry(CallScope* scope, u32 level, const String& text, u32* written, u32 line) {
+    if (*written < kMaxRepeatedEntries) {
+        scope->WriteLog(level, text, kSource, line);
+    } else if (*written == kMaxRepeatedEntries) {
+        scope->WriteLog(level, "Further entries of this kind are left out", kSource, line);
+    }
+    ++*written;
+}
+
+// Makes room for n more elements, doubling the capacity when it must grow,
+// and sets the count; false when the array cannot grow.
+template <typename T>
+bool GrowBy(Vector<T>* v, u32 n) {
+    u64 need = (u64)v->count + n;
+    if (need > 0xFFFFFFFFu) return false;
+    if (need > v->capacity) {
+        u64 want = (u64)v->capacity * 2;
+        if (want < need) want = need;
+        if (want > 0xFFFFFFFFu) want = need;
+        if (v->Reserve((u32)want, false) < 0) return false;
+    }
+    v->count = (u32)need;
+    return true;
+}
+
+// Makes the child lists of a freshly read skeleton agree with the parents,
+// so that a walk from the roots visits every bone exactly once and finds its
+// parent already walked.  S_OK or E_FAIL after an entry.
+HRESULT SettleHierarchy(CallScope* scope, const String& file, Vector<ModelCal3DMeta::Bone>* bones) {
+    u32 count = bones->count;
+    if (count == 0) return S_OK;
+    u8* listed = new (std::nothrow) u8[count];
+    u32* missing = new (std::nothrow) u32[count];
+    u32* depth = new (std::nothrow) u32[count];
+    HRESULT hr = S_OK;
+    if (!listed || !missing || !depth) {
+        scope->ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        hr = ZVE_SUBFUNCTION;
+    }
+    u32 written = 0;
+
+    if (hr == S_OK) {
+        std::memset(listed, 0, count);
+        std::memset(missing, 0, count * sizeof(u32));
+        std::memset(depth, 0, count * sizeof(u32));
+        // Keep only the child links whose child names this bone as its parent, once.
+        for (u32 b = 0; b < count; ++b) {
+            Vector<i32>& children = bones->data[b].vChildren;
+            u32 kept = 0;
+            for (u32 k = 0; k < children.count; ++k) {
+                i32 c = children.data[k];
+                String text(file);
+                if (bones->data[c].nParent != (i32)b) {
+                    text += " : Bone ";
+                    text += (int)c;
+                    text += " listed as a child of bone ";
+                    text += b;
+                    text += ", but its parent is ";
+                    text += (int)bones->data[c].nParent;
+                    text += " (=> removed)";
+                    RepeatedEntry(scope, ZVLOG_WARNING, text, &written, __LINE__);
+                } else if (listed[c]) {
+                    text += " : Bone ";
+                    text += (int)c;
+                    text += " listed twice as a child of bone ";
+                    text += b;
+                    text += " (=> removed)";
+                    RepeatedEntry(scope, ZVLOG_WARNING, text, &written, __LINE__);
+                } else {
+                    listed[c] = 1;
+                    children.data[kept++] = c;
+                }
+            }
+            children.count = kept;
+        }
+        // Bones their parent does not list are added behind its children.
+        for (u32 c = 0; c < count; ++c) {
+            i32 p = bones->data[c].nParent;
+            if (p >= 0 && !listed[c]) ++missing[p];
+        }
+        for (u32 c = 0; c < count && hr == S_OK; ++c) {
+            i32 p = bones->data[c].nParent;
+            if (p < 0 || listed[c]) continue;
+            Vector<i32>& children = bones->data[p].vChildren;
+            if (missing[p] > 0) {
+                if (scope->ReportFailure("-", kSource, __LINE__, children.Reserve(children.count + missing[p], false)) <
+                    0) {
+                    hr = ZVE_SUBFUNCTION;
+                    break;
+                }
+                missing[p] = 0;
+            }
+            children.Add((i32)c);
+            listed[c] = 1;
+            String text(file);
+            text += " : Bone ";
+            text += c;
+            text += " missing from the children of bone ";
+            text += (int)p;
+            text += " (=> added)";
+            RepeatedEntry(scope, ZVLOG_WARNING, text, &written, __LINE__);
+        }
+    }
+    // Every bone must reach a root within MaxHierarchyDepth steps; this also
+    // finds parent loops.  depth holds 1 + the bone's level once known.
+    for (u32 b = 0; b < count && hr == S_OK; ++b) {
+        u32 steps = 0;
+        u32 at = b;
+        while (depth[at] == 0 && bones->data[at].nParent >= 0 && steps <= ModelCal3DMeta::MaxHierarchyDepth) {
+            at = (u32)bones->data[at].nParent;
+            ++steps;
+        }
+        u32 top = depth[at] != 0 ? depth[at] : (bones->data[at].nParent < 0 ? 1u : 0u);
+        if (top == 0 || (u64)top + steps > ModelCal3DMeta::MaxHierarchyDepth) {
+            String text(file);
+            text += " : Bone ";
+            text += b;
+            text += " does not reach a root bone within ";
+            text += ModelCal3DMeta::MaxHierarchyDepth;
+            text += " levels";
+            scope->WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+            hr = E_FAIL;
+            break;
+        }
+        // Record the depths along the walked chain.
+        u32 level = top + steps;
+        for (u32 walk = b; depth[walk] == 0; walk = (u32)bones->data[walk].nParent) {
+            depth[walk] = level--;
+            if (bones->data[walk].nParent < 0) break;
+        }
+    }
+    delete[] listed;
+    delete[] missing;
+    delete[] depth;
+    return hr;
+}
+
+}  // namespace
+
+ModelCal3DMeta::ModelCal3DMeta() : strFile("NO_FILE"), pIB(nullptr), nRef(1) {}
+
+ModelCal3DMeta::~ModelCal3DMeta() {
+    for (u32 i = 0; i < vMatInfos.count; ++i) FreeTexture(&vMatInfos.data[i]);
+}
+
+u32 ModelCal3DMeta::AddRef() { return ++nRef; }
+
+u32 ModelCal3DMeta::Release() {
+    if (nRef == 0) return 0;
+    if (--nRef == 0) {
+        delete this;
+        return 0;
+    }
+    return nRef;
+}
+
+void ModelCal3DMeta::FreeTexture(MatInfos* matInfos) {
+    delete[] matInfos->szTexture;
+    matInfos->szTexture = nullptr;
+}
+
+HRESULT ModelCal3DMeta::LoadSkeleton(const String& file, Vector<Bone>* bones) {
+    CallScope scope(nullptr, "ModelCal3DMeta::LoadSkeleton()");
+    Cal3DReader reader(&scope, file);
+    HRESULT hr = reader.Begin('S');
+    if (hr != S_OK) return hr;
+
+    u32 count;
+    if (!reader.U32(&count)) return ZVE_SUBFUNCTION;
+    if (count > MaxBones) {
+        String text(file);
+        text += " : Number of bones = ";
+        text += count;
+        scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+        return E_FAIL;
+    }
+    if (!reader.Need(MulSat(count, kMinBoneBytes))) return ZVE_SUBFUNCTION;
+    if (scope.ReportFailure("-", kSource, __LINE__, bones->Reserve(count, true)) < 0) return ZVE_SUBFUNCTION;
+
+    // Child indices of one bone, as read (at most count of them).
+    u8* scratch = new (std::nothrow) u8[count > 0 ? (size_t)count * 4 : 4];
+    if (!scratch) {
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        return ZVE_SUBFUNCTION;
+    }
+
+    u32 childEntries = 0;
+    u32 nameEntries = 0;
+    hr = S_OK;
+    for (u32 i = 0; i < count && hr == S_OK; ++i) {
+        Bone& bone = bones->data[i];
+        u32 nameLength;
+        if (!reader.U32(&nameLength)) {
+            hr = ZVE_SUBFUNCTION;
+            break;
+        }
+        if (nameLength > MaxBoneNameLength)
+            RepeatedEntry(&scope, ZVLOG_WARNING, "Too long bone name", &nameEntries, __LINE__);
+        if (!reader.Skip(nameLength)) {
+            hr = ZVE_SUBFUNCTION;
+            break;
+        }
+
+        u8 fields[64];
+        if (!reader.Read(fields, sizeof(fields))) {
+            hr = ZVE_SUBFUNCTION;
+            break;
+        }
+        bone.vTranslation = LEVector3(fields);
+        bone.qRotation = LEQuaternion(fields + 12);
+        bone.vTranslationBoneSpace = LEVector3(fields + 28);
+        bone.qRotationBoneSpace = LEQuaternion(fields + 40);
+        bone.nParent = LEI32(fields + 56);
+        u32 numChildren = LE32(fields + 60);
+        bone.vChildren.count = 0;
+
+        if (bone.nParent < -1 || bone.nParent >= (i32)count) {
+            String text(file);
+            text += " : Bad index of parent bone : ";
+            text += (int)bone.nParent;
+            scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+            hr = E_FAIL;
+            break;
+        }
+        if (numChildren > count) {
+            String text(file);
+            text += " : Number of children = ";
+            text += numChildren;
+            text += ", more than the bones";
+            scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+            hr = E_FAIL;
+            break;
+        }
+        if (!reader.Read(scratch, numChildren * 4)) {
+            hr = ZVE_SUBFUNCTION;
+            break;
+        }
+        if (scope.ReportFailure("-", kSource, __LINE__, bone.vChildren.Reserve(numChildren, true)) < 0) {
+            hr = ZVE_SUBFUNCTION;
+            break;
+        }
+        bone.vChildren.count = numChildren;
+        for (u32 k = 0; k < numChildren; ++k) {
+            i32 child = LEI32(scratch + 4 * k);
+            if (child < 0 || (u32)child >= count) {
+                RepeatedEntry(&scope, ZVLOG_WARNING, "Too big (or negative) child ID (=> Set to 0)", &childEntries,
+                              __LINE__);
+                child = 0;
+            }
+            bone.vChildren.data[k] = child;
+        }
+    }
+    delete[] scratch;
+    if (hr != S_OK) return hr;
+    return SettleHierarchy(&scope, file, bones);
+}
+
+HRESULT ModelCal3DMeta::LoadAnimation(const String& file, Animation* animation) {
+    CallScope scope(nullptr, "ModelCal3DMeta::LoadAnimation()");
+    Cal3DReader reader(&scope, file);
+    HRESULT hr = reader.Begin('A');
+    if (hr != S_OK) return hr;
+
+    if (!reader.F32(&animation->fDuration)) return ZVE_SUBFUNCTION;
+    if (!(animation->fDuration >= 0.0f)) {
+        scope.ReportFailure("Negative animation duration", kSource, __LINE__, E_FAIL);
+        return ZVE_SUBFUNCTION;
+    }
+    if (!std::isfinite(animation->fDuration)) {
+        scope.ReportFailure("Infinite animation duration", kSource, __LINE__, E_FAIL);
+        return ZVE_SUBFUNCTION;
+    }
+
+    u32 numTracks;
+    if (!reader.U32(&numTracks)) return ZVE_SUBFUNCTION;
+    if (numTracks == 0) {
+        scope.WriteLog(ZVLOG_ERROR, file + " : No Tracks in this animation", kSource, __LINE__);
+        return E_FAIL;
+    }
+    if (!reader.Need(MulSat(numTracks, kMinTrackBytes))) return ZVE_SUBFUNCTION;
+    animation->vTracks.count = 0;
+    animation->vKeyFrames.count = 0;
+    if (scope.ReportFailure("-", kSource, __LINE__, animation->vTracks.Reserve(numTracks, false)) < 0)
+        return ZVE_SUBFUNCTION;
+
+    u32 emptyEntries = 0;
+    for (u32 t = 0; t < numTracks; ++t) {
+        u8 head[8];
+        if (!reader.Read(head, sizeof(head))) return ZVE_SUBFUNCTION;
+        Animation::Track track;
+        track.nBone = LEI32(head);
+        track.nNumKeyFrames = LE32(head + 4);
+        track.nFirstKeyFrame = animation->vKeyFrames.count;
+        if (track.nBone < 0) {
+            scope.ReportFailure("Negative bone ID", kSource, __LINE__, E_FAIL);
+            return ZVE_SUBFUNCTION;
+        }
+        if (track.nNumKeyFrames == 0) {
+            String text(file);
+            text += " : Track of bone ";
+            text += (int)track.nBone;
+            text += " without key frames (=> skipped)";
+            RepeatedEntry(&scope, ZVLOG_WARNING, text, &emptyEntries, __LINE__);
+            continue;
+        }
+        if (!reader.Need(MulSat(track.nNumKeyFrames, kKeyFrameBytes))) return ZVE_SUBFUNCTION;
+        if (!GrowBy(&animation->vKeyFrames, track.nNumKeyFrames)) {
+            scope.ReportFailure("-", kSource, __LINE__, E_OUTOFMEMORY);
+            return ZVE_SUBFUNCTION;
+        }
+        for (u32 k = 0; k < track.nNumKeyFrames; ++k) {
+            u8 key[32];
+            if (!reader.Read(key, sizeof(key))) return ZVE_SUBFUNCTION;
+            Animation::KeyFrame& frame = animation->vKeyFrames.data[track.nFirstKeyFrame + k];
+            frame.fTime = LEF32(key);
+            frame.vTranslation = LEVector3(key + 4);
+            frame.qRotation = LEQuaternion(key + 16);
+            if (!std::isfinite(frame.fTime)) {
+                String text(file);
+                text += " : Key frame time not finite in the track of bone ";
+                text += (int)track.nBone;
+                scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+                return E_FAIL;
+            }
+        }
+        animation->vTracks.Add(track);  // room was reserved above
+    }
+    if (animation->vTracks.count == 0) {
+        scope.WriteLog(ZVLOG_ERROR, file + " : No Tracks in this animation", kSource, __LINE__);
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+HRESULT ModelCal3DMeta::CheckAnimation(const String& file, const Animation& animation, u32 boneCount) {
+    CallScope scope(nullptr, "ModelCal3DMeta::CheckAnimation()");
+    for (u32 t = 0; t < animation.vTracks.count; ++t) {
+        i32 bone = animation.vTracks.data[t].nBone;
+        if (bone < 0 || (u32)bone >= boneCount) {
+            String text(file);
+            text += " : Track of bone ";
+            text += (int)bone;
+            text += ", but the skeleton has ";
+            text += boneCount;
+            text += " bones";
+            scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+            return E_FAIL;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT ModelCal3DMeta::LoadMesh(const String& file, Vector<i32>* subMeshMaterials, Vector<Vector<i32>>* subMeshFaces,
+                                 Vector<Vector<Vertex>>* subMeshVertices,
+                                 Vector<Vector<Influence>>* subMeshInfluences) {
+    CallScope scope(nullptr, "ModelCal3DMeta::LoadMesh()");
+    Cal3DReader reader(&scope, file);
+    HRESULT hr = reader.Begin('M');
+    if (hr != S_OK) return hr;
+
+    u32 numSubMeshes;
+    if (!reader.U32(&numSubMeshes)) return ZVE_SUBFUNCTION;
+    if (numSubMeshes == 0) {
+        scope.WriteLog(ZVLOG_ERROR, file + " : No SubMeshes", kSource, __LINE__);
+        return E_FAIL;
+    }
+    if (!reader.Need(MulSat(numSubMeshes, kSubMeshHeadBytes))) return ZVE_SUBFUNCTION;
+
+    u32 baseMaterials = subMeshMaterials->count;
+    u32 baseVertices = subMeshVertices->count;
+    u32 baseFaces = subMeshFaces->count;
+    u32 baseInfluences = subMeshInfluences->count;
+    if ((u64)baseMaterials + numSubMeshes > 0xFFFFFFFFu || (u64)baseVertices + numSubMeshes > 0xFFFFFFFFu ||
+        (u64)baseFaces + numSubMeshes > 0xFFFFFFFFu || (u64)baseInfluences + numSubMeshes > 0xFFFFFFFFu) {
+        scope.ReportFailure("-", kSource, __LINE__, E_OUTOFMEMORY);
+        return ZVE_SUBFUNCTION;
+    }
+    if (scope.ReportFailure("-", kSource, __LINE__, subMeshMaterials->Reserve(baseMaterials + numSubMeshes, true)) <
+            0 ||
+        scope.ReportFailure("-", kSource, __LINE__, subMeshVertices->Reserve(baseVertices + numSubMeshes, true)) <
+            0 ||
+        scope.ReportFailure("-", kSource, __LINE__, subMeshFaces->Reserve(baseFaces + numSubMeshes, true)) < 0 ||
+        scope.ReportFailure("-", kSource, __LINE__,
+                            subMeshInfluences->Reserve(baseInfluences + numSubMeshes, false)) < 0)
+        return ZVE_SUBFUNCTION;
+
+    u32 badIndexEntries = 0;
+    u32 mapEntries = 0;
+    for (u32 i = 0; i < numSubMeshes; ++i) {
+        u8 head[24];
+        if (!reader.Read(head, sizeof(head))) return ZVE_SUBFUNCTION;
+        subMeshMaterials->data[baseMaterials + i] = LEI32(head);
+        u32 numVertices = LE32(head + 4);
+        u32 numFaces = LE32(head + 8);
+        u32 numSprings = LE32(head + 16);
+        u32 numMaps = LE32(head + 20);
+        if (numMaps > 1) {
+            String text(file);
+            text += " : ";
+            text += numMaps;
+            text += " TexCoords by vertex, only take the first";
+            RepeatedEntry(&scope, ZVLOG_WARNING, text, &mapEntries, __LINE__);
+        }
+
+        // Everything the head promises must fit before anything is allocated.
+        u64 vertexBytes = AddSat(12 + 12 + 4 + 4 + 4 + (numSprings > 0 ? 4 : 0), MulSat(numMaps, 8));
+        u64 need = AddSat(AddSat(MulSat(numVertices, vertexBytes), MulSat(numSprings, kSpringBytes)),
+                          MulSat(numFaces, kFaceBytes));
+        if (numFaces > 0xFFFFFFFFu / 3) need = ~(u64)0;
+        if (!reader.Need(need)) return ZVE_SUBFUNCTION;
+
+        Vector<Vertex>& vertices = subMeshVertices->data[baseVertices + i];
+        Vector<i32>& faces = subMeshFaces->data[baseFaces + i];
+        vertices.count = 0;
+        faces.count = 0;
+        // Counts grow with what was read, so that a failing file leaves only
+        // complete vertices and checked indices behind.
+        if (scope.ReportFailure("-", kSource, __LINE__, vertices.Reserve(numVertices, false)) < 0)
+            return ZVE_SUBFUNCTION;
+        subMeshInfluences->Reserve(subMeshInfluences->count + 1, true);  // room was reserved above
+        Vector<Influence>& influences = subMeshInfluences->data[subMeshInfluences->count - 1];
+        influences.count = 0;
+
+        for (u32 v = 0; v < numVertices; ++v) {
+            Vertex& vertex = vertices.data[v];
+            u8 fields[32];
+            if (!reader.Read(fields, sizeof(fields))) return ZVE_SUBFUNCTION;
+            vertex.vPos = LEVector3(fields);
+            vertex.vNormal = LEVector3(fields + 12);
+            if (numMaps > 0) {
+                u8 uv[8];
+                if (!reader.Read(uv, sizeof(uv))) return ZVE_SUBFUNCTION;
+                vertex.fU = LEF32(uv);
+                vertex.fV = LEF32(uv + 4);
+                if (!reader.Skip((u64)(numMaps - 1) * 8)) return ZVE_SUBFUNCTION;
+            }
+            u32 numInfluences;
+            if (!reader.U32(&numInfluences)) return ZVE_SUBFUNCTION;
+            if (!reader.Need(AddSat(MulSat(numInfluences, kInfluenceBytes), numSprings > 0 ? 4 : 0)))
+                return ZVE_SUBFUNCTION;
+            vertex.nNumInfluences = numInfluences;
+            vertex.nFirstInfluence = influences.count;
+            if (!GrowBy(&influences, numInfluences)) {
+                scope.ReportFailure("-", kSource, __LINE__, E_OUTOFMEMORY);
+                return ZVE_SUBFUNCTION;
+            }
+            for (u32 k = 0; k < numInfluences; ++k) {
+                u8 pair[8];
+                if (!reader.Read(pair, sizeof(pair))) return ZVE_SUBFUNCTION;
+                Influence& influence = influences.data[vertex.nFirstInfluence + k];
+                influence.nBone = LEI32(pair);
+                influence.fWeight = LEF32(pair + 4);
+                if (!std::isfinite(influence.fWeight)) {
+                    String text(file);
+                    text += " : Influence weight not finite at vertex ";
+                    text += v;
+                    scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+                    return E_FAIL;
+                }
+            }
+            if (numSprings > 0) {
+                float physicalWeight;
+                if (!reader.F32(&physicalWeight)) return ZVE_SUBFUNCTION;
+            }
+            vertices.count = v + 1;
+        }
+
+        if (!reader.Skip((u64)numSprings * kSpringBytes)) return ZVE_SUBFUNCTION;
+
+        if (scope.ReportFailure("-", kSource, __LINE__, faces.Reserve(numFaces * 3, false)) < 0)
+            return ZVE_SUBFUNCTION;
+        // The indices are read in blocks; each is checked against the submesh.
+        u8 block[4096];
+        u32 done = 0;
+        while (done < numFaces * 3) {
+            u32 n = numFaces * 3 - done;
+            if (n > sizeof(block) / 4) n = sizeof(block) / 4;
+            if (!reader.Read(block, n * 4)) return ZVE_SUBFUNCTION;
+            for (u32 k = 0; k < n; ++k) {
+                i32 index = LEI32(block + 4 * k);
+                if (index < 0 || (u32)index >= numVertices) {
+                    String text(file);
+                    text += " : bad index of vertex : ";
+                    text += (int)index;
+                    RepeatedEntry(&scope, ZVLOG_ERROR, text, &badIndexEntries, __LINE__);
+                    index = 0;
+                }
+                faces.data[done + k] = index;
+            }
+            done += n;
+            faces.count = done;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT ModelCal3DMeta::LoadMaterial(const String& file, const String& path, MatInfos* matInfos) {
+    CallScope scope(nullptr, "ModelCal3DMeta::LoadMaterial()");
+    matInfos->szTexture = nullptr;
+    Cal3DReader reader(&scope, file);
+    HRESULT hr = reader.Begin('R');
+    if (hr != S_OK) return hr;
+
+    u8 fields[20];
+    if (!reader.Read(fields, sizeof(fields))) return ZVE_SUBFUNCTION;
+    D3DCOLORVALUE* colours[3] = {&matInfos->material.Ambient, &matInfos->material.Diffuse,
+                                 &matInfos->material.Specular};
+    for (u32 c = 0; c < 3; ++c) {
+        u32 x = LE32(fields + 4 * c);
+        colours[c]->r = (float)((double)((x >> 16) & 0xFF) * 0.003921569);
+        colours[c]->g = (float)((double)((x >> 8) & 0xFF) * 0.003921569);
+        colours[c]->b = (float)((double)(x & 0xFF) * 0.003921569);
+        colours[c]->a = (float)((double)((x >> 24) & 0xFF) * 0.003921569);
+    }
+    matInfos->material.Emissive.r = matInfos->material.Emissive.g = 0.0f;
+    matInfos->material.Emissive.b = matInfos->material.Emissive.a = 0.0f;
+    matInfos->material.Power = LEF32(fields + 12);
+
+    u32 numMaps = LE32(fields + 16);
+    if (numMaps == 0) return S_OK;
+    if (numMaps > 1) {
+        String text(file);
+        text += " : ";
+        text += numMaps;
+        text += " textures, only take the first";
+        scope.WriteLog(ZVLOG_WARNING, text, kSource, __LINE__);
+    }
+
+    u32 nameLength;
+    if (!reader.U32(&nameLength)) return ZVE_SUBFUNCTION;
+    if (nameLength > MaxTextureNameLength) {
+        String text(file);
+        text += " : Too long texture name : ";
+        text += nameLength;
+        scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+        return E_FAIL;
+    }
+    if (!reader.Need(nameLength)) return ZVE_SUBFUNCTION;
+    // The path, the stored bytes and a terminating zero (the file may lack one).
+    char* name = new (std::nothrow) char[(size_t)path.length + nameLength + 1];
+    if (!name) {
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        return ZVE_SUBFUNCTION;
+    }
+    std::memcpy(name, path.c_str(), path.length);
+    if (!reader.Read(name + path.length, nameLength)) {
+        delete[] name;
+        return ZVE_SUBFUNCTION;
+    }
+    name[path.length + nameLength] = '\0';
+    matInfos->szTexture = name;
+    return S_OK;
+}

@@ -1,0 +1,1143 @@
+// ModelMD5Meta: the MD5 file readers (.md5mesh, .md5anim, .def) and the
+// data every ModelMD5 instance of one file shares.
+#include "modelmd5meta.h"
+
+#include <locale.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "zvgraphics.h"
+#include "zvkernel.h"
+
+namespace {
+
+const char kSource[] = "modelmd5meta";
+const double kPi = 3.14159265358979323846;
+const char kTooBigForFile[] = "Count too big for the size of the file";
+
+// Numbers in MD5 files are always written with a '.', whatever locale the
+// program may have chosen.
+locale_t CLocale() {
+    static locale_t loc = newlocale(LC_ALL_MASK, "C", (locale_t)0);
+    return loc;
+}
+
+class CLocaleScope {
+public:
+    CLocaleScope() : previous_(CLocale() ? uselocale(CLocale()) : (locale_t)0) {}
+    ~CLocaleScope() {
+        if (previous_) uselocale(previous_);
+    }
+
+private:
+    CLocaleScope(const CLocaleScope&) = delete;
+    CLocaleScope& operator=(const CLocaleScope&) = delete;
+    locale_t previous_;
+};
+
+// Number of the flag bits 0 to 5 that are set: the components a joint animates.
+u32 CountComponentBits(u32 flags) {
+    u32 n = 0;
+    for (u32 bit = 0; bit < 6; ++bit)
+        if (flags & (1u << bit)) ++n;
+    return n;
+}
+
+// One MD5 file being read: its stream, the current line and line counter,
+// and the two shapes of error entries, written through the reading method's
+// scope with the MD5 file itself as the source position.
+class MD5Reader {
+public:
+    MD5Reader(CallScope& scope, const String& fileName)
+        : lineCounter(0), fileSize(0), scope_(scope), fileName_(fileName), sourceKnown_(false) {
+        word[0] = '\0';
+    }
+
+    // Opens the file ("rb") and measures it.  The failure is reported with
+    // fileName + " cannot be opened".
+    HRESULT Open() {
+        HRESULT hr = file_.Open(fileName_, "rb");
+        if (scope_.ReportFailure(fileName_ + " cannot be opened", kSource, __LINE__, hr) < 0) return hr;
+        fileSize = 0;
+        if (std::fseek(file_.handle, 0, SEEK_END) == 0) {
+            long size = std::ftell(file_.handle);
+            if (size > 0) fileSize = (u64)size;
+        }
+        std::rewind(file_.handle);
+        return S_OK;
+    }
+
+    void Close() { file_.Close(); }
+
+    bool Next() { return ModelMD5Meta::ReadLine(file_.handle, &line, &lineCounter); }
+
+    // The most records of one kind the file can hold: every record is a line
+    // of at least 4 characters.
+    u64 MaxRecords() const { return fileSize / 4; }
+
+    // "strBuffer=<line>; Error : <text>" (also used for the warnings that let
+    // the reading go on).
+    void SyntaxError(const String& text) {
+        String message("strBuffer=");
+        message += ShownLine();
+        message += "; Error : ";
+        message += text;
+        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lineCounter);
+    }
+
+    // The premature-end entry, then "Error while loading <file>".  E_FAIL.
+    HRESULT PrematureEnd(const char* what) {
+        String message("strBuffer=");
+        message += ShownLine();
+        message += "; Error while reading ";
+        message += what;
+        message += "\nUnexpected EndOfFile; The file is probably corrupted";
+        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lineCounter);
+        scope_.ReportFailure("Error while loading " + fileName_, kSource, __LINE__, E_FAIL);
+        return E_FAIL;
+    }
+
+    // Checks a count read from the file: at least 1 (else the syntax error
+    // zeroText) and at most maxCount (else tooBigText; by default the most
+    // the file can hold).
+    bool CheckCount(i64 count, const char* zeroText, u64 maxCount, const char* tooBigText = kTooBigForFile) {
+        if (count < 1) {
+            SyntaxError(zeroText);
+            return false;
+        }
+        if ((u64)count > maxCount) {
+            SyntaxError(tooBigText);
+            return false;
+        }
+        return true;
+    }
+
+    // Reads "%s" from the next line and compares it with token; the syntax
+    // error "Cannot find Token \"<token>\" !!!" when it differs.
+    bool ExpectToken(const char* token) {
+        Next();
+        word[0] = '\0';
+        std::sscanf(line.c_str(), "%2047s", word);
+        if (std::strcmp(word, token) == 0) return true;
+        SyntaxError(String("Cannot find Token \"") + token + "\" !!!");
+        return false;
+    }
+
+    // Reads the header line "MD5Version <n>" and the line after it.
+    bool ReadHeader() {
+        Next();
+        word[0] = '\0';
+        int version = 0;
+        std::sscanf(line.c_str(), "%2047s %d", word, &version);
+        if (std::strcmp(word, "MD5Version") != 0) {
+            SyntaxError("Cannot find Magic Token \"MD5Version\" !!!");
+            return false;
+        }
+        if (version != 10) SyntaxError("MD5Version != 10; Try to load...");
+        Next();  // the command line the file was exported with
+        return true;
+    }
+
+    String line;
+    u32 lineCounter;
+    u64 fileSize;
+    char word[ModelMD5Meta::LineBufferSize];
+
+private:
+    // The line as the entries show it: without its final CR LF when it has one.
+    String ShownLine() const {
+        if (line.length >= 2 && line.data[line.length - 2] == '\r') return line.SubString(0, line.length - 2);
+        return line;
+    }
+
+    const String& Source() {
+        if (!sourceKnown_) {
+            source_ = File::GetFullPath(fileName_) + fileName_;
+            sourceKnown_ = true;
+        }
+        return source_;
+    }
+
+    CallScope& scope_;
+    const String& fileName_;
+    File file_;
+    String source_;
+    bool sourceKnown_;
+
+    MD5Reader(const MD5Reader&) = delete;
+    MD5Reader& operator=(const MD5Reader&) = delete;
+};
+
+// True when a texture candidate exists: absolute names when they open,
+// others when the search path holds them.
+bool TextureFileExists(const String& name) {
+    if (IsAbsolutePath(name)) {
+        FILE* f = ZVfopen(name.c_str(), "r");
+        if (!f) return false;
+        std::fclose(f);
+        return true;
+    }
+    return File::GetFullPath(name).length > 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Records
+
+ModelMD5Meta::SubMeshData::SubMeshData()
+    : pVertices(nullptr), nNumVertices(0), pIndices(nullptr), nNumIndices(0), pInfluences(nullptr),
+      nNumInfluences(0) {}
+
+ModelMD5Meta::SubMeshData::~SubMeshData() { Free(); }
+
+ModelMD5Meta::SubMeshData& ModelMD5Meta::SubMeshData::operator=(SubMeshData&& other) noexcept {
+    if (this != &other) {
+        Free();
+        strShader = std::move(other.strShader);
+        pVertices = other.pVertices;
+        nNumVertices = other.nNumVertices;
+        pIndices = other.pIndices;
+        nNumIndices = other.nNumIndices;
+        pInfluences = other.pInfluences;
+        nNumInfluences = other.nNumInfluences;
+        other.pVertices = nullptr;
+        other.pIndices = nullptr;
+        other.pInfluences = nullptr;
+        other.nNumVertices = other.nNumIndices = other.nNumInfluences = 0;
+    }
+    return *this;
+}
+
+void ModelMD5Meta::SubMeshData::Free() {
+    delete[] pVertices;
+    delete[] pIndices;
+    delete[] pInfluences;
+    pVertices = nullptr;
+    pIndices = nullptr;
+    pInfluences = nullptr;
+    nNumVertices = nNumIndices = nNumInfluences = 0;
+}
+
+ModelMD5Meta::ModelMD5Meta() : strFile("NO_FILE"), pIB(nullptr), nRef(1) {}
+
+ModelMD5Meta::~ModelMD5Meta() {
+    if (pIB) {
+        pIB->Release();
+        pIB = nullptr;
+    }
+    for (u32 i = 0; i < vTextures.count; ++i) {
+        if (vTextures.data[i]) {
+            vTextures.data[i]->Release();
+            vTextures.data[i] = nullptr;
+        }
+    }
+}
+
+u32 ModelMD5Meta::AddRef() { return ++nRef; }
+
+u32 ModelMD5Meta::Release() {
+    if (nRef == 0) return 0;
+    if (--nRef > 0) return nRef;
+    delete this;
+    return 0;
+}
+
+float ModelMD5Meta::UnitQuaternionW(float x, float y, float z) {
+    double t = 1.0 - (double)x * x - (double)y * y - (double)z * z;
+    return t > 0.0 ? (float)-std::sqrt(t) : 0.0f;
+}
+
+// ---------------------------------------------------------------------------
+// Lines
+
+bool ModelMD5Meta::ReadLine(FILE* file, String* line, u32* lineCounter) {
+    char buffer[LineBufferSize];
+    bool more = true;
+    do {
+        *line = "";
+        ++*lineCounter;
+        if (!file || !std::fgets(buffer, sizeof(buffer), file)) {
+            more = false;  // end of the file (or a read error, which ends it as well)
+            break;
+        }
+        *line += buffer;
+    } while (line->length < 4 && !std::feof(file));
+
+    u32 first = 0;
+    while (first < line->length && (line->data[first] == '\r' || line->data[first] == '\n')) ++first;
+    if (first > 0) *line = line->SubString(first, line->length);
+    return more;
+}
+
+// ---------------------------------------------------------------------------
+// .md5mesh
+
+HRESULT ModelMD5Meta::LoadMesh(const String& fileName, IGraphics* graphics) {
+    CallScope scope(nullptr, "ModelMD5Meta::LoadMesh()");
+    if (!graphics) {
+        scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
+        return ZVE_SUBFUNCTION;
+    }
+    Vector<SubMeshData> subMeshes;
+    HRESULT hr = ParseMesh(fileName, &subMeshes);
+    if (hr < 0) return hr;
+    return BuildMesh(fileName, &subMeshes, graphics);
+}
+
+HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* subMeshes) {
+    CallScope scope(nullptr, "ModelMD5Meta::LoadMesh()");
+    CLocaleScope cLocale;
+    if (!subMeshes) {
+        scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
+        return ZVE_SUBFUNCTION;
+    }
+    MD5Reader in(scope, fileName);
+    if (in.Open() < 0) return ZVE_SUBFUNCTION;
+    if (!in.ReadHeader()) return E_FAIL;
+
+    int numJoints = 0;
+    in.Next();
+    std::sscanf(in.line.c_str(), "numJoints %d", &numJoints);
+    if (!in.CheckCount(numJoints, "No bone in the skeleton", in.MaxRecords())) return E_FAIL;
+
+    int numMeshes = 0;
+    in.Next();
+    std::sscanf(in.line.c_str(), "numMeshes %d", &numMeshes);
+    if (!in.CheckCount(numMeshes, "No mesh in the model", in.MaxRecords())) return E_FAIL;
+
+    if (!in.ExpectToken("joints")) return E_FAIL;
+
+    // Joints.
+    const u32 nJoints = (u32)numJoints;
+    HRESULT hr = vBones.Reserve(nJoints, true);
+    if (hr >= 0) hr = vBoneNames.Reserve(nJoints, true);
+    if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+    vBones.count = nJoints;
+    vBoneNames.count = nJoints;
+    vRootBones.count = 0;
+
+    for (u32 i = 0; i < nJoints; ++i) {
+        Bone& bone = vBones.data[i];
+        bone.nParent = -1;
+        bone.vChildren.count = 0;
+        in.Next();
+        in.word[0] = '\0';
+        int parent = -1;
+        float p[3] = {0.0f, 0.0f, 0.0f};
+        float q[3] = {0.0f, 0.0f, 0.0f};
+        int n = std::sscanf(in.line.c_str(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent, &p[0],
+                            &p[1], &p[2], &q[0], &q[1], &q[2]);
+        if (n < 8) return in.PrematureEnd("bone");
+        if (parent < -1 || parent >= numJoints || parent == (int)i) {
+            in.SyntaxError("Bad parent index");
+            return E_FAIL;
+        }
+        bone.nParent = parent;
+        bone.vPos = Vector3(p[0], p[1], p[2]);
+        bone.qOrient = Quaternion(q[0], q[1], q[2], UnitQuaternionW(q[0], q[1], q[2]));
+        vBoneNames.data[i] = in.word;
+    }
+
+    // Children (ascending) and roots, in two passes over the joints.
+    {
+        u32* childCount = new (std::nothrow) u32[nJoints]();
+        if (!childCount) {
+            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+            return E_OUTOFMEMORY;
+        }
+        for (u32 j = 0; j < nJoints; ++j)
+            if (vBones.data[j].nParent >= 0) ++childCount[vBones.data[j].nParent];
+        hr = S_OK;
+        for (u32 i = 0; i < nJoints && hr >= 0; ++i) {
+            if (childCount[i] > 0) hr = vBones.data[i].vChildren.Reserve(childCount[i], false);
+            vBones.data[i].vChildren.count = 0;
+        }
+        delete[] childCount;
+        for (u32 j = 0; j < nJoints && hr >= 0; ++j) {
+            const i32 parent = vBones.data[j].nParent;
+            if (parent >= 0) {
+                Vector<long>& children = vBones.data[parent].vChildren;
+                children.data[children.count++] = (long)j;
+            } else {
+                hr = vRootBones.Add((long)j);
+            }
+        }
+        if (hr < 0) {
+            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+            return E_OUTOFMEMORY;
+        }
+    }
+    if (vRootBones.count == 0) {
+        scope.ReportFailure("No root bone in the skeleton", kSource, __LINE__, E_FAIL);
+        return E_FAIL;
+    }
+
+    // Every joint must hang below a root (no parent cycles), and not too deep
+    // for the recursive walks of the instances.
+    {
+        u32* queue = new (std::nothrow) u32[nJoints];
+        u32* depth = new (std::nothrow) u32[nJoints];
+        if (!queue || !depth) {
+            delete[] queue;
+            delete[] depth;
+            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+            return E_OUTOFMEMORY;
+        }
+        u32 reached = 0, deepest = 0;
+        for (u32 r = 0; r < vRootBones.count; ++r) {
+            queue[reached] = (u32)vRootBones.data[r];
+            depth[reached++] = 1;
+        }
+        for (u32 k = 0; k < reached; ++k) {
+            const Bone& bone = vBones.data[queue[k]];
+            if (depth[k] > deepest) deepest = depth[k];
+            for (u32 c = 0; c < bone.vChildren.count && reached < nJoints; ++c) {
+                queue[reached] = (u32)bone.vChildren.data[c];
+                depth[reached++] = depth[k] + 1;
+            }
+        }
+        delete[] queue;
+        delete[] depth;
+        if (reached < nJoints) {
+            scope.ReportFailure("Some bones cannot be reached from a root bone (cycle of parents)", kSource,
+                                __LINE__, E_FAIL);
+            return E_FAIL;
+        }
+        if (deepest > MaxHierarchyDepth) {
+            scope.ReportFailure("The bone hierarchy is too deep", kSource, __LINE__, E_FAIL);
+            return E_FAIL;
+        }
+    }
+
+    // Submeshes.
+    const u32 nMeshes = (u32)numMeshes;
+    subMeshes->count = 0;
+    if (subMeshes->Reserve(nMeshes, true) < 0) {
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+
+    hr = S_OK;
+    for (u32 m = 0; m < nMeshes && hr >= 0; ++m) {
+        SubMeshData& sub = subMeshes->data[m];
+        sub.Free();
+
+        // "mesh {", then the shader line (after one optional comment line).
+        in.Next();
+        in.word[0] = '\0';
+        if (std::sscanf(in.line.c_str(), "%2047s", in.word) < 1) {
+            hr = in.PrematureEnd("mesh");
+            break;
+        }
+        if (std::strcmp(in.word, "mesh") != 0) {
+            in.SyntaxError("Cannot find Token \"mesh\" !!!");
+            hr = E_FAIL;
+            break;
+        }
+        in.Next();
+        if (in.line.length >= 3 && in.line.data[0] == '\t' && in.line.data[1] == '/' && in.line.data[2] == '/')
+            in.Next();
+        in.word[0] = '\0';
+        if (std::sscanf(in.line.c_str(), "\tshader \"%2047s\"", in.word) < 1) {
+            in.SyntaxError("Cannot find Token \"shader\" !!!");
+            hr = E_FAIL;
+            break;
+        }
+        String shader(in.word);
+        sub.strShader = shader.SubString(0, shader.length - 1);  // without the closing quote
+
+        // Vertices.
+        int numVerts = 0;
+        in.Next();
+        std::sscanf(in.line.c_str(), "\tnumverts %d", &numVerts);
+        if (!in.CheckCount(numVerts, "Assertion failed", in.MaxRecords())) {
+            hr = E_FAIL;
+            break;
+        }
+        sub.pVertices = new (std::nothrow) Vertex[(u32)numVerts];
+        if (!sub.pVertices) {
+            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+            hr = E_OUTOFMEMORY;
+            break;
+        }
+        sub.nNumVertices = (u32)numVerts;
+        for (u32 k = 0; k < sub.nNumVertices && hr >= 0; ++k) {
+            in.Next();
+            int id = -1, firstWeight = 0, numWeights = 0;
+            float u = 0.0f, v = 0.0f;
+            int n = std::sscanf(in.line.c_str(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight, &numWeights);
+            Vertex& vertex = sub.pVertices[k];
+            vertex.fU = u;
+            vertex.fV = v;
+            vertex.nFirstInfluence = 0;
+            vertex.nNumInfluences = 0;
+            if (n < 5) {
+                hr = in.PrematureEnd("Error while reading a Vertex.");
+            } else if (id != (int)k) {
+                in.SyntaxError("Bad vertex id");
+                hr = E_FAIL;
+            } else if (firstWeight < 0 || numWeights < 0) {
+                in.SyntaxError("Bad weight range of the vertex");
+                hr = E_FAIL;
+            } else {
+                vertex.nFirstInfluence = (u32)firstWeight;
+                vertex.nNumInfluences = (u32)numWeights;
+            }
+        }
+        if (hr < 0) break;
+
+        // Triangles.
+        int numTris = 0;
+        in.Next();
+        std::sscanf(in.line.c_str(), "\tnumtris %d", &numTris);
+        if (!in.CheckCount(numTris, "Assertion failed", in.MaxRecords())) {
+            hr = E_FAIL;
+            break;
+        }
+        const u64 numIndices = 3ull * (u64)numTris;
+        sub.pIndices = new (std::nothrow) u16[numIndices];
+        if (!sub.pIndices) {
+            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+            hr = E_OUTOFMEMORY;
+            break;
+        }
+        sub.nNumIndices = (u32)numIndices;
+        for (u32 k = 0; k < (u32)numTris && hr >= 0; ++k) {
+            in.Next();
+            int id = -1;
+            int index[3] = {0, 0, 0};
+            int n = std::sscanf(in.line.c_str(), "\ttri %d %d %d %d", &id, &index[0], &index[1], &index[2]);
+            for (u32 c = 0; c < 3; ++c) sub.pIndices[3 * k + c] = 0;
+            if (n < 4) {
+                hr = in.PrematureEnd("Triangle");
+                break;
+            }
+            if (id != (int)k) {
+                in.SyntaxError("Bad triangle id");
+                hr = E_FAIL;
+                break;
+            }
+            for (u32 c = 0; c < 3; ++c) {
+                if (index[c] < 0 || (u32)index[c] >= sub.nNumVertices) {
+                    in.SyntaxError("Triangle index out of the vertices of the mesh");
+                    hr = E_FAIL;
+                    break;
+                }
+                sub.pIndices[3 * k + c] = (u16)index[c];
+            }
+        }
+        if (hr < 0) break;
+
+        // Weights.
+        int numWeights = 0;
+        in.Next();
+        std::sscanf(in.line.c_str(), "\tnumweights %d", &numWeights);
+        if (!in.CheckCount(numWeights, "Assertion failed", in.MaxRecords())) {
+            hr = E_FAIL;
+            break;
+        }
+        sub.pInfluences = new (std::nothrow) Influence[(u32)numWeights];
+        if (!sub.pInfluences) {
+            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+            hr = E_OUTOFMEMORY;
+            break;
+        }
+        sub.nNumInfluences = (u32)numWeights;
+        for (u32 k = 0; k < sub.nNumInfluences && hr >= 0; ++k) {
+            in.Next();
+            int id = -1, joint = -1;
+            float bias = 0.0f;
+            float p[3] = {0.0f, 0.0f, 0.0f};
+            int n = std::sscanf(in.line.c_str(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
+                                &p[1], &p[2]);
+            Influence& weight = sub.pInfluences[k];
+            weight.nBone = 0;
+            weight.fWeight = bias;
+            weight.vPos = Vector3(p[0], p[1], p[2]);
+            weight.vNormal = Vector3();
+            if (n < 6) {
+                hr = in.PrematureEnd("weight");
+            } else if (id != (int)k) {
+                in.SyntaxError("Bad weight id");
+                hr = E_FAIL;
+            } else if (joint < 0 || joint >= numJoints) {
+                in.SyntaxError("Assertion failed");
+                hr = E_FAIL;
+            } else {
+                weight.nBone = joint;
+            }
+        }
+        if (hr < 0) break;
+
+        // The vertices' weight ranges must lie inside this mesh's weights.
+        for (u32 k = 0; k < sub.nNumVertices; ++k) {
+            const Vertex& vertex = sub.pVertices[k];
+            if ((u64)vertex.nFirstInfluence + vertex.nNumInfluences > sub.nNumInfluences) {
+                String text("The weights of the vertex ");
+                text += (unsigned int)k;
+                text += " are out of the weights of the mesh";
+                in.SyntaxError(text);
+                hr = E_FAIL;
+                break;
+            }
+        }
+    }
+    if (hr < 0) {
+        scope.ReportFailure("Error while reading Meshes", kSource, __LINE__, hr);
+        scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, hr);
+        subMeshes->count = 0;
+        return hr;
+    }
+    in.Close();
+    return S_OK;
+}
+
+HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* subMeshes, IGraphics* graphics) {
+    CallScope scope(nullptr, "ModelMD5Meta::LoadMesh()");
+    if (!subMeshes || !graphics) {
+        scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
+        return ZVE_SUBFUNCTION;
+    }
+    const u32 nMeshes = subMeshes->count;
+    SubMeshData* subs = subMeshes->data;
+
+    // Per-submesh records and textures.
+    if (pIB) {
+        pIB->Release();
+        pIB = nullptr;
+    }
+    for (u32 i = 0; i < vTextures.count; ++i) {
+        if (vTextures.data[i]) vTextures.data[i]->Release();
+        vTextures.data[i] = nullptr;
+    }
+    HRESULT hr = vSubMeshes.Reserve(nMeshes, true);
+    if (hr >= 0) hr = vTextures.Reserve(nMeshes, true);
+    if (hr < 0) {
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+    vSubMeshes.count = nMeshes;
+    vTextures.count = nMeshes;
+    for (u32 m = 0; m < nMeshes; ++m) vTextures.data[m] = nullptr;
+
+    // The diffuse texture of each shader: "_df.tga", "_d.tga" or ".tga".
+    static const char* const kTextureSuffixes[3] = {"_df.tga", "_d.tga", ".tga"};
+    for (u32 m = 0; m < nMeshes; ++m) {
+        for (const char* suffix : kTextureSuffixes) {
+            String candidate = subs[m].strShader + suffix;
+            if (TextureFileExists(candidate)) {
+                graphics->CreateTexture(candidate, &vTextures.data[m]);
+                break;
+            }
+        }
+        if (!vTextures.data[m]) {
+            String text("Can't load the diffuse texture of the shader \"");
+            text += subs[m].strShader;
+            text += "\" for the mesh ";
+            text += (unsigned int)m;
+            scope.WriteLog(ZVLOG_WARNING, text, kSource, __LINE__);
+        }
+    }
+
+    // Degenerate triangles go; after the first refusal the rest stay as read.
+    for (u32 m = 0; m < nMeshes; ++m) {
+        if (graphics->CorrectIndices(&subs[m].pIndices, &subs[m].nNumIndices) < 0) break;
+    }
+
+    // Ranges in the concatenated arrays, in 64 bits.
+    u64 totalVertices = 0, totalIndices = 0, totalInfluences = 0;
+    for (u32 m = 0; m < nMeshes; ++m) {
+        totalVertices += subs[m].nNumVertices;
+        totalIndices += subs[m].nNumIndices;
+        totalInfluences += subs[m].nNumInfluences;
+    }
+    if (totalVertices > 0xFFFFFFFFull || totalIndices > 0xFFFFFFFFull || totalInfluences > 0xFFFFFFFFull) {
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+    if (totalIndices == 0) {
+        scope.ReportFailure("No triangle left once the degenerate ones are removed", kSource, __LINE__, E_FAIL);
+        scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, E_FAIL);
+        return E_FAIL;
+    }
+    {
+        u32 firstVertex = 0, firstIndex = 0, firstInfluence = 0;
+        for (u32 m = 0; m < nMeshes; ++m) {
+            DrawPrimitiveInfos& range = vSubMeshes.data[m];
+            range.nFirstVertex = firstVertex;
+            range.nNumVertices = subs[m].nNumVertices;
+            range.nFirstIndex = firstIndex;
+            range.nNumIndices = subs[m].nNumIndices;
+            if (m > 0) {
+                for (u32 i = 0; i < subs[m].nNumIndices; ++i)
+                    subs[m].pIndices[i] = (u16)(subs[m].pIndices[i] + firstVertex);
+                for (u32 k = 0; k < subs[m].nNumVertices; ++k) subs[m].pVertices[k].nFirstInfluence += firstInfluence;
+            }
+            firstVertex += subs[m].nNumVertices;
+            firstIndex += subs[m].nNumIndices;
+            firstInfluence += subs[m].nNumInfluences;
+        }
+    }
+
+    // The one index buffer of all submeshes.
+    hr = graphics->CreateIB((u32)totalIndices, false, &pIB);
+    if (hr >= 0) {
+        u16* data = nullptr;
+        u16* copy = nullptr;
+        hr = pIB->Lock(&data, &copy);
+        if (hr >= 0) {
+            u32 at = 0;
+            for (u32 m = 0; m < nMeshes; ++m) {
+                std::memcpy(data + at, subs[m].pIndices, subs[m].nNumIndices * sizeof(u16));
+                std::memcpy(copy + at, subs[m].pIndices, subs[m].nNumIndices * sizeof(u16));
+                at += subs[m].nNumIndices;
+            }
+            hr = pIB->Unlock();
+        }
+    }
+    if (hr < 0) {
+        scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, hr);
+        return hr;
+    }
+
+    if (totalVertices > 0xFFFF)
+        scope.WriteLog(ZVLOG_WARNING,
+                       "IB is 16bits and the VB is bigger => IB is corrupted since concatenation (or before)",
+                       kSource, __LINE__);
+
+    // Vertices and weights of all submeshes.
+    hr = vVertices.Reserve((u32)totalVertices, true);
+    if (hr >= 0) hr = vInfluences.Reserve((u32)totalInfluences, true);
+    if (hr < 0) {
+        scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, hr);
+        return hr;
+    }
+    vVertices.count = (u32)totalVertices;
+    vInfluences.count = (u32)totalInfluences;
+    {
+        u32 v = 0, w = 0;
+        for (u32 m = 0; m < nMeshes; ++m) {
+            for (u32 k = 0; k < subs[m].nNumVertices; ++k) vVertices.data[v++] = subs[m].pVertices[k];
+            for (u32 k = 0; k < subs[m].nNumInfluences; ++k) vInfluences.data[w++] = subs[m].pInfluences[k];
+        }
+    }
+
+    // Bind-pose normals: area-weighted face normals summed per vertex, then
+    // handed to each of the vertex's weights.
+    {
+        const u32 nVertices = vVertices.count;
+        Vector3* positions = new (std::nothrow) Vector3[nVertices];
+        Vector3* normals = new (std::nothrow) Vector3[nVertices];
+        Matrix* joints = new (std::nothrow) Matrix[vBones.count];
+        if (!positions || !normals || !joints) {
+            delete[] positions;
+            delete[] normals;
+            delete[] joints;
+            scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, E_OUTOFMEMORY);
+            return E_OUTOFMEMORY;
+        }
+        for (u32 j = 0; j < vBones.count; ++j)
+            joints[j].SetRotationTranslation(vBones.data[j].qOrient, vBones.data[j].vPos);
+        for (u32 v = 0; v < nVertices; ++v) {
+            const Vertex& vertex = vVertices.data[v];
+            for (u32 k = 0; k < vertex.nNumInfluences; ++k) {
+                const Influence& weight = vInfluences.data[vertex.nFirstInfluence + k];
+                Vector3 p = weight.vPos;
+                p *= joints[weight.nBone];
+                positions[v] += p * weight.fWeight;
+            }
+        }
+        for (u32 m = 0; m < nMeshes; ++m) {
+            const u16* indices = subs[m].pIndices;
+            for (u32 i = 0; i + 2 < subs[m].nNumIndices; i += 3) {
+                const u32 a = indices[i], b = indices[i + 1], c = indices[i + 2];
+                Vector3 n;
+                n.Cross(positions[c] - positions[b], positions[b] - positions[a]);
+                normals[a] += n;
+                normals[b] += n;
+                normals[c] += n;
+            }
+        }
+        for (u32 v = 0; v < nVertices; ++v) {
+            normals[v].Normalize();
+            const Vertex& vertex = vVertices.data[v];
+            for (u32 k = 0; k < vertex.nNumInfluences; ++k) {
+                Vector3& normal = vInfluences.data[vertex.nFirstInfluence + k].vNormal;
+                normal = Vector3();
+                normal += normals[v];
+                normal.Normalize();
+            }
+        }
+        delete[] positions;
+        delete[] normals;
+        delete[] joints;
+    }
+    for (u32 m = 0; m < nMeshes; ++m) subs[m].Free();
+
+    String info("Infos of the MD5 model : ");
+    info += File::GetFullPath(fileName);
+    info += fileName;
+    scope.WriteLog(ZVLOG_INFO, info, kSource, __LINE__);
+    info = "";
+    info += (unsigned int)nMeshes;
+    info += " submeshes with ";
+    info += (unsigned int)(totalIndices / 3);
+    info += " tris & ";
+    info += (unsigned int)totalVertices;
+    info += " verts (";
+    info += (unsigned int)totalInfluences;
+    info += " influences)";
+    scope.WriteLog(ZVLOG_INFO, info, kSource, __LINE__);
+    info = "";
+    info += (unsigned int)vBones.count;
+    info += " bones with ";
+    info += (unsigned int)vRootBones.count;
+    info += " root bone(s)";
+    scope.WriteLog(ZVLOG_INFO, info, kSource, __LINE__);
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// .md5anim
+
+HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, const Vector<String>* boneNames) {
+    CallScope scope(nullptr, "ModelMD5Meta::LoadAnimation()");
+    CLocaleScope cLocale;
+    if (!out) {
+        scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
+        return ZVE_SUBFUNCTION;
+    }
+    MD5Reader in(scope, fileName);
+    if (in.Open() < 0) return ZVE_SUBFUNCTION;
+    if (!in.ReadHeader()) return E_FAIL;
+
+    int numFrames = 0;
+    in.Next();
+    std::sscanf(in.line.c_str(), "numFrames %d", &numFrames);
+    if (!in.CheckCount(numFrames, "No Frame in the animation file", in.MaxRecords())) return E_FAIL;
+
+    int numJoints = 0;
+    in.Next();
+    std::sscanf(in.line.c_str(), "numJoints %d", &numJoints);
+    if (!in.CheckCount(numJoints, "No Bones in the animation file", in.MaxRecords())) return E_FAIL;
+
+    float frameRate = 0.0f;
+    in.Next();
+    std::sscanf(in.line.c_str(), "frameRate %f", &frameRate);
+    if (frameRate == 0.0f) {
+        in.SyntaxError("FrameRate == 0.0f in the animation file");
+        return E_FAIL;
+    }
+    if (!std::isfinite(frameRate) || frameRate < 0.0f) {
+        in.SyntaxError("FrameRate must be a finite number above 0");
+        return E_FAIL;
+    }
+
+    // Every frame holds numAnimatedComponents floats, each at least a digit
+    // and a separator in the file: the file size bounds their total.
+    int numComponents = 0;
+    in.Next();
+    std::sscanf(in.line.c_str(), "numAnimatedComponents %d", &numComponents);
+    if (!in.CheckCount(numComponents, "No AnimatedComponents in the animation file", 6ull * (u64)numJoints,
+                       "More AnimatedComponents than 6 per bone"))
+        return E_FAIL;
+    if ((u64)numFrames * (u64)numComponents > in.fileSize) {
+        in.SyntaxError(kTooBigForFile);
+        return E_FAIL;
+    }
+
+    const u32 nFrames = (u32)numFrames, nJoints = (u32)numJoints, nComponents = (u32)numComponents;
+    const u32 nNames = boneNames ? boneNames->count : 0;
+    if (nJoints != nNames)
+        in.SyntaxError("Anim.NumBones != Model.NumBones => Can create problem while animating the skeleton");
+
+    if (!in.ExpectToken("hierarchy")) return E_FAIL;
+
+    out->fFrameRate = frameRate;
+    HRESULT hr = out->vAnimBones.Reserve(nJoints, true);
+    if (hr >= 0) hr = out->vBounds.Reserve(2 * nFrames, true);
+    if (hr >= 0) hr = out->vBasePos.Reserve(nJoints, true);
+    if (hr >= 0) hr = out->vBaseOrient.Reserve(nJoints, true);
+    if (hr >= 0) hr = out->vFrames.Reserve(nFrames, true);
+    for (u32 f = 0; f < nFrames && hr >= 0; ++f) {
+        Vector<float>& frame = out->vFrames.data[f];
+        hr = frame.Reserve(nComponents, true);
+        if (hr >= 0) {
+            frame.count = nComponents;
+            for (u32 c = 0; c < nComponents; ++c) frame.data[c] = 0.0f;
+        }
+    }
+    if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+    out->vAnimBones.count = nJoints;
+    out->vBounds.count = 2 * nFrames;
+    out->vBasePos.count = nJoints;
+    out->vBaseOrient.count = nJoints;
+    out->vFrames.count = nFrames;
+
+    // Hierarchy: name, parent, flags, start index.
+    std::unordered_map<std::string, u32> nameIndex;
+    bool nameIndexBuilt = false;
+    for (u32 j = 0; j < nJoints; ++j) {
+        Animation::AnimBone& bone = out->vAnimBones.data[j];
+        bone.nBone = -1;
+        bone.nParent = -1;
+        bone.nFlags = 0;
+        bone.nStartIndex = 0;
+        in.Next();
+        in.word[0] = '\0';
+        int parent = -1, flags = 0, start = 0;
+        int n = std::sscanf(in.line.c_str(), "\t\"%2047s\t%d %d %d", in.word, &parent, &flags, &start);
+        if (n < 4) return in.PrematureEnd("bone");
+        if (flags < 0 || flags > 63) {
+            in.SyntaxError("Assertion failed");
+            return E_FAIL;
+        }
+        if (start < 0 || (u64)start + CountComponentBits((u32)flags) > nComponents) {
+            in.SyntaxError("The components of the bone pass numAnimatedComponents");
+            return E_FAIL;
+        }
+        bone.nParent = parent;
+        bone.nFlags = (u32)flags;
+        bone.nStartIndex = (u32)start;
+        if (j < nNames && boneNames->data[j] == in.word) {
+            bone.nBone = (i32)j;
+        } else {
+            // Otherwise the last equal name of the mesh.
+            if (!nameIndexBuilt) {
+                nameIndexBuilt = true;
+                for (u32 b = 0; b < nNames; ++b) nameIndex[boneNames->data[b].c_str()] = b;
+            }
+            auto found = nameIndex.find(in.word);
+            if (found != nameIndex.end()) bone.nBone = (i32)found->second;
+        }
+        if (bone.nBone < 0) in.SyntaxError("Cannot find a bone from the Animation to the Model.");
+    }
+
+    // Bounds: minimum and maximum of every frame.
+    if (!in.ExpectToken("bounds")) return E_FAIL;
+    for (u32 f = 0; f < nFrames; ++f) {
+        in.Next();
+        float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+        int n = std::sscanf(in.line.c_str(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
+                            &v[5]);
+        if (n < 6) return in.PrematureEnd("bound");
+        out->vBounds.data[2 * f] = Vector3(v[0], v[1], v[2]);
+        out->vBounds.data[2 * f + 1] = Vector3(v[3], v[4], v[5]);
+    }
+
+    // Base frame: position and orientation of every joint.
+    if (!in.ExpectToken("baseframe")) return E_FAIL;
+    for (u32 j = 0; j < nJoints; ++j) {
+        in.Next();
+        float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+        int n = std::sscanf(in.line.c_str(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
+                            &v[5]);
+        if (n < 6) return in.PrematureEnd("BaseFrame Keys");
+        out->vBasePos.data[j] = Vector3(v[0], v[1], v[2]);
+        out->vBaseOrient.data[j] = Quaternion(v[3], v[4], v[5], 0.0f);
+    }
+
+    // Frames, in order; one line per joint whose flags are not 0.
+    for (u32 f = 0; f < nFrames; ++f) {
+        in.Next();
+        in.word[0] = '\0';
+        int id = -1;
+        int n = std::sscanf(in.line.c_str(), "%2047s %d", in.word, &id);
+        if (n < 2) return in.PrematureEnd("frame");
+        if (std::strcmp(in.word, "frame") != 0) {
+            in.SyntaxError("Cannot find Token \"frame\" !!!");
+            return E_FAIL;
+        }
+        if (id != (int)f) {
+            in.SyntaxError("Invalid frame ID");
+            return E_FAIL;
+        }
+        Vector<float>& frame = out->vFrames.data[f];
+        u32 written = 0;
+        for (u32 j = 0; j < nJoints; ++j) {
+            const u32 flags = out->vAnimBones.data[j].nFlags;
+            if (flags == 0) continue;
+            in.Next();
+            float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+            n = std::sscanf(in.line.c_str(), "\t%f %f %f %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+            if (n == EOF) return in.PrematureEnd("Keys");
+            if ((u32)n != CountComponentBits(flags)) {
+                in.SyntaxError("Number of Components read don't match with bone needs");
+                return E_FAIL;
+            }
+            if (written + (u32)n > nComponents) {
+                in.SyntaxError("Assertion failed");
+                return E_FAIL;
+            }
+            for (int c = 0; c < n; ++c) frame.data[written++] = v[c];
+        }
+    }
+    in.Close();
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// .def model lists and the whole load
+
+HRESULT ModelMD5Meta::Load(const String& command, IGraphics* graphics) {
+    CallScope scope(nullptr, "ModelMD5Meta::Load()");
+    if (!graphics) {
+        scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
+        return ZVE_SUBFUNCTION;
+    }
+
+    // The model files' axes to the engine's: (x, y, z) is shown at (-y, z, -x).
+    Matrix rotation;
+    matWorld.SetRotationX((float)(-kPi / 2));
+    rotation.SetRotationY((float)(kPi / 2));
+    matWorld *= rotation;
+
+    Vector<Parser::Line> lines;
+    String file, modelName;
+    const bool isMesh =
+        command.length >= 8 && std::strcmp(command.c_str() + command.length - 8, ".md5mesh") == 0;
+    if (isMesh) {
+        // A mesh file alone: the list of one nameless model with one mesh line.
+        strFile = command;
+        file = command;
+        Parser::Line model, mesh;
+        HRESULT hr = model.Tokens.Add("model");
+        if (hr >= 0) hr = model.Tokens.Add("");
+        if (hr >= 0) hr = mesh.Tokens.Add("mesh");
+        if (hr >= 0) hr = mesh.Tokens.Add(command);
+        if (hr >= 0) hr = model.InnerLines.Add(mesh);
+        if (hr >= 0) hr = lines.Add(model);
+        if (scope.ReportFailure("Not Enough Memory", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+    } else {
+        u32 mark = command.FindFirstOf("?", 0);
+        if (mark == String::npos) {
+            file = command;
+        } else {
+            file = command.SubString(0, mark);
+            modelName = command.SubString(mark + 1, command.length);
+        }
+        strFile = File::GetFullPath(file) + file;
+        File defFile;
+        HRESULT hr = defFile.Open(file, "rb");
+        if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+        Parser parser;
+        parser.SetSeparators(nullptr, 0, nullptr, 0);
+        parser.Parse(&defFile, &lines, false);
+        defFile.Close();
+    }
+
+    // The model: a top-level line "model <name>" whose block holds a line
+    // "mesh <file>.md5mesh".
+    auto meshLineOf = [](const Parser::Line& candidate) -> bool {
+        for (u32 i = 0; i < candidate.InnerLines.count; ++i) {
+            const Parser::Line& inner = candidate.InnerLines.data[i];
+            if (inner.Tokens.count != 2 || inner.Tokens.data[0] != "mesh") continue;
+            const String& path = inner.Tokens.data[1];
+            if (path.length >= 8 && std::strcmp(path.c_str() + path.length - 8, ".md5mesh") == 0) return true;
+        }
+        return false;
+    };
+    const Parser::Line* model = nullptr;
+    if (!modelName.IsEmpty()) {
+        for (u32 i = 0; i < lines.count && !model; ++i) {
+            const Parser::Line& candidate = lines.data[i];
+            if (candidate.Tokens.count == 2 && candidate.Tokens.data[0] == "model" &&
+                candidate.Tokens.data[1] == modelName)
+                model = &candidate;
+        }
+        if (!model) {
+            scope.WriteLog(ZVLOG_INFO,
+                           "Model '" + modelName + "' in the file '" + file +
+                               "' can not be found. Verify that the file is a correct .def MD5 file and that it "
+                               "contains the asked model",
+                           kSource, __LINE__);
+            return E_FAIL;
+        }
+        if (model->InnerLines.count == 0) {
+            scope.WriteLog(ZVLOG_INFO,
+                           "Model '" + modelName + "' in the file '" + file +
+                               "' is empty. Verify that this part of the file is followed by a '{' and the "
+                               "description of the model",
+                           kSource, __LINE__);
+            return E_FAIL;
+        }
+        if (!meshLineOf(*model)) {
+            scope.WriteLog(ZVLOG_INFO,
+                           "Model '" + modelName + "' in the file '" + file +
+                               "' don't contains a mesh (and its full path)",
+                           kSource, __LINE__);
+            return E_FAIL;
+        }
+    } else {
+        for (u32 i = 0; i < lines.count && !model; ++i) {
+            const Parser::Line& candidate = lines.data[i];
+            if (candidate.Tokens.count == 2 && candidate.Tokens.data[0] == "model" && meshLineOf(candidate)) {
+                model = &candidate;
+                modelName = candidate.Tokens.data[1];
+            }
+        }
+        if (!model) {
+            scope.WriteLog(ZVLOG_INFO,
+                           "There is no 'model' Token (with a 'mesh'+'full file paths' tokens after it) in the "
+                           "file '" + file +
+                               "'. Verify that the file is a correct .def MD5 file and that it contains at least "
+                               "one correct 'model'",
+                           kSource, __LINE__);
+            return E_FAIL;
+        }
+    }
+
+    // The model's mesh first, then its animations.
+    HRESULT hr = E_FAIL;
+    for (u32 i = 0; i < model->InnerLines.count; ++i) {
+        const Parser::Line& inner = model->InnerLines.data[i];
+        const Vector<String>& tokens = inner.Tokens;
+        if (tokens.count >= 2 && tokens.data[0] == "mesh") {
+            if (vBoneNames.count > 0) {
+                scope.WriteLog(ZVLOG_WARNING, "Many meshes in the .def file, only take the first", kSource,
+                               __LINE__);
+                continue;
+            }
+            hr = LoadMesh(tokens.data[1], graphics);
+            if (hr < 0) break;
+        } else if (tokens.count >= 3 && tokens.data[0] == "anim") {
+            if (vBoneNames.count == 0) {
+                scope.WriteLog(ZVLOG_WARNING,
+                               "You MUST put mesh file BEFORE any animation; Ignore the animation " + tokens.data[1],
+                               kSource, __LINE__);
+                continue;
+            }
+            Animation animation;
+            if (LoadAnimation(tokens.data[2], &animation, &vBoneNames) < 0) continue;
+            if (vAnimations.Add(animation) < 0) {
+                scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+                continue;
+            }
+            if (vAnimationNames.Add(tokens.data[1]) < 0) {
+                --vAnimations.count;
+                scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+            }
+        }
+    }
+
+    String info("    ");
+    info += (unsigned int)vAnimations.count;
+    info += " animation(s); Using the file : ";
+    info += strFile;
+    if (!modelName.IsEmpty()) {
+        info += "?";
+        info += modelName;
+    }
+    scope.WriteLog(ZVLOG_INFO, info, kSource, __LINE__);
+
+    strFile = command;
+    return hr;
+}

@@ -1,0 +1,149 @@
+// ModelMD5Meta: the file data of an MD5 model, shared by every ModelMD5
+// instance drawn from the same file.
+//
+// Three text formats are read here:
+// - ".md5mesh" (version 10): the skeleton in its bind pose and the meshes
+//   with their shader, vertices, triangles and weights (LoadMesh);
+// - ".md5anim" (version 10): joint hierarchy with animated-component flags,
+//   bounds per frame, base frame and frames (LoadAnimation, which needs no
+//   Meta object and no graphics);
+// - ".def" model lists: per model one mesh file and its animations (Load).
+//
+// Both MD5 formats are read line by line (ReadLine) and scanned with fixed
+// formats.  Every format error is logged as a warning whose source is the
+// MD5 file's full path and whose line is the line of that file.
+//
+// Everything an instance uses as an index has been checked by the readers:
+// triangle indices against their submesh's vertices, vertex weight ranges
+// against the weights, weight joints against the joints, joint parents
+// against the joints (every joint is reachable from a root, at most
+// MaxHierarchyDepth levels deep), and the frame components an animated joint
+// takes (nStartIndex plus its flag bits) against each frame's components.
+#pragma once
+
+#include "zvgraphics.h"
+#include "zvstuff.h"
+
+struct ModelMD5Meta {
+    // One joint of the mesh file, bind pose in model space.
+    struct Bone {
+        i32 nParent;              // -1 for a root
+        Vector<long> vChildren;   // joints whose parent is this one, ascending
+        Vector3 vPos;
+        Quaternion qOrient;       // w computed from x, y, z (UnitQuaternionW)
+        Bone() : nParent(-1) {}
+    };
+
+    struct Vertex {
+        float fU, fV;
+        u32 nFirstInfluence;      // into vInfluences (after concatenation)
+        u32 nNumInfluences;
+    };
+
+    // One weight of a vertex.
+    struct Influence {
+        i32 nBone;
+        float fWeight;
+        Vector3 vPos;             // in the joint's space
+        Vector3 vNormal;          // bind-pose normal of its vertex
+    };
+
+    // One .md5anim file.
+    struct Animation {
+        struct AnimBone {
+            i32 nBone;        // the mesh joint of the same name, -1 when none
+            i32 nParent;      // as written in the file (not used)
+            u32 nFlags;       // bits 0-2 position x y z, bits 3-5 orientation x y z
+            u32 nStartIndex;  // first component of this joint in each frame
+        };
+
+        float fFrameRate;
+        Vector<AnimBone> vAnimBones;
+        Vector<Vector3> vBounds;          // minimum and maximum per frame
+        Vector<Vector3> vBasePos;         // per hierarchy joint
+        Vector<Quaternion> vBaseOrient;   // x, y, z; w is left 0
+        Vector<Vector<float>> vFrames;    // numAnimatedComponents floats per frame
+
+        Animation() : fFrameRate(0.0f) {}
+    };
+
+    // What the mesh reader yields before anything goes to the graphics
+    // manager: one entry per submesh, owning its arrays.
+    struct SubMeshData {
+        String strShader;
+        Vertex* pVertices;
+        u32 nNumVertices;
+        u16* pIndices;
+        u32 nNumIndices;
+        Influence* pInfluences;
+        u32 nNumInfluences;
+
+        SubMeshData();
+        ~SubMeshData();
+        SubMeshData& operator=(SubMeshData&& other) noexcept;  // takes the arrays over
+        void Free();
+
+    private:
+        SubMeshData(const SubMeshData&) = delete;
+        SubMeshData& operator=(const SubMeshData&) = delete;
+    };
+
+    // Joint chains deeper than this are refused (the instances walk the
+    // hierarchy recursively).
+    static const u32 MaxHierarchyDepth = 1024;
+    // ReadLine reads at most this many bytes minus one per line.
+    static const u32 LineBufferSize = 2048;
+
+    ModelMD5Meta();
+    ~ModelMD5Meta();
+
+    u32 AddRef();
+    u32 Release();
+
+    // Reads a ".md5mesh" file, or one model of a ".def" file ("file.def",
+    // "file.def?model"), with its animations.
+    HRESULT Load(const String& command, IGraphics* graphics);
+    // Reads one ".md5mesh" file and builds the index buffer and textures.
+    HRESULT LoadMesh(const String& fileName, IGraphics* graphics);
+    // Reads one ".md5anim" file into *out; boneNames are the mesh's joint
+    // names (vBoneNames) the joints of the file are matched against.
+    static HRESULT LoadAnimation(const String& fileName, Animation* out, const Vector<String>* boneNames);
+
+    // The reading steps of LoadMesh that need no graphics manager: the file
+    // is parsed into vBones, vBoneNames, vRootBones and *subMeshes (which is
+    // sized to the mesh count).  Each failure is logged; the caller reports
+    // "Error while loading".
+    HRESULT ParseMesh(const String& fileName, Vector<SubMeshData>* subMeshes);
+    // The steps of LoadMesh that go through the graphics manager: textures,
+    // degenerate triangles, index buffer; then vertices, weights, normals
+    // and the info entries.  Frees the submesh arrays.
+    HRESULT BuildMesh(const String& fileName, Vector<SubMeshData>* subMeshes, IGraphics* graphics);
+
+    // One line of an MD5 file: lines shorter than 4 characters (line end
+    // included) are skipped, leading CR and LF removed; *lineCounter counts
+    // every physical line read.  Returns false when nothing more could be
+    // read (the line is then what the last read gave, possibly "").
+    static bool ReadLine(FILE* file, String* line, u32* lineCounter);
+
+    // The unit-quaternion rule: w = -sqrt(1 - x*x - y*y - z*z), 0 when the
+    // radicand is not positive.
+    static float UnitQuaternionW(float x, float y, float z);
+
+    Vector<String> vBoneNames;
+    String strFile;
+    Matrix matWorld;
+    Vector<Bone> vBones;
+    Vector<long> vRootBones;
+    Vector<Animation> vAnimations;
+    Vector<String> vAnimationNames;
+    Vector<Vertex> vVertices;
+    Vector<Influence> vInfluences;
+    Vector<DrawPrimitiveInfos> vSubMeshes;
+    IIndexBuffer* pIB;
+    Vector<ITexture*> vTextures;
+    u32 nRef;
+
+private:
+    ModelMD5Meta(const ModelMD5Meta&) = delete;
+    ModelMD5Meta& operator=(const ModelMD5Meta&) = delete;
+};

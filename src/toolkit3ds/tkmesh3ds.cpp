@@ -1,0 +1,569 @@
+// Mesh and material records of the 3DS toolkit: the name lists of the
+// database and the fetch operations that hand self-contained records out.
+#include <cstdlib>
+#include <cstring>
+
+#include "tkinternal3ds.h"
+
+namespace {
+
+NameList3ds* NewNameList(u32_3ds count) {
+    NameList3ds* list = static_cast<NameList3ds*>(calloc(1, sizeof(NameList3ds)));
+    if (!list) return nullptr;
+    if (count) {
+        list->entries = static_cast<NameListEntry3ds*>(calloc(count, sizeof(NameListEntry3ds)));
+        if (!list->entries) {
+            free(list);
+            return nullptr;
+        }
+    }
+    return list;
+}
+
+void RebuildObjects(Database3ds* db) {
+    if (!db->objectsStale) return;
+    FreeNameList3ds(&db->objects);
+    ChunkNode3ds* mdata = SearchChunk3ds(db->top, 0x3D3D);
+    ChunkNode3ds* first = mdata ? SearchChunk3ds(mdata, 0x4000) : nullptr;
+    u32_3ds count = CountChunks3ds(first, 0x4000);
+    db->objects = NewNameList(count);
+    if (!db->objects) {
+        AddError3ds(ERR_NO_MEM);
+        return;
+    }
+    for (ChunkNode3ds* n = first; n; n = SearchSibling3ds(n->sibling, 0x4000)) {
+        NameData3ds* rec = static_cast<NameData3ds*>(LoadChunkData3ds(n));
+        if (errorsPending) return;
+        NameListEntry3ds& e = db->objects->entries[db->objects->count++];
+        e.node = n;
+        e.name = DupString3ds(rec && rec->name ? rec->name : "");
+        if (!e.name) {
+            AddError3ds(ERR_NO_MEM);
+            return;
+        }
+    }
+    db->objectsStale = 0;
+}
+
+void RebuildMaterials(Database3ds* db) {
+    if (!db->materialsStale) return;
+    FreeNameList3ds(&db->materials);
+    ChunkNode3ds* holder = SearchChunk3ds(db->top, 0x3D3D);
+    if (!holder) holder = SearchChunk3ds(db->top, 0x3DAA);
+    ChunkNode3ds* first = holder ? SearchChunk3ds(holder, 0xAFFF) : nullptr;
+    u32_3ds count = CountChunks3ds(first, 0xAFFF);
+    db->materials = NewNameList(count);
+    if (!db->materials) {
+        AddError3ds(ERR_NO_MEM);
+        return;
+    }
+    for (ChunkNode3ds* n = first; n; n = SearchSibling3ds(n->sibling, 0xAFFF)) {
+        const char* name = "";
+        ChunkNode3ds* nameNode = SearchChunk3ds(n, 0xA000);
+        if (nameNode) {
+            NameData3ds* rec = static_cast<NameData3ds*>(LoadChunkData3ds(nameNode));
+            if (errorsPending) return;
+            if (rec && rec->name) name = rec->name;
+        }
+        NameListEntry3ds& e = db->materials->entries[db->materials->count++];
+        e.node = n;
+        e.name = DupString3ds(name);
+        if (!e.name) {
+            AddError3ds(ERR_NO_MEM);
+            return;
+        }
+    }
+    db->materialsStale = 0;
+}
+
+bool HasMesh(ChunkNode3ds* object) {
+    for (ChunkNode3ds* c = object->children; c; c = c->sibling)
+        if (SearchChunk3ds(c, 0x4100)) return true;
+    return false;
+}
+
+void CopyName(char* out, const char* in, size_t capacity) {
+    out[0] = 0;
+    if (!in) return;
+    u32_3ds n = BoundedLength3ds(in, static_cast<u32_3ds>(capacity - 1));
+    memcpy(out, in, n);
+    out[n] = 0;
+}
+
+// Fills mesh from the copied object subtree.  Arrays move out of the copy.
+void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
+    ChunkNode3ds* meshNode = SearchSibling3ds(object->children, 0x4100);
+    if (!meshNode) {
+        AddError3ds(ERR_WRONG_OBJECT);
+        return;
+    }
+    NameData3ds* nameRec = static_cast<NameData3ds*>(LoadChunkData3ds(object));
+    if (errorsPending) return;
+    CopyName(mesh->name, nameRec ? nameRec->name : nullptr, sizeof mesh->name);
+
+    u32_3ds groups = 0;
+    if (ChunkNode3ds* faces = SearchSibling3ds(meshNode->children, 0x4120))
+        groups = CountChunks3ds(faces->children, 0x4130);
+
+    for (ChunkNode3ds* c = meshNode->children; c; c = c->sibling) {
+        switch (c->tag) {
+        case 0x4110: {
+            PointArray3ds* r = static_cast<PointArray3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            free(mesh->vertices);
+            mesh->nVertices = r->count;
+            mesh->vertices = r->points;
+            r->points = nullptr;
+            r->count = 0;
+            break;
+        }
+        case 0x4111: {
+            WordArray3ds* r = static_cast<WordArray3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            free(mesh->vertexFlags);
+            mesh->nVertexFlags = r->count;
+            mesh->vertexFlags = r->words;
+            r->words = nullptr;
+            r->count = 0;
+            break;
+        }
+        case 0x4120: {
+            FaceArray3ds* r = static_cast<FaceArray3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            free(mesh->faces);
+            mesh->nFaces = r->count;
+            mesh->faces = r->faces;
+            r->faces = nullptr;
+            r->count = 0;
+            // The material groups, in file order.  Their number fits the
+            // u16 counter: a larger number of groups is an invalid chunk.
+            if (groups > 0xFFFF) {
+                AddError3ds(ERR_INVALID_CHUNK);
+                return;
+            }
+            if (groups && !mesh->matGroups) {
+                mesh->matGroups = static_cast<MeshMatGroup3ds*>(calloc(groups, sizeof(MeshMatGroup3ds)));
+                if (!mesh->matGroups) {
+                    AddError3ds(ERR_NO_MEM);
+                    return;
+                }
+            }
+            for (ChunkNode3ds* g = c->children; g; g = g->sibling) {
+                if (g->tag == 0x4130) {
+                    if (mesh->nMatGroups >= groups) break;
+                    MatGroupData3ds* mg = static_cast<MatGroupData3ds*>(LoadChunkData3ds(g));
+                    if (errorsPending) return;
+                    MeshMatGroup3ds& out = mesh->matGroups[mesh->nMatGroups++];
+                    CopyName(out.name, mg->name, sizeof out.name);
+                    out.nFaces = mg->count;
+                    out.faces = mg->faces;
+                    mg->faces = nullptr;
+                    mg->count = 0;
+                } else if (g->tag == 0x4150) {
+                    SmoothData3ds* s = static_cast<SmoothData3ds*>(LoadChunkData3ds(g));
+                    if (errorsPending) return;
+                    free(mesh->smoothing);
+                    mesh->smoothing = s->groups;
+                    s->groups = nullptr;
+                    s->count = 0;
+                } else if (g->tag == 0x4190) {
+                    BoxMapData3ds* b = static_cast<BoxMapData3ds*>(LoadChunkData3ds(g));
+                    if (errorsPending) return;
+                    mesh->useBoxMap = 1;
+                    memcpy(mesh->boxMap, b->names, sizeof mesh->boxMap);
+                }
+            }
+            break;
+        }
+        case 0x4140: {
+            TexVertArray3ds* r = static_cast<TexVertArray3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            free(mesh->texVerts);
+            mesh->nTexVerts = r->count;
+            mesh->texVerts = r->uv;
+            r->uv = nullptr;
+            r->count = 0;
+            break;
+        }
+        case 0x4160: {
+            MatrixData3ds* r = static_cast<MatrixData3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            memcpy(mesh->localMatrix, r->m, sizeof mesh->localMatrix);
+            break;
+        }
+        case 0x4165: {
+            ByteData3ds* r = static_cast<ByteData3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            mesh->colourIndex = r->value;
+            break;
+        }
+        case 0x4170: {
+            MappingData3ds* r = static_cast<MappingData3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            mesh->useMapping = 1;
+            mesh->mapping = *r;
+            break;
+        }
+        case 0x4181: {
+            NameData3ds* r = static_cast<NameData3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            CopyName(mesh->procedureName, r->name, sizeof mesh->procedureName);
+            break;
+        }
+        case 0x4182: {
+            ProcData3ds* r = static_cast<ProcData3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            free(mesh->procedureData);
+            mesh->procedureSize = r->size;
+            mesh->procedureData = r->data;
+            r->data = nullptr;
+            r->size = 0;
+            break;
+        }
+        default: break;
+        }
+    }
+    // Every face corner names a vertex of the mesh and every group entry a
+    // face of it: users index their own arrays with these numbers.
+    for (u32_3ds i = 0; i < u32_3ds(mesh->nFaces) * 4; ++i) {
+        if (i % 4 != 3 && mesh->faces[i] >= mesh->nVertices) {
+            AddError3ds(ERR_INVALID_CHUNK);
+            return;
+        }
+    }
+    for (u32_3ds g = 0; g < mesh->nMatGroups; ++g) {
+        for (u32_3ds i = 0; i < mesh->matGroups[g].nFaces; ++i) {
+            if (mesh->matGroups[g].faces[i] >= mesh->nFaces) {
+                AddError3ds(ERR_INVALID_CHUNK);
+                return;
+            }
+        }
+    }
+    for (ChunkNode3ds* c = object->children; c; c = c->sibling) {
+        switch (c->tag) {
+        case 0x4010: mesh->isHidden = 1; break;
+        case 0x4011: mesh->isVisLofter = 1; break;
+        case 0x4013: mesh->isMatte = 1; break;
+        case 0x4012: mesh->isNoCast = 1; break;
+        case 0x4014: mesh->isFast = 1; break;
+        case 0x4017: mesh->isNoRcvShad = 1; break;
+        case 0x4016: mesh->isFrozen = 1; break;
+        case 0x4015: mesh->useProc = 1; break;
+        default: break;
+        }
+    }
+}
+
+}  // namespace
+
+u32_3ds CountMeshes3ds(Database3ds* db) {
+    if (!db) {
+        AddError3ds(ERR_INVALID_ARG);
+        return 0;
+    }
+    RebuildObjects(db);
+    if (errorsPending || !db->objects) return 0;
+    u32_3ds count = 0;
+    for (u32_3ds i = 0; i < db->objects->count; ++i)
+        if (HasMesh(db->objects->entries[i].node)) ++count;
+    return count;
+}
+
+void FreeMesh3ds(MeshData3ds** mesh) {
+    if (!mesh || !*mesh) return;
+    MeshData3ds* m = *mesh;
+    free(m->vertices);
+    free(m->vertexFlags);
+    free(m->texVerts);
+    free(m->faces);
+    free(m->smoothing);
+    for (u32_3ds i = 0; m->matGroups && i < m->nMatGroups; ++i) free(m->matGroups[i].faces);
+    free(m->matGroups);
+    free(m->procedureData);
+    free(m);
+    *mesh = nullptr;
+}
+
+void FetchMesh3ds(Database3ds* db, u32_3ds index, MeshData3ds** out) {
+    if (!db || !out) {
+        AddError3ds(ERR_INVALID_ARG);
+        return;
+    }
+    if (!db->top) {
+        AddError3ds(ERR_INVALID_DATABASE);
+        return;
+    }
+    if (db->top->tag != 0x4D4D && db->top->tag != 0xC23D) {
+        AddError3ds(ERR_WRONG_DATABASE);
+        return;
+    }
+    RebuildObjects(db);
+    if (errorsPending || !db->objects) return;
+    ChunkNode3ds* object = nullptr;
+    u32_3ds seen = 0;
+    for (u32_3ds i = 0; i < db->objects->count && !object; ++i) {
+        if (!HasMesh(db->objects->entries[i].node)) continue;
+        if (seen == index) object = db->objects->entries[i].node;
+        ++seen;
+    }
+    if (!object) return;
+    ChunkNode3ds* copy = nullptr;
+    CloneChunkTree3ds(object, &copy);
+    if (errorsPending) return;
+    MeshData3ds* mesh = static_cast<MeshData3ds*>(calloc(1, sizeof(MeshData3ds)));
+    if (!mesh) {
+        FreeChunkNode3ds(copy);
+        AddError3ds(ERR_NO_MEM);
+        return;
+    }
+    FillMesh(copy, mesh);
+    FreeChunkNode3ds(copy);
+    if (errorsPending) {
+        FreeMesh3ds(&mesh);
+        return;
+    }
+
+    *out = mesh;
+}
+
+// ---------------------------------------------------------------- materials
+
+u32_3ds CountMaterials3ds(Database3ds* db) {
+    if (!db) {
+        AddError3ds(ERR_INVALID_ARG);
+        return 0;
+    }
+    RebuildMaterials(db);
+    if (errorsPending || !db->materials) return 0;
+    return db->materials->count;
+}
+
+void FreeMaterial3ds(MaterialData3ds** material) {
+    if (!material || !*material) return;
+    free(*material);
+    *material = nullptr;
+}
+
+namespace {
+
+const float BYTE_TO_UNIT = 0.003921569f;
+
+void ReadColour(ChunkNode3ds* holder, float* rgb) {
+    ChunkNode3ds* c11 = SearchChunk3ds(holder, 0x0011);
+    if (!c11) {
+        AddError3ds(ERR_UNFOUND_CHUNK);
+        return;
+    }
+    ColourBytes3ds* c = static_cast<ColourBytes3ds*>(LoadChunkData3ds(c11));
+    if (errorsPending) return;
+    for (int i = 0; i < 3; ++i) rgb[i] = c->rgb[i] * BYTE_TO_UNIT;
+    if (ChunkNode3ds* c12 = SearchChunk3ds(holder, 0x0012)) {
+        ColourBytes3ds* g = static_cast<ColourBytes3ds*>(LoadChunkData3ds(c12));
+        if (errorsPending) return;
+        for (int i = 0; i < 3; ++i) rgb[i] = g->rgb[i] * BYTE_TO_UNIT;
+    }
+}
+
+float ReadPercent(ChunkNode3ds* holder) {
+    if (ChunkNode3ds* n = SearchSibling3ds(holder->children, 0x0030)) {
+        ShortData3ds* s = static_cast<ShortData3ds*>(LoadChunkData3ds(n));
+        return errorsPending ? 0.0f : s->value * 0.01f;
+    }
+    if (ChunkNode3ds* n = SearchSibling3ds(holder->children, 0x0031)) {
+        FloatData3ds* f = static_cast<FloatData3ds*>(LoadChunkData3ds(n));
+        return errorsPending ? 0.0f : f->value;
+    }
+    return 0.0f;
+}
+
+void ReadMap(ChunkNode3ds* holder, MapData3ds* map) {
+    for (ChunkNode3ds* c = holder->children; c; c = c->sibling) {
+        if (c->tag >= 0x8000 && c->tag <= 0x80FF) continue;
+        void* d = nullptr;
+        switch (c->tag) {
+        case 0xA300: case 0x0030: case 0x0031: case 0xA351:
+        case 0xA353: case 0xA354: case 0xA356: case 0xA358: case 0xA35A: case 0xA35C:
+        case 0xA360: case 0xA362: case 0xA364: case 0xA366: case 0xA368:
+            d = LoadChunkData3ds(c);
+            if (errorsPending) return;
+            break;
+        default: continue;
+        }
+        switch (c->tag) {
+        case 0xA300: CopyName(map->name, static_cast<NameData3ds*>(d)->name, sizeof map->name); break;
+        case 0x0030: map->percent = static_cast<ShortData3ds*>(d)->value * 0.01f; break;
+        case 0x0031: map->percent = static_cast<FloatData3ds*>(d)->value; break;
+        case 0xA351: {
+            u16_3ds f = static_cast<WordData3ds*>(d)->value;
+            map->tiling = !(f & 0x1) ? 1 : !(f & 0x10) ? 3 : 2;
+            map->ignoreAlpha = (f & 0x100) ? 1 : 0;
+            map->filtering = (f & 0x20) ? 1 : 0;
+            map->mirror = (f & 0x2) ? 1 : 0;
+            map->negative = (f & 0x8) ? 1 : 0;
+            if (f & 0x80) map->tintMode = (f & 0x40) ? 3 : 2;
+            else if (f & 0x200) map->tintMode = 4;
+            else map->tintMode = (f & 0x40) ? 1 : 0;
+            break;
+        }
+        case 0xA353: map->blur = static_cast<FloatData3ds*>(d)->value; break;
+        case 0xA354: map->uScale = static_cast<FloatData3ds*>(d)->value; break;
+        case 0xA356: map->vScale = static_cast<FloatData3ds*>(d)->value; break;
+        case 0xA358: map->uOffset = static_cast<FloatData3ds*>(d)->value; break;
+        case 0xA35A: map->vOffset = static_cast<FloatData3ds*>(d)->value; break;
+        case 0xA35C: map->rotation = static_cast<FloatData3ds*>(d)->value; break;
+        default: {
+            float* tint = c->tag == 0xA360 ? map->tint1 : c->tag == 0xA362 ? map->tint2
+                        : c->tag == 0xA364 ? map->tintR : c->tag == 0xA366 ? map->tintG : map->tintB;
+            for (int i = 0; i < 3; ++i) tint[i] = static_cast<ColourBytes3ds*>(d)->rgb[i] * BYTE_TO_UNIT;
+            break;
+        }
+        }
+    }
+}
+
+MapData3ds* MapField(MaterialData3ds* m, u32_3ds tag) {
+    switch (tag) {
+    case 0xA200: return &m->texture1;
+    case 0xA33A: return &m->texture2;
+    case 0xA204: return &m->specMap;
+    case 0xA210: return &m->opacMap;
+    case 0xA220: return &m->reflectMap;
+    case 0xA230: return &m->bumpMap;
+    case 0xA33C: return &m->shinMap;
+    case 0xA33D: return &m->illumMap;
+    case 0xA33E: return &m->tex1Mask;
+    case 0xA340: return &m->tex2Mask;
+    case 0xA342: return &m->opacMask;
+    case 0xA344: return &m->bumpMask;
+    case 0xA346: return &m->shinMask;
+    case 0xA348: return &m->specMask;
+    case 0xA34A: return &m->illumMask;
+    case 0xA34C: return &m->reflectMask;
+    default: return nullptr;
+    }
+}
+
+void FillMaterial(ChunkNode3ds* matNode, MaterialData3ds* m) {
+    bool fallIn = false;
+    for (ChunkNode3ds* c = matNode->children; c; c = c->sibling) {
+        if (c->tag >= 0x8000 && c->tag <= 0x80FF) continue;
+        if (MapData3ds* map = MapField(m, c->tag)) {
+            ReadMap(c, map);
+            if (c->tag == 0xA230) {
+                if (ChunkNode3ds* pct = SearchChunk3ds(c, 0xA252)) {
+                    ShortData3ds* s = static_cast<ShortData3ds*>(LoadChunkData3ds(pct));
+                    if (!errorsPending) m->bumpPercent = s->value * 0.01f;
+                }
+            }
+            if (errorsPending) return;
+            continue;
+        }
+        switch (c->tag) {
+        case 0xA000: {
+            NameData3ds* r = static_cast<NameData3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            CopyName(m->name, r->name, sizeof m->name);
+            break;
+        }
+        case 0xA010: ReadColour(c, m->ambient); break;
+        case 0xA020: ReadColour(c, m->diffuse); break;
+        case 0xA030: ReadColour(c, m->specular); break;
+        case 0xA040: m->shininess = ReadPercent(c); break;
+        case 0xA041: m->shinStrength = ReadPercent(c); break;
+        case 0xA042: break;  // second shininess, unused
+        case 0xA050: m->transparency = ReadPercent(c); break;
+        case 0xA052: m->transFalloff = ReadPercent(c); break;
+        case 0xA053: m->blur = ReadPercent(c); break;
+        case 0xA084: m->selfIllumPct = ReadPercent(c); break;
+        case 0xA087: {
+            FloatData3ds* r = static_cast<FloatData3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            m->wireSize = r->value;
+            break;
+        }
+        case 0xA100: {
+            ShortData3ds* r = static_cast<ShortData3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            m->shading = r->value;
+            break;
+        }
+        case 0xA080: m->selfIllum = 1; break;
+        case 0xA081: m->twoSided = 1; break;
+        case 0xA082: m->decal = 1; break;
+        case 0xA083: m->additive = 1; break;
+        case 0xA085: m->useWire = 1; break;
+        case 0xA086: break;  // supersampling of old files
+        case 0xA088: m->faceMap = 1; break;
+        case 0xA08A: fallIn = true; break;
+        case 0xA08B: m->superSample = 1; break;  // reserved flag
+        case 0xA08C: m->soften = 1; break;
+        case 0xA08E: m->useWireAbs = 1; break;
+        case 0xA240: m->useFall = 1; break;
+        case 0xA250: m->useBlur = 1; break;
+        case 0xA252: break;  // bump percent outside its map
+        case 0xA310: {
+            RawData3ds* r = static_cast<RawData3ds*>(LoadChunkData3ds(c));
+            if (errorsPending) return;
+            m->useAutoReflect = 1;
+            if (r->size >= 12) {
+                const u8_3ds* b = r->bytes;
+                m->acubicShade = b[0];
+                m->acubicAntiAlias = b[1];
+                m->acubicFlags = static_cast<u32_3ds>(b[2] | (b[3] << 8));
+                m->acubicSize = static_cast<i32_3ds>(static_cast<u32_3ds>(b[4]) | (static_cast<u32_3ds>(b[5]) << 8) |
+                                                     (static_cast<u32_3ds>(b[6]) << 16) | (static_cast<u32_3ds>(b[7]) << 24));
+                m->acubicFrameStep = static_cast<i32_3ds>(static_cast<u32_3ds>(b[8]) | (static_cast<u32_3ds>(b[9]) << 8) |
+                                                          (static_cast<u32_3ds>(b[10]) << 16) | (static_cast<u32_3ds>(b[11]) << 24));
+            }
+            break;
+        }
+        default:
+            if (c->tag >= 0xA320 && c->tag <= 0xA338) break;  // map data blocks, kept in the file
+            AddError3ds(ERR_INVALID_CHUNK);
+            return;
+        }
+        if (errorsPending) return;
+    }
+    if (fallIn) m->transparency = -m->transparency;
+}
+
+}  // namespace
+
+void FetchMaterial3ds(Database3ds* db, u32_3ds index, MaterialData3ds** out) {
+    if (!out || !db) {
+        AddError3ds(ERR_INVALID_ARG);
+        return;
+    }
+    if (!db->top) {
+        AddError3ds(ERR_INVALID_DATABASE);
+        return;
+    }
+    if (db->top->tag != 0x3DAA && db->top->tag != 0x4D4D && db->top->tag != 0xC23D) {
+        AddError3ds(ERR_WRONG_DATABASE);
+        return;
+    }
+    RebuildMaterials(db);
+    if (errorsPending || !db->materials || index >= db->materials->count) return;
+    ChunkNode3ds* node = db->materials->entries[index].node;
+    if (node->tag != 0xAFFF) {
+        AddError3ds(ERR_INVALID_CHUNK);
+        return;
+    }
+    ChunkNode3ds* copy = nullptr;
+    CloneChunkTree3ds(node, &copy);
+    if (errorsPending) return;
+    MaterialData3ds* m = static_cast<MaterialData3ds*>(calloc(1, sizeof(MaterialData3ds)));
+    if (!m) {
+        FreeChunkNode3ds(copy);
+        AddError3ds(ERR_NO_MEM);
+        return;
+    }
+    FillMaterial(copy, m);
+    FreeChunkNode3ds(copy);
+    if (errorsPending) {
+        free(m);
+        return;
+    }
+
+    *out = m;
+}

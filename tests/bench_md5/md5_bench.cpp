@@ -1,0 +1,106 @@
+// MD5 reading throughput: the .md5anim reader and the parsing pass of the
+// .md5mesh reader on files written by our writer.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "modelmd5meta.h"
+#include "zvmd5writer.h"
+#include "zvstuff.h"
+
+namespace {
+
+std::string ScratchPath(const char* name) { return std::string(GetExeDir().c_str()) + name; }
+
+// A skeleton of `joints` joints in a chain of depth 8 and one mesh of
+// `verts` vertices with two weights each.
+std::string MeshText(int joints, int verts) {
+    zvtools::MD5MeshFile f;
+    for (int j = 0; j < joints; ++j) {
+        zvtools::MD5Joint joint;
+        joint.name = "joint" + std::to_string(j);
+        joint.parent = j == 0 ? -1 : (j % 8 == 0 ? 0 : j - 1);
+        joint.pos[0] = 0.5f * (float)j;
+        joint.orient[1] = 0.01f * (float)(j % 50);
+        f.joints.push_back(joint);
+    }
+    zvtools::MD5Mesh m;
+    m.shader = "models/bench";
+    for (int v = 0; v < verts; ++v) {
+        zvtools::MD5Vert vert;
+        vert.u = (float)(v % 97) / 97.0f;
+        vert.v = (float)(v % 89) / 89.0f;
+        vert.firstWeight = 2 * v;
+        vert.numWeights = 2;
+        m.verts.push_back(vert);
+        for (int k = 0; k < 2; ++k) {
+            zvtools::MD5Weight w;
+            w.joint = (v + k) % joints;
+            w.bias = 0.5f;
+            w.pos[0] = (float)v * 0.125f;
+            w.pos[1] = (float)k;
+            m.weights.push_back(w);
+        }
+    }
+    for (int t = 0; t + 2 < verts; ++t) {
+        zvtools::MD5Tri tri;
+        tri.v[0] = t;
+        tri.v[1] = t + 1;
+        tri.v[2] = t + 2;
+        m.tris.push_back(tri);
+    }
+    f.meshes.push_back(m);
+    return zvtools::WriteMD5Mesh(f);
+}
+
+std::string AnimText(int joints, int frames) {
+    zvtools::MD5Anim a;
+    a.frameRate = 24;
+    for (int j = 0; j < joints; ++j) {
+        zvtools::MD5AnimJoint joint;
+        joint.name = "joint" + std::to_string(j);
+        joint.parent = j - 1;
+        joint.flags = j == 0 ? 63 : 56;
+        a.joints.push_back(joint);
+    }
+    const int components = zvtools::AssignMD5StartIndices(&a);
+    a.baseframe.resize((size_t)joints);
+    a.bounds.resize((size_t)frames);
+    for (int f = 0; f < frames; ++f) {
+        std::vector<float> frame;
+        for (int c = 0; c < components; ++c) frame.push_back(0.001f * (float)(f + c));
+        a.frames.push_back(frame);
+    }
+    return zvtools::WriteMD5Anim(a);
+}
+
+void BM_ParseMesh(benchmark::State& state) {
+    const std::string path = ScratchPath("bench.md5mesh");
+    const std::string text = MeshText(64, (int)state.range(0));
+    zvtools::WriteTextFile(path, text);
+    for (auto _ : state) {
+        ModelMD5Meta meta;
+        Vector<ModelMD5Meta::SubMeshData> subs;
+        benchmark::DoNotOptimize(meta.ParseMesh(path.c_str(), &subs));
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)text.size());
+}
+BENCHMARK(BM_ParseMesh)->Arg(1000)->Arg(20000);
+
+void BM_LoadAnimation(benchmark::State& state) {
+    const std::string path = ScratchPath("bench.md5anim");
+    const std::string text = AnimText(64, (int)state.range(0));
+    zvtools::WriteTextFile(path, text);
+    Vector<String> names;
+    for (int j = 0; j < 64; ++j) names.Add(String(("joint" + std::to_string(j) + "\"").c_str()));
+    for (auto _ : state) {
+        ModelMD5Meta::Animation anim;
+        benchmark::DoNotOptimize(ModelMD5Meta::LoadAnimation(path.c_str(), &anim, &names));
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)text.size());
+}
+BENCHMARK(BM_LoadAnimation)->Arg(24)->Arg(600);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,176 @@
+// The geometry registry of the graphics manager: creation through the
+// plug-in records, sharing by cloning, removal, the reset hook, and the
+// shutdown report of geometries still alive.
+#include "graphics_support.h"
+
+using gfxtest::Contains;
+using gfxtest::GraphicsTest;
+
+namespace {
+
+int g_resets = 0;
+HRESULT g_resetResult = S_OK;
+int g_destroyed = 0;
+
+// A geometry that holds one reference to the manager and removes itself
+// from the registry when it is destroyed, as every geometry does.
+class TestGeometry : public IGeometry {
+public:
+    TestGeometry(IGraphics* g, const String& t, const String& c) : graphics(g), type(t), command(c) {}
+    u32 AddRef() override { return ++nRef; }
+    u32 Release() override {
+        if (nRef == 0) return 0;
+        if (--nRef > 0) return nRef;
+        delete this;
+        return 0;
+    }
+    const String& GetName() override {
+        static String name("TestGeometry");
+        return name;
+    }
+    HRESULT Clone(IInterface** out) override {
+        TestGeometry* copy = new TestGeometry(graphics, type, command);
+        copy->AddRef();
+        graphics->AddRef();
+        *out = copy;
+        return S_OK;
+    }
+    HRESULT Update(float) override { return S_OK; }
+    HRESULT Render() override { return S_OK; }
+    HRESULT Reset() override {
+        ++g_resets;
+        return g_resetResult;
+    }
+    HRESULT SendCommand(const String&, String*) override { return E_FAIL; }
+    HRESULT GetTypeAndCommand(String* t, String* c) override {
+        *t = type;
+        *c = command;
+        return S_OK;
+    }
+
+    u32 nRef = 0;
+    IGraphics* graphics;
+    String type, command;
+
+protected:
+    ~TestGeometry() override {
+        ++g_destroyed;
+        graphics->RemoveGeometry(this);
+        graphics->Release();
+    }
+};
+
+int g_factoryCalls = 0;
+
+HRESULT TestFactory(const String& type, const String& command, IGraphics* graphics, IGeometry** out) {
+    ++g_factoryCalls;
+    if (command == "fail") return E_FAIL;
+    TestGeometry* g = new TestGeometry(graphics, type, command);
+    g->AddRef();
+    *out = g;
+    return S_OK;
+}
+
+class GeometryTest : public GraphicsTest {
+protected:
+    void SetUp() override {
+        GraphicsTest::SetUp();
+        g_resets = 0;
+        g_resetResult = S_OK;
+        g_destroyed = 0;
+        g_factoryCalls = 0;
+        PlugIn record;
+        record.name = "Test";
+        record.minor = 30;
+        record.type = "test";
+        record.factory = PlugIn::FromGeometry(TestFactory);
+        zv->PlugInGeometries = Vector<PlugIn>();
+        zv->PlugInGeometries.Add(record);
+        ASSERT_EQ(Windowed(), S_OK);
+        log.clear();
+    }
+};
+
+TEST_F(GeometryTest, SameTypeAndCommandAreSharedByCloning) {
+    IGeometry* a = nullptr;
+    IGeometry* b = nullptr;
+    IGeometry* c = nullptr;
+    ASSERT_EQ(graphics->CreateGeometry("test", "model.x", &a), S_OK);
+    EXPECT_EQ(zv->nRef, 2u);  // the program's and the geometry's
+    ASSERT_EQ(graphics->CreateGeometry("test", "model.x", &b), S_OK);
+    EXPECT_EQ(g_factoryCalls, 1);
+    EXPECT_NE(a, b);
+    EXPECT_TRUE(Contains(log, "Type=<test> Command=<model.x>")) << log;
+    EXPECT_EQ(zv->nRef, 3u);
+    // The command is compared exactly.
+    ASSERT_EQ(graphics->CreateGeometry("test", "MODEL.x", &c), S_OK);
+    EXPECT_EQ(g_factoryCalls, 2);
+    EXPECT_EQ(zv->vGeometries.count, 3u);
+    a->Release();
+    b->Release();
+    c->Release();
+    EXPECT_EQ(zv->vGeometries.count, 0u);
+    EXPECT_EQ(zv->nRef, 1u);
+}
+
+TEST_F(GeometryTest, UnknownTypesAndFailedFactoriesListNothing) {
+    IGeometry* g = nullptr;
+    EXPECT_EQ(graphics->CreateGeometry("TEST", "model.x", &g), ZVE_SUBFUNCTION);
+    EXPECT_TRUE(Contains(log, "Unknow Type : <TEST> Command = <model.x>")) << log;
+    EXPECT_EQ(graphics->CreateGeometry("test", "fail", &g), ZVE_SUBFUNCTION);
+    EXPECT_TRUE(Contains(log, "Error while creating : <test> Command = <fail>")) << log;
+    EXPECT_EQ(graphics->CreateGeometry("test", "x", nullptr), ZVE_SUBFUNCTION);
+    EXPECT_EQ(zv->vGeometries.count, 0u);
+    EXPECT_EQ(zv->nRef, 1u);
+}
+
+TEST_F(GeometryTest, RemovingAnUnlistedGeometryFails) {
+    IGeometry* g = nullptr;
+    ASSERT_EQ(graphics->CreateGeometry("test", "a", &g), S_OK);
+    // A geometry made outside the registry (it still holds its reference).
+    graphics->AddRef();
+    TestGeometry* stranger = new TestGeometry(graphics, "test", "b");
+    stranger->AddRef();
+    EXPECT_EQ(graphics->RemoveGeometry(stranger), ZVE_SUBFUNCTION);
+    EXPECT_TRUE(Contains(log, "GeometryToRemove not found"));
+    EXPECT_EQ(graphics->RemoveGeometry(nullptr), ZVE_SUBFUNCTION);
+    EXPECT_EQ(zv->vGeometries.count, 1u);
+    stranger->Release();
+    EXPECT_EQ(zv->vGeometries.count, 1u);
+    g->Release();
+    EXPECT_EQ(zv->nRef, 1u);
+}
+
+TEST_F(GeometryTest, EveryGeometryIsResetAfterTheDevice) {
+    IGeometry* a = nullptr;
+    IGeometry* b = nullptr;
+    ASSERT_EQ(graphics->CreateGeometry("test", "a", &a), S_OK);
+    ASSERT_EQ(graphics->CreateGeometry("test", "b", &b), S_OK);
+    ASSERT_EQ(zv->UpdateScreenMode(), S_OK);
+    EXPECT_EQ(g_resets, 2);
+    g_resetResult = E_FAIL;
+    EXPECT_EQ(zv->UpdateScreenMode(), ZVE_SUBFUNCTION);
+    EXPECT_TRUE(Contains(log, "IGeometry::Reset() failed !"));
+    EXPECT_EQ(g_resets, 3);  // stopped at the first failure
+    a->Release();
+    b->Release();
+}
+
+TEST_F(GeometryTest, GeometriesAliveAtShutdownAreReportedAndReleased) {
+    IGeometry* a = nullptr;
+    IGeometry* b = nullptr;
+    ASSERT_EQ(graphics->CreateGeometry("test", "a", &a), S_OK);
+    ASSERT_EQ(graphics->CreateGeometry("test", "b", &b), S_OK);
+    b->AddRef();
+    // The program lets the manager go first: its own reference is the last
+    // one once the geometries' references are given back.
+    zv->nRef = 1;
+    ReleaseGraphics();
+    EXPECT_TRUE(Contains(log, "\"2 geometrie(s) still alive (or dead but not removed => Access Violation) !\""))
+        << log;
+    EXPECT_EQ(g_destroyed, 2);
+    EXPECT_FALSE(Contains(log, "don't call RemoveGeometry()"));
+    EXPECT_FALSE(Contains(log, "Graphics Engine correctly shutdown"));
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+// The whole load: a mesh file alone or one model of a .def list with its
+// animations, the choice of the model, and the base rotation.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "md5_support.h"
+
+namespace {
+
+using md5test::FakeGraphics;
+using md5test::LogCapture;
+
+class MD5Load : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = Paths;
+        Paths.count = 0;
+        dir = md5test::DataDir();
+        Paths.Add(String(dir.c_str()));
+        mkdir((dir + "def").c_str(), 0755);
+        md5test::Write("def/imp.md5mesh", zvtools::WriteMD5Mesh(md5test::SampleMesh()));
+        md5test::Write("def/two.md5mesh", zvtools::WriteMD5Mesh(md5test::SampleMesh(true)));
+        md5test::Write("def/walk.md5anim", zvtools::WriteMD5Anim(md5test::SampleAnim(2)));
+        md5test::Write("def/run.md5anim", zvtools::WriteMD5Anim(md5test::SampleAnim(5)));
+        md5test::Write("def/broken.md5anim", "MD5Version 10\ncommandline \"\"\nnumFrames 0\n");
+        md5test::Write("monsters.def",
+                       "// the monsters of the demo\n"
+                       "model first\n"
+                       "{\n"
+                       "\tanim walk \"def/walk.md5anim\"\n"
+                       "}\n"
+                       "model imp\n"
+                       "{\n"
+                       "\tanim early \"def/walk.md5anim\"\n"
+                       "\tmesh \"def/imp.md5mesh\"\n"
+                       "\tmesh \"def/two.md5mesh\"\n"
+                       "\tanim walk \"def/walk.md5anim\"\n"
+                       "\tanim broken \"def/broken.md5anim\"\n"
+                       "\tanim\n"
+                       "\tanim run \"def/run.md5anim\"\n"
+                       "}\n"
+                       "model hollow\n"
+                       "model second { mesh \"def/two.md5mesh\" }\n");
+    }
+    void TearDown() override { Paths = saved_; }
+
+    std::string dir;
+    Vector<String> saved_;
+};
+
+TEST_F(MD5Load, NamedModelOfADefFileWithItsAnimations) {
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    ASSERT_EQ(meta.Load("monsters.def?imp", &graphics), S_OK) << capture.log;
+    EXPECT_STREQ(meta.strFile.c_str(), "monsters.def?imp");
+    EXPECT_EQ(meta.vBones.count, 3u);
+    EXPECT_EQ(meta.vSubMeshes.count, 1u);  // imp.md5mesh, not the second mesh line
+    ASSERT_EQ(meta.vAnimations.count, 2u);
+    ASSERT_EQ(meta.vAnimationNames.count, 2u);
+    EXPECT_STREQ(meta.vAnimationNames[0].c_str(), "walk");
+    EXPECT_STREQ(meta.vAnimationNames[1].c_str(), "run");
+    EXPECT_EQ(meta.vAnimations[0].vFrames.count, 2u);
+    EXPECT_EQ(meta.vAnimations[1].vFrames.count, 5u);
+    EXPECT_EQ(meta.vAnimations[1].vAnimBones[1].nBone, 1);
+
+    EXPECT_TRUE(capture.Has("\n[ModelMD5Meta::Load()] Warning : \"You MUST put mesh file BEFORE any animation; "
+                            "Ignore the animation early\"\nAt "));
+    EXPECT_TRUE(capture.Has("\n[ModelMD5Meta::Load()] Warning : \"Many meshes in the .def file, only take the "
+                            "first\"\nAt "));
+    EXPECT_TRUE(capture.Has("; Error : No Frame in the animation file\""));
+    EXPECT_TRUE(capture.Has("[ModelMD5Meta::Load()]     2 animation(s); Using the file : " + dir +
+                            "monsters.def?imp\n"))
+        << capture.log;
+}
+
+TEST_F(MD5Load, WithoutANameTheFirstModelWithAMeshIsTaken) {
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    ASSERT_EQ(meta.Load("monsters.def", &graphics), S_OK);
+    EXPECT_STREQ(meta.strFile.c_str(), "monsters.def");
+    EXPECT_EQ(meta.vAnimations.count, 2u);
+    EXPECT_TRUE(capture.Has("    2 animation(s); Using the file : " + dir + "monsters.def?imp\n"));
+
+    ModelMD5Meta second;
+    ASSERT_EQ(second.Load("monsters.def?second", &graphics), S_OK);
+    EXPECT_EQ(second.vSubMeshes.count, 2u);
+    EXPECT_EQ(second.vAnimations.count, 0u);
+}
+
+TEST_F(MD5Load, ModelsThatCannotBeUsedAreNamed) {
+    struct Case {
+        const char* command;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"monsters.def?ghost",
+         "Model 'ghost' in the file 'monsters.def' can not be found. Verify that the file is a correct .def MD5 file "
+         "and that it contains the asked model"},
+        {"monsters.def?hollow",
+         "Model 'hollow' in the file 'monsters.def' is empty. Verify that this part of the file is followed by a '{' "
+         "and the description of the model"},
+        {"monsters.def?first", "Model 'first' in the file 'monsters.def' don't contains a mesh (and its full path)"},
+        {"empty.def",
+         "There is no 'model' Token (with a 'mesh'+'full file paths' tokens after it) in the file 'empty.def'. "
+         "Verify that the file is a correct .def MD5 file and that it contains at least one correct 'model'"}};
+    md5test::Write("empty.def", "model\n{\n mesh \"def/imp.md5mesh\"\n}\n");
+    for (const Case& c : cases) {
+        FakeGraphics graphics;
+        ModelMD5Meta meta;
+        LogCapture capture;
+        EXPECT_EQ(meta.Load(c.command, &graphics), E_FAIL) << c.command;
+        EXPECT_EQ(capture.log, "[ModelMD5Meta::Load()] " + c.message + "\n");
+        EXPECT_TRUE(graphics.ibs.empty());
+    }
+}
+
+TEST_F(MD5Load, WrittenDefListsChooseTheirModel) {
+    std::vector<zvtools::MD5DefModel> models(2);
+    models[0].name = "small";
+    models[0].mesh = dir + "def/imp.md5mesh";  // absolute, quoted across the ':' and '/' of any path
+    models[1].name = "big";
+    models[1].mesh = "def/two.md5mesh";
+    models[1].anims = {{"walk", "def/walk.md5anim"}, {"run", "def/run.md5anim"}};
+    md5test::Write("written.def", zvtools::WriteMD5Def(models));
+    FakeGraphics graphics;
+    ModelMD5Meta big, small;
+    ASSERT_EQ(big.Load("written.def?big", &graphics), S_OK);
+    EXPECT_EQ(big.vSubMeshes.count, 2u);
+    EXPECT_EQ(big.vAnimationNames.count, 2u);
+    ASSERT_EQ(small.Load("written.def?small", &graphics), S_OK);
+    EXPECT_EQ(small.vSubMeshes.count, 1u);
+    EXPECT_EQ(small.vAnimations.count, 0u);
+}
+
+TEST_F(MD5Load, AMeshFileAloneAndTheBaseRotation) {
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    ASSERT_EQ(meta.Load("def/imp.md5mesh", &graphics), S_OK);
+    EXPECT_STREQ(meta.strFile.c_str(), "def/imp.md5mesh");
+    EXPECT_TRUE(capture.Has("[ModelMD5Meta::Load()]     0 animation(s); Using the file : def/imp.md5mesh\n"));
+    // A point (x, y, z) of the model files is shown at (-y, z, -x).
+    Vector3 p(1.0f, 2.0f, 3.0f);
+    p *= meta.matWorld;
+    EXPECT_NEAR(p.x, -2.0f, 1e-6);
+    EXPECT_NEAR(p.y, 3.0f, 1e-6);
+    EXPECT_NEAR(p.z, -1.0f, 1e-6);
+}
+
+TEST_F(MD5Load, FailuresAreReported) {
+    FakeGraphics graphics;
+    {
+        ModelMD5Meta meta;
+        LogCapture capture;
+        EXPECT_EQ(meta.Load("monsters.def?imp", nullptr), ZVE_SUBFUNCTION);
+        EXPECT_TRUE(capture.Has("Msg : 'Invalid Call/Param'"));
+    }
+    {
+        ModelMD5Meta meta;
+        LogCapture capture;
+        EXPECT_EQ(meta.Load("nothing.def", &graphics), ZVE_SUBFUNCTION);
+        EXPECT_TRUE(capture.Has("[ModelMD5Meta::Load()] Error : \"Called function return E_FAIL (0x80004005), Msg : "
+                                "'-'\""));
+    }
+    {
+        // The mesh's failure is the load's result; the summary is still written.
+        md5test::Write("badmesh.def", "model m\n{\n mesh \"def/missing.md5mesh\"\n anim walk \"def/walk.md5anim\"\n}\n");
+        ModelMD5Meta meta;
+        LogCapture capture;
+        EXPECT_EQ(meta.Load("badmesh.def", &graphics), ZVE_SUBFUNCTION);
+        EXPECT_TRUE(capture.Has("def/missing.md5mesh cannot be opened"));
+        EXPECT_TRUE(capture.Has("    0 animation(s); Using the file : " + dir + "badmesh.def?m\n"));
+        EXPECT_STREQ(meta.strFile.c_str(), "badmesh.def");
+    }
+}
+
+TEST(MD5Meta, ReferenceCountingAndEmptyMeta) {
+    ModelMD5Meta* meta = new ModelMD5Meta;
+    EXPECT_STREQ(meta->strFile.c_str(), "NO_FILE");
+    EXPECT_EQ(meta->nRef, 1u);
+    EXPECT_EQ(meta->pIB, nullptr);
+    EXPECT_EQ(meta->AddRef(), 2u);
+    EXPECT_EQ(meta->Release(), 1u);
+    EXPECT_EQ(meta->Release(), 0u);
+}
+
+TEST(MD5Lines, ShortLinesAreSkippedAndCounted) {
+    std::string path = md5test::Write("lines.txt", "\n{\n}\nab\n\r\nfirst line\r\n\n\nab");
+    FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    String line;
+    u32 counter = 0;
+    EXPECT_TRUE(ModelMD5Meta::ReadLine(f, &line, &counter));
+    EXPECT_STREQ(line.c_str(), "first line\r\n");
+    EXPECT_EQ(counter, 6u);
+    ModelMD5Meta::ReadLine(f, &line, &counter);
+    EXPECT_STREQ(line.c_str(), "ab");  // the last line, short as it is
+    EXPECT_EQ(counter, 9u);
+    EXPECT_FALSE(ModelMD5Meta::ReadLine(f, &line, &counter));
+    EXPECT_STREQ(line.c_str(), "");
+    EXPECT_EQ(counter, 10u);
+    std::fclose(f);
+
+    // A line longer than the buffer comes in pieces, each taken as a line.
+    path = md5test::Write("long.txt", std::string(3000, 'x') + "\nnext\n");
+    f = std::fopen(path.c_str(), "rb");
+    counter = 0;
+    ModelMD5Meta::ReadLine(f, &line, &counter);
+    EXPECT_EQ(line.length, ModelMD5Meta::LineBufferSize - 1);
+    ModelMD5Meta::ReadLine(f, &line, &counter);
+    EXPECT_EQ(line.length, 3000 - (ModelMD5Meta::LineBufferSize - 1) + 1);
+    ModelMD5Meta::ReadLine(f, &line, &counter);
+    EXPECT_STREQ(line.c_str(), "next\n");
+    EXPECT_EQ(counter, 3u);
+    std::fclose(f);
+}
+
+}  // namespace

@@ -1,0 +1,624 @@
+// The .md5mesh reader: round trips through our writer, what goes to the
+// graphics manager (index buffer, ranges, textures, degenerate triangles),
+// the bind-pose normals, and the refusals of malformed files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "md5_support.h"
+
+namespace {
+
+using md5test::FakeGraphics;
+using md5test::LogCapture;
+
+const char kScope[] = "ModelMD5Meta::LoadMesh()";
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+unsigned LineOf(const std::string& text, const std::string& needle) {
+    size_t at = text.find(needle);
+    unsigned line = 1;
+    for (size_t i = 0; i < at && i < text.size(); ++i)
+        if (text[i] == '\n') ++line;
+    return line;
+}
+
+// The whole line (with its line end) holding needle.
+std::string LineWith(const std::string& text, const std::string& needle) {
+    size_t at = text.find(needle);
+    size_t begin = text.rfind('\n', at);
+    begin = begin == std::string::npos ? 0 : begin + 1;
+    size_t end = text.find('\n', at);
+    return text.substr(begin, end == std::string::npos ? std::string::npos : end - begin + 1);
+}
+
+TEST(MD5Mesh, ParseKeepsJointsMeshesVerticesTrianglesAndWeights) {
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    std::string path = md5test::Write("round.md5mesh", zvtools::WriteMD5Mesh(file));
+    ModelMD5Meta meta;
+    Vector<ModelMD5Meta::SubMeshData> subs;
+    LogCapture capture;
+    ASSERT_EQ(meta.ParseMesh(path.c_str(), &subs), S_OK);
+    EXPECT_EQ(capture.log, "");
+
+    ASSERT_EQ(meta.vBones.count, 3u);
+    ASSERT_EQ(meta.vBoneNames.count, 3u);
+    // The name keeps the closing quote, as the animation reader compares it.
+    EXPECT_STREQ(meta.vBoneNames[0].c_str(), "origin\"");
+    EXPECT_STREQ(meta.vBoneNames[2].c_str(), "head\"");
+    for (u32 j = 0; j < 3; ++j) {
+        const ModelMD5Meta::Bone& bone = meta.vBones[j];
+        EXPECT_EQ(bone.nParent, file.joints[j].parent);
+        EXPECT_EQ(bone.vPos.x, file.joints[j].pos[0]);
+        EXPECT_EQ(bone.vPos.y, file.joints[j].pos[1]);
+        EXPECT_EQ(bone.vPos.z, file.joints[j].pos[2]);
+        EXPECT_EQ(bone.qOrient.x, file.joints[j].orient[0]);
+        EXPECT_EQ(bone.qOrient.y, file.joints[j].orient[1]);
+        EXPECT_EQ(bone.qOrient.z, file.joints[j].orient[2]);
+    }
+    // w completes a unit quaternion, negative.
+    EXPECT_FLOAT_EQ(meta.vBones[0].qOrient.w, -0.5f);
+    EXPECT_FLOAT_EQ(meta.vBones[1].qOrient.w, -std::sqrt(1.0f - 0.01f - 0.04f - 0.09f));
+    EXPECT_EQ(meta.vBones[2].qOrient.w, -1.0f);
+    EXPECT_EQ(ModelMD5Meta::UnitQuaternionW(1.0f, 0.5f, 0.0f), 0.0f);
+    ASSERT_EQ(meta.vRootBones.count, 1u);
+    EXPECT_EQ(meta.vRootBones[0], 0);
+    ASSERT_EQ(meta.vBones[0].vChildren.count, 1u);
+    EXPECT_EQ(meta.vBones[0].vChildren[0], 1);
+    ASSERT_EQ(meta.vBones[1].vChildren.count, 1u);
+    EXPECT_EQ(meta.vBones[1].vChildren[0], 2);
+    EXPECT_EQ(meta.vBones[2].vChildren.count, 0u);
+
+    ASSERT_EQ(subs.count, 2u);
+    for (u32 m = 0; m < 2; ++m) {
+        const zvtools::MD5Mesh& want = file.meshes[m];
+        const ModelMD5Meta::SubMeshData& got = subs[m];
+        EXPECT_EQ(std::string(got.strShader.c_str()), want.shader);
+        ASSERT_EQ(got.nNumVertices, want.verts.size());
+        for (u32 k = 0; k < got.nNumVertices; ++k) {
+            EXPECT_EQ(got.pVertices[k].fU, want.verts[k].u);
+            EXPECT_EQ(got.pVertices[k].fV, want.verts[k].v);
+            EXPECT_EQ(got.pVertices[k].nFirstInfluence, (u32)want.verts[k].firstWeight);
+            EXPECT_EQ(got.pVertices[k].nNumInfluences, (u32)want.verts[k].numWeights);
+        }
+        ASSERT_EQ(got.nNumIndices, 3 * want.tris.size());
+        for (u32 k = 0; k < got.nNumIndices; ++k) EXPECT_EQ(got.pIndices[k], want.tris[k / 3].v[k % 3]);
+        ASSERT_EQ(got.nNumInfluences, want.weights.size());
+        for (u32 k = 0; k < got.nNumInfluences; ++k) {
+            EXPECT_EQ(got.pInfluences[k].nBone, want.weights[k].joint);
+            EXPECT_EQ(got.pInfluences[k].fWeight, want.weights[k].bias);
+            EXPECT_EQ(got.pInfluences[k].vPos.x, want.weights[k].pos[0]);
+            EXPECT_EQ(got.pInfluences[k].vPos.y, want.weights[k].pos[1]);
+            EXPECT_EQ(got.pInfluences[k].vPos.z, want.weights[k].pos[2]);
+        }
+    }
+}
+
+TEST(MD5Mesh, LayoutVariantsReadTheSame) {
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    zvtools::MD5WriteOptions crlf;
+    crlf.crlf = true;
+    zvtools::MD5WriteOptions bare;
+    bare.comments = false;
+    // Blank and brace lines anywhere, and short lines, are skipped.
+    std::string padded = Replace(zvtools::WriteMD5Mesh(file), "\tvert 2", "\n\n{\n}\n a\n\tvert 2");
+    padded = Replace(padded, "numMeshes", "\r\n{\nnumMeshes");
+    const std::string texts[] = {zvtools::WriteMD5Mesh(file, crlf), zvtools::WriteMD5Mesh(file, bare), padded};
+    for (const std::string& text : texts) {
+        std::string path = md5test::Write("variant.md5mesh", text);
+        ModelMD5Meta meta;
+        Vector<ModelMD5Meta::SubMeshData> subs;
+        LogCapture capture;
+        ASSERT_EQ(meta.ParseMesh(path.c_str(), &subs), S_OK) << capture.log;
+        ASSERT_EQ(subs.count, 2u);
+        EXPECT_STREQ(subs[0].strShader.c_str(), "models/body");
+        EXPECT_STREQ(meta.vBoneNames[1].c_str(), "spine\"");
+        EXPECT_EQ(subs[0].pVertices[3].nNumInfluences, 2u);
+        EXPECT_EQ(subs[1].pIndices[0], 2);
+        EXPECT_EQ(subs[1].pInfluences[2].vPos.y, 4.0f);
+    }
+}
+
+TEST(MD5Mesh, LoadBuildsOneIndexBufferWithRebasedRanges) {
+    std::string path = md5test::Write("two.md5mesh", zvtools::WriteMD5Mesh(md5test::SampleMesh(true)));
+    FakeGraphics graphics;
+    ModelMD5Meta* meta = new ModelMD5Meta;
+    LogCapture capture;
+    ASSERT_EQ(meta->LoadMesh(path.c_str(), &graphics), S_OK) << capture.log;
+
+    ASSERT_EQ(graphics.ibs.size(), 1u);
+    EXPECT_FALSE(graphics.ibDynamic);
+    const std::vector<u16> expected = {0, 1, 2, 0, 2, 3, 6, 5, 4};
+    EXPECT_EQ(graphics.ibs[0]->indices, expected);
+    EXPECT_EQ(graphics.ibs[0]->copy, expected);
+    EXPECT_EQ(graphics.ibs[0]->locks, 1);
+    EXPECT_EQ(graphics.ibs[0]->unlocks, 1);
+    EXPECT_EQ(graphics.corrections, 2);
+
+    ASSERT_EQ(meta->vSubMeshes.count, 2u);
+    EXPECT_EQ(meta->vSubMeshes[0].nFirstVertex, 0u);
+    EXPECT_EQ(meta->vSubMeshes[0].nNumVertices, 4u);
+    EXPECT_EQ(meta->vSubMeshes[0].nFirstIndex, 0u);
+    EXPECT_EQ(meta->vSubMeshes[0].nNumIndices, 6u);
+    EXPECT_EQ(meta->vSubMeshes[1].nFirstVertex, 4u);
+    EXPECT_EQ(meta->vSubMeshes[1].nNumVertices, 3u);
+    EXPECT_EQ(meta->vSubMeshes[1].nFirstIndex, 6u);
+    EXPECT_EQ(meta->vSubMeshes[1].nNumIndices, 3u);
+
+    ASSERT_EQ(meta->vVertices.count, 7u);
+    ASSERT_EQ(meta->vInfluences.count, 8u);
+    EXPECT_EQ(meta->vVertices[3].nFirstInfluence, 3u);
+    EXPECT_EQ(meta->vVertices[3].nNumInfluences, 2u);
+    for (u32 k = 0; k < 3; ++k) EXPECT_EQ(meta->vVertices[4 + k].nFirstInfluence, 5 + k);
+    EXPECT_EQ(meta->vInfluences[7].vPos.y, 4.0f);
+    EXPECT_EQ(meta->vInfluences[7].nBone, 2);
+
+    EXPECT_TRUE(capture.Has("[ModelMD5Meta::LoadMesh()] Infos of the MD5 model : " + path + "\n"));
+    EXPECT_TRUE(capture.Has("[ModelMD5Meta::LoadMesh()] 2 submeshes with 3 tris & 7 verts (8 influences)\n"));
+    EXPECT_TRUE(capture.Has("[ModelMD5Meta::LoadMesh()] 3 bones with 1 root bone(s)\n"));
+
+    // The Meta holds the index buffer and gives it back when released.
+    EXPECT_EQ(graphics.ibs[0]->ref, 1u);
+    EXPECT_EQ(meta->Release(), 0u);
+    EXPECT_EQ(graphics.ibs[0]->ref, 0u);
+}
+
+// One root joint and a unit square of four vertices, one weight each.
+zvtools::MD5MeshFile Square(const float orient[3], const float pos[3]) {
+    zvtools::MD5MeshFile f;
+    zvtools::MD5Joint root;
+    root.name = "root";
+    for (int c = 0; c < 3; ++c) {
+        root.orient[c] = orient[c];
+        root.pos[c] = pos[c];
+    }
+    f.joints.push_back(root);
+    zvtools::MD5Mesh m;
+    m.shader = "square";
+    const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    for (int i = 0; i < 4; ++i) {
+        zvtools::MD5Vert v;
+        v.firstWeight = i;
+        v.numWeights = 1;
+        m.verts.push_back(v);
+        zvtools::MD5Weight w;
+        w.pos[0] = corners[i][0];
+        w.pos[1] = corners[i][1];
+        m.weights.push_back(w);
+    }
+    m.tris.resize(2);
+    m.tris[0].v[0] = 0; m.tris[0].v[1] = 1; m.tris[0].v[2] = 2;
+    m.tris[1].v[0] = 0; m.tris[1].v[1] = 2; m.tris[1].v[2] = 3;
+    f.meshes.push_back(m);
+    return f;
+}
+
+void ExpectNormals(const ModelMD5Meta& meta, float x, float y, float z) {
+    ASSERT_EQ(meta.vInfluences.count, 4u);
+    for (u32 k = 0; k < 4; ++k) {
+        EXPECT_NEAR(meta.vInfluences[k].vNormal.x, x, 1e-5) << k;
+        EXPECT_NEAR(meta.vInfluences[k].vNormal.y, y, 1e-5) << k;
+        EXPECT_NEAR(meta.vInfluences[k].vNormal.z, z, 1e-5) << k;
+    }
+}
+
+TEST(MD5Mesh, BindPoseNormalsFollowTheJoints) {
+    // Joint at the origin, not turned: the square lies in z = 0 and its
+    // triangles, counter-clockwise seen from +z, face -z.
+    const float none[3] = {0, 0, 0};
+    const float moved[3] = {5, -2, 7};
+    FakeGraphics graphics;
+    {
+        ModelMD5Meta meta;
+        std::string path = md5test::Write("flat.md5mesh", zvtools::WriteMD5Mesh(Square(none, none)));
+        ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK);
+        ExpectNormals(meta, 0, 0, -1);
+    }
+    {
+        ModelMD5Meta meta;
+        std::string path = md5test::Write("moved.md5mesh", zvtools::WriteMD5Mesh(Square(none, moved)));
+        ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK);
+        ExpectNormals(meta, 0, 0, -1);
+    }
+    {
+        // A quarter turn about x moves the square into the plane y = 0.
+        const float quarterX[3] = {0.70710678f, 0, 0};
+        ModelMD5Meta meta;
+        std::string path = md5test::Write("turned.md5mesh", zvtools::WriteMD5Mesh(Square(quarterX, none)));
+        ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK);
+        ExpectNormals(meta, 0, -1, 0);
+    }
+}
+
+TEST(MD5Mesh, TexturesAreTheFirstExistingCandidate) {
+    Vector<String> saved = Paths;
+    Paths.count = 0;
+    const std::string dir = md5test::DataDir();
+    Paths.Add(String(dir.c_str()));
+    mkdir((dir + "models").c_str(), 0755);
+    mkdir((dir + "abs").c_str(), 0755);
+    std::remove((dir + "models/body_df.tga").c_str());  // made by the second half of this test
+    md5test::Write("models/body_d.tga", "d");
+    md5test::Write("models/body.tga", "plain");
+    md5test::Write("abs/skin.tga", "abs");
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    zvtools::MD5Mesh third = file.meshes[1];
+    third.shader = dir + "abs/skin";
+    file.meshes.push_back(third);
+    std::string path = md5test::Write("textured.md5mesh", zvtools::WriteMD5Mesh(file));
+
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK);
+    const std::vector<std::string> requested = {"models/body_d.tga", dir + "abs/skin.tga"};
+    EXPECT_EQ(graphics.requested, requested);
+    ASSERT_EQ(meta.vTextures.count, 3u);
+    EXPECT_NE(meta.vTextures[0], nullptr);
+    EXPECT_EQ(meta.vTextures[1], nullptr);
+    EXPECT_NE(meta.vTextures[2], nullptr);
+    EXPECT_EQ(capture.Count("Can't load the diffuse texture"), 1u);
+    EXPECT_TRUE(capture.Has("\n[ModelMD5Meta::LoadMesh()] Warning : \"Can't load the diffuse texture of the shader "
+                            "\"models/eyes\" for the mesh 1\"\nAt "))
+        << capture.log;
+
+    // "_df" comes before "_d"; a texture the manager refuses also warns.
+    md5test::Write("models/body_df.tga", "df");
+    FakeGraphics refusing;
+    refusing.failTextures = true;
+    ModelMD5Meta other;
+    LogCapture second;
+    ASSERT_EQ(other.LoadMesh(path.c_str(), &refusing), S_OK);
+    EXPECT_EQ(refusing.requested[0], "models/body_df.tga");
+    EXPECT_EQ(second.Count("Can't load the diffuse texture"), 3u);
+    std::remove((dir + "models/body_df.tga").c_str());
+    Paths = saved;
+}
+
+TEST(MD5Mesh, DegenerateTrianglesAreDropped) {
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    file.meshes[0].tris[0].v[1] = 2;  // 0 2 2
+    std::string path = md5test::Write("degenerate.md5mesh", zvtools::WriteMD5Mesh(file));
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK);
+    const std::vector<u16> expected = {0, 2, 3, 6, 5, 4};
+    EXPECT_EQ(graphics.ibs[0]->indices, expected);
+    EXPECT_EQ(meta.vSubMeshes[1].nFirstIndex, 3u);
+
+    // A refused correction leaves that submesh and the following ones as read.
+    FakeGraphics refusing;
+    refusing.failCorrect = true;
+    ModelMD5Meta asRead;
+    ASSERT_EQ(asRead.LoadMesh(path.c_str(), &refusing), S_OK);
+    EXPECT_EQ(refusing.corrections, 1);
+    EXPECT_EQ(refusing.ibs[0]->indices.size(), 9u);
+}
+
+TEST(MD5Mesh, AllTrianglesDegenerateFailsCleanly) {
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    for (zvtools::MD5Mesh& m : file.meshes)
+        for (zvtools::MD5Tri& t : m.tris) t.v[2] = t.v[1];
+    std::string path = md5test::Write("flatline.md5mesh", zvtools::WriteMD5Mesh(file));
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
+    EXPECT_TRUE(capture.Has("Msg : 'No triangle left once the degenerate ones are removed'"));
+    EXPECT_TRUE(capture.Has("Msg : 'Error while loading " + path + "'"));
+    EXPECT_TRUE(graphics.ibs.empty());
+    EXPECT_EQ(meta.pIB, nullptr);
+}
+
+TEST(MD5Mesh, IndexBufferFailuresEndTheLoad) {
+    std::string path = md5test::Write("ibfail.md5mesh", zvtools::WriteMD5Mesh(md5test::SampleMesh()));
+    {
+        FakeGraphics graphics;
+        graphics.failCreateIB = true;
+        ModelMD5Meta meta;
+        LogCapture capture;
+        EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
+        EXPECT_TRUE(capture.Has("Called function return E_FAIL (0x80004005), Msg : 'Error while loading " + path +
+                                "'"))
+            << capture.log;
+        EXPECT_EQ(meta.vVertices.count, 0u);
+    }
+    {
+        FakeGraphics graphics;
+        graphics.failLock = true;
+        ModelMD5Meta* meta = new ModelMD5Meta;
+        LogCapture capture;
+        EXPECT_EQ(meta->LoadMesh(path.c_str(), &graphics), E_FAIL);
+        EXPECT_TRUE(capture.Has("Msg : 'Error while loading " + path + "'"));
+        meta->Release();
+        EXPECT_EQ(graphics.ibs[0]->ref, 0u);  // the partly built buffer is still given back
+    }
+    ModelMD5Meta meta;
+    LogCapture capture;
+    EXPECT_EQ(meta.LoadMesh(path.c_str(), nullptr), ZVE_SUBFUNCTION);
+    EXPECT_TRUE(capture.Has("Msg : 'Invalid Call/Param'"));
+}
+
+TEST(MD5Mesh, MoreThan65535VerticesWarnAboutTheIndexBuffer) {
+    zvtools::MD5MeshFile file;
+    zvtools::MD5Joint root;
+    root.name = "root";
+    file.joints.push_back(root);
+    for (int m = 0; m < 2; ++m) {
+        zvtools::MD5Mesh mesh;
+        mesh.shader = "big";
+        mesh.verts.resize(35000);
+        mesh.weights.resize(35000);
+        for (int k = 0; k < 35000; ++k) {
+            mesh.verts[k].firstWeight = k;
+            mesh.verts[k].numWeights = 1;
+            mesh.weights[k].pos[0] = (float)k;
+            mesh.weights[k].pos[1] = (float)(k % 7);
+        }
+        mesh.tris.resize(1);
+        mesh.tris[0].v[0] = 0; mesh.tris[0].v[1] = 1; mesh.tris[0].v[2] = 34999;
+        file.meshes.push_back(mesh);
+    }
+    std::string path = md5test::Write("big.md5mesh", zvtools::WriteMD5Mesh(file));
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK);
+    EXPECT_TRUE(capture.Has("Warning : \"IB is 16bits and the VB is bigger => IB is corrupted since concatenation "
+                            "(or before)\"\n"));
+    EXPECT_EQ(meta.vVertices.count, 70000u);
+    // The second submesh's indices are shifted in 16 bits: 34999 + 35000 wraps.
+    EXPECT_EQ(graphics.ibs[0]->indices[3], 35000);
+    EXPECT_EQ(graphics.ibs[0]->indices[5], (u16)(34999 + 35000));
+}
+
+struct BadMesh {
+    const char* name;
+    const char* from;
+    const char* to;
+    const char* text;  // the syntax error
+    bool inMesh;       // followed by "Error while reading Meshes"
+};
+
+class MD5MeshSyntax : public testing::TestWithParam<BadMesh> {};
+
+TEST_P(MD5MeshSyntax, FailsWithItsEntry) {
+    const BadMesh& bad = GetParam();
+    std::string text = Replace(zvtools::WriteMD5Mesh(md5test::SampleMesh()), bad.from, bad.to);
+    std::string path = md5test::Write(std::string(bad.name) + ".md5mesh", text);
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
+    std::string entry = md5test::SyntaxEntry(kScope, LineWith(text, bad.to), bad.text);
+    ASSERT_TRUE(capture.Has(entry)) << capture.log;
+    std::string rest = capture.log.substr(capture.log.find(entry) + entry.size() + 8);
+    EXPECT_EQ(rest.substr(0, md5test::Position(path, LineOf(text, bad.to)).size()),
+              md5test::Position(path, LineOf(text, bad.to)));
+    EXPECT_EQ(capture.Has("Msg : 'Error while reading Meshes'"), bad.inMesh);
+    EXPECT_EQ(capture.Has("Msg : 'Error while loading " + path + "'"), bad.inMesh);
+    EXPECT_TRUE(graphics.ibs.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, MD5MeshSyntax,
+    testing::Values(
+        BadMesh{"magic", "MD5Version 10", "MD5 10", "Cannot find Magic Token \"MD5Version\" !!!", false},
+        BadMesh{"nojoints", "numJoints 3", "numJoints 0", "No bone in the skeleton", false},
+        BadMesh{"negjoints", "numJoints 3", "numJoints -3", "No bone in the skeleton", false},
+        BadMesh{"hugejoints", "numJoints 3", "numJoints 400000000", "Count too big for the size of the file", false},
+        BadMesh{"nomeshes", "numMeshes 1", "numMeshes 0", "No mesh in the model", false},
+        BadMesh{"hugemeshes", "numMeshes 1", "numMeshes 2147483647", "Count too big for the size of the file",
+                false},
+        BadMesh{"joints", "joints {", "joint {", "Cannot find Token \"joints\" !!!", false},
+        BadMesh{"parent", "\"spine\"\t0 ", "\"spine\"\t3 ", "Bad parent index", false},
+        BadMesh{"selfparent", "\"spine\"\t0 ", "\"spine\"\t1 ", "Bad parent index", false},
+        BadMesh{"negparent", "\"spine\"\t0 ", "\"spine\"\t-2 ", "Bad parent index", false},
+        BadMesh{"mesh", "mesh {", "mush {", "Cannot find Token \"mesh\" !!!", true},
+        BadMesh{"shader", "\tshader \"models/body\"", "\tshade \"models/body\"",
+                "Cannot find Token \"shader\" !!!", true},
+        BadMesh{"noverts", "numverts 4", "numverts 0", "Assertion failed", true},
+        BadMesh{"hugeverts", "numverts 4", "numverts 1000000000", "Count too big for the size of the file", true},
+        BadMesh{"vertid", "vert 2 ( 0.5 0.75 )", "vert 5 ( 0.5 0.75 )", "Bad vertex id", true},
+        BadMesh{"negweightstart", "vert 1 ( 0.25 0.875 ) 1 1", "vert 1 ( 0.25 0.875 ) -1 1",
+                "Bad weight range of the vertex", true},
+        BadMesh{"negweightcount", "vert 1 ( 0.25 0.875 ) 1 1", "vert 1 ( 0.25 0.875 ) 1 -1",
+                "Bad weight range of the vertex", true},
+        BadMesh{"notris", "numtris 2", "numtris 0", "Assertion failed", true},
+        BadMesh{"negtris", "numtris 2", "numtris -1", "Assertion failed", true},
+        BadMesh{"triid", "tri 1 0 2 3", "tri 0 0 2 3", "Bad triangle id", true},
+        BadMesh{"triindex", "tri 1 0 2 3", "tri 1 0 2 4", "Triangle index out of the vertices of the mesh", true},
+        BadMesh{"negtriindex", "tri 1 0 2 3", "tri 1 0 -1 3", "Triangle index out of the vertices of the mesh",
+                true},
+        BadMesh{"bigtriindex", "tri 1 0 2 3", "tri 1 0 65536 3", "Triangle index out of the vertices of the mesh",
+                true},
+        BadMesh{"noweights", "numweights 5", "numweights 0", "Assertion failed", true},
+        BadMesh{"weightid", "weight 3 0 0.75", "weight 2 0 0.75", "Bad weight id", true},
+        BadMesh{"weightjoint", "weight 1 1 ", "weight 1 3 ", "Assertion failed", true},
+        BadMesh{"negweightjoint", "weight 1 1 ", "weight 1 -1 ", "Assertion failed", true}),
+    [](const testing::TestParamInfo<BadMesh>& info) { return std::string(info.param.name); });
+
+TEST(MD5Mesh, WeightRangesMustLieInsideTheWeights) {
+    zvtools::MD5MeshFile file = md5test::SampleMesh();
+    file.meshes[0].verts[3].numWeights = 3;  // weights 3, 4, 5 of 5
+    std::string text = zvtools::WriteMD5Mesh(file);
+    std::string path = md5test::Write("weightrange.md5mesh", text);
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
+    EXPECT_TRUE(capture.Has("; Error : The weights of the vertex 3 are out of the weights of the mesh\"")) << capture.log;
+    EXPECT_TRUE(capture.Has(md5test::Position(path, LineOf(text, "weight 4 "))));
+
+    // A start near 2^31 with a large count does not wrap around.
+    file.meshes[0].verts[3].firstWeight = 2147483647;
+    file.meshes[0].verts[3].numWeights = 2147483647;
+    path = md5test::Write("weightwrap.md5mesh", zvtools::WriteMD5Mesh(file));
+    ModelMD5Meta wrapped;
+    EXPECT_EQ(wrapped.LoadMesh(path.c_str(), &graphics), E_FAIL);
+}
+
+TEST(MD5Mesh, BrokenHierarchiesAreRefused) {
+    struct Case {
+        int parents[3];
+        const char* message;
+    };
+    const Case cases[] = {{{2, 0, 1}, "No root bone in the skeleton"},
+                          {{-1, 2, 1}, "Some bones cannot be reached from a root bone (cycle of parents)"}};
+    for (const Case& c : cases) {
+        zvtools::MD5MeshFile file = md5test::SampleMesh();
+        for (int j = 0; j < 3; ++j) file.joints[j].parent = c.parents[j];
+        std::string path = md5test::Write("hierarchy.md5mesh", zvtools::WriteMD5Mesh(file));
+        FakeGraphics graphics;
+        ModelMD5Meta meta;
+        LogCapture capture;
+        EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
+        EXPECT_TRUE(capture.Has(std::string("Called function return E_FAIL (0x80004005), Msg : '") + c.message + "'"))
+            << capture.log;
+    }
+
+    // A chain deeper than the instances may walk.
+    zvtools::MD5MeshFile chain = md5test::SampleMesh();
+    chain.joints.clear();
+    for (u32 j = 0; j <= ModelMD5Meta::MaxHierarchyDepth; ++j) {
+        zvtools::MD5Joint joint;
+        joint.name = "j" + std::to_string(j);
+        joint.parent = (int)j - 1;
+        chain.joints.push_back(joint);
+    }
+    std::string path = md5test::Write("deep.md5mesh", zvtools::WriteMD5Mesh(chain));
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
+    EXPECT_TRUE(capture.Has("Msg : 'The bone hierarchy is too deep'"));
+    chain.joints.pop_back();
+    path = md5test::Write("deepest.md5mesh", zvtools::WriteMD5Mesh(chain));
+    ModelMD5Meta fits;
+    EXPECT_EQ(fits.LoadMesh(path.c_str(), &graphics), S_OK);
+}
+
+TEST(MD5Mesh, PrematureEndsNameWhatWasBeingRead) {
+    const std::string full = zvtools::WriteMD5Mesh(md5test::SampleMesh());
+    struct Cut {
+        const char* before;
+        const char* what;
+        bool inMesh;
+    };
+    const Cut cuts[] = {{"\t\"spine\"", "bone", false},
+                        {"mesh {", "mesh", true},
+                        {"\tvert 2", "Error while reading a Vertex.", true},
+                        {"\ttri 1", "Triangle", true},
+                        {"\tweight 3", "weight", true}};
+    for (const Cut& cut : cuts) {
+        size_t at = full.find(cut.before);
+        ASSERT_NE(at, std::string::npos) << cut.before;
+        std::string path = md5test::Write("cut.md5mesh", full.substr(0, at));
+        FakeGraphics graphics;
+        ModelMD5Meta meta;
+        LogCapture capture;
+        EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL) << cut.what;
+        EXPECT_TRUE(capture.Has("; Error while reading " + std::string(cut.what) +
+                                "\nUnexpected EndOfFile; The file is probably corrupted\"\nAt "))
+            << capture.log;
+        EXPECT_EQ(capture.Count("Msg : 'Error while loading " + path + "'"), cut.inMesh ? 2u : 1u) << cut.what;
+        EXPECT_EQ(capture.Has("Msg : 'Error while reading Meshes'"), cut.inMesh);
+    }
+}
+
+TEST(MD5Mesh, CommentBeforeTheShaderIsSkippedOnlyOnce) {
+    zvtools::MD5MeshFile file = md5test::SampleMesh();
+    std::string once = zvtools::WriteMD5Mesh(file);
+    std::string twice = Replace(once, "\t// meshes: body\n", "\t// meshes: body\n\t// again\n");
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    EXPECT_EQ(meta.LoadMesh(md5test::Write("comment.md5mesh", once).c_str(), &graphics), S_OK);
+    ModelMD5Meta other;
+    LogCapture capture;
+    EXPECT_EQ(other.LoadMesh(md5test::Write("comments.md5mesh", twice).c_str(), &graphics), E_FAIL);
+    EXPECT_TRUE(capture.Has("strBuffer=\t// again\n; Error : Cannot find Token \"shader\" !!!")) << capture.log;
+}
+
+TEST(MD5Mesh, Version11WarnsAndLoads) {
+    zvtools::MD5MeshFile file = md5test::SampleMesh();
+    file.version = 11;
+    std::string path = md5test::Write("v11.md5mesh", zvtools::WriteMD5Mesh(file));
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK);
+    EXPECT_TRUE(capture.Has(md5test::SyntaxEntry(kScope, "MD5Version 11\n", "MD5Version != 10; Try to load...")));
+    EXPECT_TRUE(capture.Has(md5test::Position(path, 1)));
+}
+
+TEST(MD5Mesh, LongNamesAreRefusedSoundly) {
+    FakeGraphics graphics;
+    {
+        zvtools::MD5MeshFile file = md5test::SampleMesh();
+        file.joints[1].name = std::string(3000, 'j');
+        ModelMD5Meta meta;
+        LogCapture capture;
+        EXPECT_EQ(meta.LoadMesh(md5test::Write("longjoint.md5mesh", zvtools::WriteMD5Mesh(file)).c_str(), &graphics),
+                  E_FAIL);
+        EXPECT_TRUE(capture.Has("; Error while reading bone\n"));
+    }
+    {
+        zvtools::MD5MeshFile file = md5test::SampleMesh();
+        file.meshes[0].shader = std::string(3000, 's');
+        ModelMD5Meta meta;
+        LogCapture capture;
+        EXPECT_EQ(meta.LoadMesh(md5test::Write("longshader.md5mesh", zvtools::WriteMD5Mesh(file)).c_str(), &graphics),
+                  E_FAIL);
+        EXPECT_TRUE(capture.Has("Msg : 'Error while reading Meshes'"));
+    }
+}
+
+TEST(MD5Mesh, MissingFileIsReported) {
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    std::string path = md5test::DataDir() + "nowhere.md5mesh";
+    EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), ZVE_SUBFUNCTION);
+    EXPECT_TRUE(capture.Has("Msg : '" + path + " cannot be opened'"));
+}
+
+// Every prefix of a sound two-mesh file, and single-byte corruptions of it,
+// load or are refused without a crash; what loads is consistent.
+TEST(MD5Mesh, TruncatedAndCorruptedFilesNeverBreakTheReader) {
+    const std::string full = zvtools::WriteMD5Mesh(md5test::SampleMesh(true));
+    LogCapture capture;
+    const char replacements[] = {'9', '-', ' ', '\n', 'x', '\0'};
+    std::string path = md5test::DataDir() + "fuzz.md5mesh";
+    auto check = [&](const std::string& text) {
+        zvtools::WriteTextFile(path, text);
+        FakeGraphics graphics;
+        ModelMD5Meta meta;
+        if (meta.LoadMesh(path.c_str(), &graphics) < 0) return;
+        ASSERT_EQ(graphics.ibs.size(), 1u);
+        for (u16 index : graphics.ibs[0]->indices) ASSERT_LT(index, meta.vVertices.count);
+        for (u32 v = 0; v < meta.vVertices.count; ++v)
+            ASSERT_LE((u64)meta.vVertices[v].nFirstInfluence + meta.vVertices[v].nNumInfluences,
+                      meta.vInfluences.count);
+        for (u32 w = 0; w < meta.vInfluences.count; ++w) ASSERT_LT((u32)meta.vInfluences[w].nBone, meta.vBones.count);
+        capture.log.clear();
+    };
+    for (size_t cut = 0; cut <= full.size(); ++cut) {
+        check(full.substr(0, cut));
+        if (cut == full.size()) break;
+        for (char c : replacements) {
+            std::string changed = full;
+            changed[cut] = c;
+            check(changed);
+        }
+    }
+}
+
+}  // namespace

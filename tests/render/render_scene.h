@@ -1,0 +1,285 @@
+// Fixture of the frame tests: a core with its window, the real graphics and
+// visibility managers, small lit meshes that implement the model interfaces,
+// and a reader for the frame's screenshots.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "zvcore.h"
+#include "zvd3d9test.h"
+#include "zvgraphicsd3d9.h"
+#include "zvphysics.h"
+
+namespace rendertest {
+
+inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+inline size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+struct MeshVertex {
+    Vector3 p;
+    Vector3 n;
+};
+
+// A lit mesh (positions and normals, one material) drawn as one indexed
+// triangle list; listed in the manager like a model made by CreateGeometry.
+class TestMesh : public IModel, public IPhyEntity {
+public:
+    TestMesh(ZVGraphics* g, const std::vector<MeshVertex>& vertices, const std::vector<u16>& indices)
+        : graphics(g) {
+        world.SetIdentity();
+        std::memset(&material, 0, sizeof(material));
+        material.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+        material.Ambient = D3DCOLORVALUE{1, 1, 1, 1};
+        lo = hi = vertices[0].p;
+        for (const MeshVertex& v : vertices) {
+            lo.Minimize(v.p);
+            hi.Maximize(v.p);
+        }
+        EXPECT_EQ(g->CreateVB(D3DFVF_XYZ | D3DFVF_NORMAL, (u32)vertices.size(), false, &vb), S_OK);
+        void* data = nullptr;
+        Vector3* positions = nullptr;
+        EXPECT_EQ(vb->Lock(&data, &positions), S_OK);
+        std::memcpy(data, vertices.data(), vertices.size() * sizeof(MeshVertex));
+        for (size_t i = 0; i < vertices.size(); ++i) positions[i] = vertices[i].p;
+        vb->Unlock();
+        EXPECT_EQ(g->CreateIB((u32)indices.size(), false, &ib), S_OK);
+        u16* d = nullptr;
+        u16* copy = nullptr;
+        EXPECT_EQ(ib->Lock(&d, &copy), S_OK);
+        std::memcpy(d, indices.data(), indices.size() * 2);
+        std::memcpy(copy, indices.data(), indices.size() * 2);
+        ib->Unlock();
+        range = DrawPrimitiveInfos{0, (u32)vertices.size(), 0, (u32)indices.size()};
+        nRef = 1;
+        g->vGeometries.Add(this);
+        g->AddRef();
+    }
+
+    u32 AddRef() override { return ++nRef; }
+    u32 Release() override {
+        if (nRef == 0) return 0;
+        if (--nRef > 0) return nRef;
+        delete this;
+        return 0;
+    }
+    const String& GetName() override {
+        static String name("TestMesh");
+        return name;
+    }
+    HRESULT Update(float) override {
+        ++updates;
+        return S_OK;
+    }
+    HRESULT Render() override {
+        ++renders;
+        if (onRender) onRender(this);
+        HRESULT hr = vb->Active(0);
+        if (hr < 0) return hr;
+        hr = ib->Active();
+        if (hr < 0) return hr;
+        hr = graphics->SetMaterial(&material);
+        if (hr < 0) return hr;
+        graphics->DesactiveTexture(0);
+        return graphics->Draw(D3DPT_TRIANGLELIST, &world, &range, true);
+    }
+    HRESULT Reset() override { return S_FALSE; }
+    HRESULT SendCommand(const String&, String*) override { return E_FAIL; }
+    HRESULT GetTypeAndCommand(String* type, String* command) override {
+        if (type) *type = "testmesh";
+        if (command) *command = "";
+        return S_OK;
+    }
+    HRESULT AddAnimation(const String&, float) override { return E_FAIL; }
+    HRESULT AddAnimation(u32, float) override { return E_FAIL; }
+    u32 GetNumAnimations() override { return 0; }
+    String GetAnimationName(u32) override { return String(); }
+    bool IsAnimationPlaying(u32) override { return false; }
+    HRESULT GetBuffers(GeometryBuffers* out) override {
+        if (!out) return E_FAIL;
+        *out = GeometryBuffers{vb, ib, 0};
+        return S_OK;
+    }
+    void GetBoundingBox(Vector3* min, Vector3* max) override {
+        *min = lo;
+        *max = hi;
+    }
+    void SetWorldMatrix(Matrix m) override { world = m; }
+    void GetWorldMatrix(Matrix* out) override { *out = world; }
+
+    ZVGraphics* graphics;
+    IVertexBuffer* vb = nullptr;
+    IIndexBuffer* ib = nullptr;
+    D3DMATERIAL9 material;
+    DrawPrimitiveInfos range;
+    Matrix world;
+    Vector3 lo, hi;
+    u32 nRef = 0;
+    int updates = 0;
+    int renders = 0;
+    void (*onRender)(TestMesh*) = nullptr;
+
+protected:
+    ~TestMesh() override {
+        if (vb) vb->Release();
+        if (ib) ib->Release();
+        graphics->RemoveGeometry(this);
+        graphics->Release();
+    }
+};
+
+// A square in the plane z = 0 facing -z (the camera), or in y = 0 facing +y.
+inline TestMesh* MakeQuadFacingCamera(ZVGraphics* g, float half) {
+    Vector3 n(0, 0, -1);
+    std::vector<MeshVertex> v = {{Vector3(-half, -half, 0), n}, {Vector3(-half, half, 0), n},
+                                 {Vector3(half, half, 0), n},   {Vector3(half, -half, 0), n}};
+    return new TestMesh(g, v, {0, 1, 2, 0, 2, 3});
+}
+
+inline TestMesh* MakeFloor(ZVGraphics* g, float half) {
+    Vector3 n(0, 1, 0);
+    std::vector<MeshVertex> v = {{Vector3(-half, 0, -half), n}, {Vector3(half, 0, -half), n},
+                                 {Vector3(half, 0, half), n},   {Vector3(-half, 0, half), n}};
+    // Wound so that (P2 - P1) x (P1 - P0) points up, towards the light.
+    return new TestMesh(g, v, {0, 1, 2, 0, 2, 3});
+}
+
+// A closed box of 8 shared corners (normals pointing out of the centre) and
+// 12 triangles, every face wound so that (P2 - P1) x (P1 - P0) points out.
+inline TestMesh* MakeBox(ZVGraphics* g, Vector3 lo, Vector3 hi) {
+    std::vector<MeshVertex> v;
+    for (int i = 0; i < 8; ++i) {
+        Vector3 p((i & 1) ? hi.x : lo.x, (i & 2) ? hi.y : lo.y, (i & 4) ? hi.z : lo.z);
+        Vector3 c((lo.x + hi.x) / 2, (lo.y + hi.y) / 2, (lo.z + hi.z) / 2);
+        Vector3 n = p - c;
+        n *= (float)(1.0 / n.Length());
+        v.push_back(MeshVertex{p, n});
+    }
+    // Faces as quads a-b-c-d; triangles (a, b, c) and (a, c, d).
+    const u16 faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
+    std::vector<u16> idx;
+    for (const auto& f : faces) idx.insert(idx.end(), {f[0], f[1], f[2], f[0], f[2], f[3]});
+    return new TestMesh(g, v, idx);
+}
+
+// A 24-bit BMP read back: pixels as 0xRRGGBB, top row first.
+struct Bitmap {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+    uint32_t At(int x, int y) const { return pixels[(size_t)y * width + x]; }
+};
+
+inline bool ReadBmp(const std::string& path, Bitmap* out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::vector<uint8_t> data;
+    uint8_t buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
+    std::fclose(f);
+    if (data.size() < 54 || data[0] != 'B' || data[1] != 'M') return false;
+    auto u32At = [&](size_t at) { return (uint32_t)data[at] | data[at + 1] << 8 | data[at + 2] << 16 | (uint32_t)data[at + 3] << 24; };
+    uint32_t offset = u32At(10);
+    int32_t w = (int32_t)u32At(18), h = (int32_t)u32At(22);
+    uint16_t bpp = (uint16_t)(data[28] | data[29] << 8);
+    if (bpp != 24 || w <= 0 || h == 0) return false;
+    bool bottomUp = h > 0;
+    if (h < 0) h = -h;
+    size_t stride = ((size_t)w * 3 + 3) & ~(size_t)3;
+    if (data.size() < offset + stride * h) return false;
+    out->width = w;
+    out->height = h;
+    out->pixels.assign((size_t)w * h, 0);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = &data[offset + stride * (bottomUp ? h - 1 - y : y)];
+        for (int x = 0; x < w; ++x)
+            out->pixels[(size_t)y * w + x] = (uint32_t)row[3 * x + 2] << 16 | (uint32_t)row[3 * x + 1] << 8 | row[3 * x];
+    }
+    return true;
+}
+
+inline int Red(uint32_t c) { return (int)(c >> 16 & 0xFF); }
+inline int Green(uint32_t c) { return (int)(c >> 8 & 0xFF); }
+inline int Blue(uint32_t c) { return (int)(c & 0xFF); }
+
+class RenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ZVTestCaptureLog(&log);
+        ASSERT_EQ(CreateCore(&core), S_OK);
+        ASSERT_EQ(core->Init(nullptr, "render test", 320, 240), S_OK);
+        ASSERT_EQ(core->CreateGraphics(&graphics), S_OK);
+        zv = dynamic_cast<ZVGraphics*>(graphics);
+        ASSERT_NE(zv, nullptr);
+    }
+    void TearDown() override {
+        for (TestMesh* m : meshes) m->Release();
+        meshes.clear();
+        if (physics) physics->Release();
+        if (graphics) graphics->Release();
+        if (core) core->Release();
+        ZVTestCaptureLog(nullptr);
+    }
+    void Start(bool withPhysics = true) {
+        if (withPhysics) {
+            ASSERT_EQ(core->CreatePhysics(&physics), S_OK);
+        }
+        DisplaySettings s(0, 1, 0, 0);
+        ASSERT_EQ(graphics->SetScreenMode(&s, false, false), S_OK);
+        core->Update(true);
+    }
+    TestMesh* Keep(TestMesh* m) {
+        meshes.push_back(m);
+        return m;
+    }
+    void Camera(Vector3 eye, Vector3 at) {
+        Vector3 up(0, 1, 0);
+        ASSERT_EQ(graphics->SetCamera(&eye, &at, &up), S_OK);
+    }
+    // The pixel of a world point in the back buffer.
+    void Project(const Vector3& p, int* x, int* y) {
+        Matrix view, proj;
+        graphics->GetViewProj(&view, &proj);
+        Matrix clip = view * proj;
+        double v[4];
+        for (int c = 0; c < 4; ++c) v[c] = p.x * clip.m[0][c] + p.y * clip.m[1][c] + p.z * clip.m[2][c] + clip.m[3][c];
+        *x = (int)((v[0] / v[3] + 1.0) / 2.0 * zv->d3dpp.BackBufferWidth);
+        *y = (int)((1.0 - v[1] / v[3]) / 2.0 * zv->d3dpp.BackBufferHeight);
+    }
+    // Draws one frame and reads it back through a screenshot.
+    Bitmap Frame(const char* name = "frame.bmp") {
+        Bitmap bmp;
+        EXPECT_EQ(graphics->UpdateAndRender(0.01f), S_OK);
+        EXPECT_EQ(graphics->SaveScreenshot(name), S_OK);
+        EXPECT_TRUE(ReadBmp(name, &bmp));
+        return bmp;
+    }
+    Light PointLight(Vector3 at) {
+        Light l = Light();
+        l.Type = D3DLIGHT_POINT;
+        l.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+        l.Position = at;
+        l.Range = 1000.0f;
+        l.Attenuation0 = 1.0f;
+        return l;
+    }
+
+    std::string log;
+    ICore* core = nullptr;
+    IGraphics* graphics = nullptr;
+    IPhysics* physics = nullptr;
+    ZVGraphics* zv = nullptr;
+    std::vector<TestMesh*> meshes;
+};
+
+}  // namespace rendertest
