@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Zorvane: install what is missing, build, and then run the game or the tests.
 #   ./build.sh run    build and run Skirmora on the demo scene
-#   ./build.sh test   build and run every test (also once under ASan/UBSan)
+#   ./build.sh test   build and run every test (also once under ASan/UBSan), then
+#                     fuzz each file reader for a short time (fuzz/run.sh)
 set -euo pipefail
 cd "$(dirname "$0")"
 mode=${1:-run}
 
 packages=(build-essential cmake pkg-config libsdl2-dev libgl-dev libgl1-mesa-dri
           libpng-dev libjpeg-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libfreetype-dev fonts-dejavu-core xvfb xauth)
+          libfreetype-dev fonts-dejavu-core xvfb xauth clang libclang-rt-14-dev zenity)
 
 install_missing() {
   local missing=()
@@ -40,14 +41,54 @@ with_display() {
   fi
 }
 
+# Runs Skirmora in the current folder on a display without a screen: waits
+# for its main loop, lets it play, holds F5 until the screenshot is written,
+# then holds ESC until the game has quit, and says where the picture is.
+play_headless() {
+  rm -f zvlog.txt
+  local before
+  before=$(ls Skirmora_*.bmp 2> /dev/null || true)
+  ./Skirmora &
+  local pid=$! i shot=""
+  alive() { kill -0 "$pid" 2> /dev/null; }
+  for i in $(seq 1200); do grep -q "Main Loop" zvlog.txt 2> /dev/null && break; alive || break; sleep 0.1; done
+  sleep 5
+  local window
+  window=$(xdotool search --name "Zorvane DeathMatch" 2> /dev/null | head -1)
+  [ -n "$window" ] && xdotool windowfocus --sync "$window"
+  xdotool keydown F5
+  for i in $(seq 600); do
+    shot=$(ls Skirmora_*.bmp 2> /dev/null | grep -vxF -- "$before" | head -1 || true)
+    [ -n "$shot" ] && break
+    alive || break
+    sleep 0.05
+  done
+  xdotool keyup F5
+  sleep 0.5
+  xdotool keydown Escape
+  for i in $(seq 1200); do alive || break; sleep 0.05; done
+  xdotool keyup Escape
+  local status=0
+  wait "$pid" || status=$?
+  echo "Skirmora ended with exit code $status (its log: $PWD/zvlog.txt)"
+  if [ -n "$shot" ]; then
+    echo "Screenshot: $PWD/$shot"
+  else
+    echo "No screenshot was taken."
+  fi
+  return "$status"
+}
+
 install_missing
 case "$mode" in
   run)
     configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    if [ -x build/bin/Skirmora ]; then
-      cd build/bin && with_display ./Skirmora
+    cd build/bin
+    if [ -n "${DISPLAY:-}" ] && [ "${CI:-}" != "true" ]; then
+      ./Skirmora
     else
-      echo "The game is not built yet: only the engine and its tests exist so far."
+      echo "No display: playing a few seconds under Xvfb, then a screenshot (F5) and ESC."
+      xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "$(declare -f play_headless); play_headless"
     fi
     ;;
   test)
@@ -59,6 +100,8 @@ case "$mode" in
     LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       with_display ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
+    echo "== Fuzzing every reader of outside data (libFuzzer)"
+    fuzz/run.sh
     ;;
   *)
     echo "usage: $0 run|test" >&2

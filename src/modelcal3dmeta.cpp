@@ -251,8 +251,8 @@ HRESULT SettleHierarchy(CallScope* scope, const String& file, Vector<ModelCal3DM
             RepeatedEntry(scope, ZVLOG_WARNING, text, &written, __LINE__);
         }
     }
-    // Every bone must reach a root within MaxHierarchyDepth steps; this also
-    // finds parent loops.  depth holds 1 + the bone's level once known.
+    // Every bone must reach a root within MaxHierarchyDepth steps, which
+    // finds the parent loops.  depth holds 1 + the bone's level once known.
     for (u32 b = 0; b < count && hr == S_OK; ++b) {
         u32 steps = 0;
         u32 at = b;
@@ -290,6 +290,16 @@ HRESULT SettleHierarchy(CallScope* scope, const String& file, Vector<ModelCal3DM
 ModelCal3DMeta::ModelCal3DMeta() : strFile("NO_FILE"), pIB(nullptr), nRef(1) {}
 
 ModelCal3DMeta::~ModelCal3DMeta() {
+    if (pIB) {
+        pIB->Release();
+        pIB = nullptr;
+    }
+    for (u32 i = 0; i < vTextures.count; ++i) {
+        if (vTextures.data[i]) {
+            vTextures.data[i]->Release();
+            vTextures.data[i] = nullptr;
+        }
+    }
     for (u32 i = 0; i < vMatInfos.count; ++i) FreeTexture(&vMatInfos.data[i]);
 }
 
@@ -583,6 +593,11 @@ HRESULT ModelCal3DMeta::LoadMesh(const String& file, Vector<i32>* subMeshMateria
                 vertex.fU = LEF32(uv);
                 vertex.fV = LEF32(uv + 4);
                 if (!reader.Skip((u64)(numMaps - 1) * 8)) return ZVE_SUBFUNCTION;
+            } else {
+                // Without a map the vertex still goes to the GPU with its
+                // coordinates: give it defined ones.
+                vertex.fU = 0.0f;
+                vertex.fV = 0.0f;
             }
             u32 numInfluences;
             if (!reader.U32(&numInfluences)) return ZVE_SUBFUNCTION;
@@ -619,7 +634,10 @@ HRESULT ModelCal3DMeta::LoadMesh(const String& file, Vector<i32>* subMeshMateria
 
         if (scope.ReportFailure("-", kSource, __LINE__, faces.Reserve(numFaces * 3, false)) < 0)
             return ZVE_SUBFUNCTION;
-        // The indices are read in blocks; each is checked against the submesh.
+        // The indices are read in blocks; each is checked against the submesh
+        // (a bad one becomes vertex 0).  A submesh without vertices keeps no
+        // face: each of its indices is bad and vertex 0 does not exist.
+        const bool keepFaces = numVertices > 0;
         u8 block[4096];
         u32 done = 0;
         while (done < numFaces * 3) {
@@ -638,7 +656,16 @@ HRESULT ModelCal3DMeta::LoadMesh(const String& file, Vector<i32>* subMeshMateria
                 faces.data[done + k] = index;
             }
             done += n;
-            faces.count = done;
+            if (keepFaces) faces.count = done;
+        }
+        if (!keepFaces && numFaces > 0) {
+            // Nothing could draw those faces: the mesh is broken.
+            String text(file);
+            text += " : SubMesh ";
+            text += i;
+            text += " has faces but no vertices";
+            scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+            return E_FAIL;
         }
     }
     return S_OK;
@@ -699,5 +726,486 @@ HRESULT ModelCal3DMeta::LoadMaterial(const String& file, const String& path, Mat
     }
     name[path.length + nameLength] = '\0';
     matInfos->szTexture = name;
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// The description file and the packing.
+
+namespace {
+
+const char* const kLoadScope = "ModelCal3DMeta::Load()";
+const double kPi = 3.14159265358979323846;
+
+// The name of an animation: its file name without directories and without
+// the last extension ("anims/walk.caf" gives "walk").
+String AnimationName(const String& value) {
+    const char* text = value.c_str();
+    u32 start = 0;
+    for (u32 i = 0; i < value.length; ++i) {
+        if (text[i] == '\\' || text[i] == '/') start = i + 1;
+    }
+    u32 end = value.length;
+    for (u32 i = start; i < value.length; ++i) {
+        if (text[i] == '.') end = i;
+    }
+    return value.SubString(start, end);
+}
+
+bool MatrixIsFinite(const Matrix& m) {
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            if (!std::isfinite(m.m[r][c])) return false;
+        }
+    }
+    return true;
+}
+
+// The lists LoadMesh fills, one entry per submesh, until the packing
+// flattens them into the model's arrays.
+struct SubMeshLists {
+    Vector<i32> materials;
+    Vector<Vector<i32>> faces;
+    Vector<Vector<ModelCal3DMeta::Vertex>> vertices;
+    Vector<Vector<ModelCal3DMeta::Influence>> influences;
+};
+
+// Appends value to v by moving it; false when v cannot grow.
+template <typename T>
+bool MoveIn(Vector<T>* v, T* value) {
+    if (v->count == v->capacity && v->Reserve(v->count + 1, false) < 0) return false;
+    v->data[v->count] = std::move(*value);
+    ++v->count;
+    return true;
+}
+
+
+// Writes a level-2 entry of the packing.
+void PackError(CallScope* scope, const String& text, u32 line) { scope->WriteLog(ZVLOG_ERROR, text, kSource, line); }
+
+// Finds the root bones and the order in which the instances pose the bones:
+// a walk from each root, entering a child only when its parent field names
+// the bone and it was not entered before.  reached (one byte per bone) tells
+// which bones the walk met.
+HRESULT OrderBones(CallScope* scope, ModelCal3DMeta* meta, u8* reached) {
+    const Vector<ModelCal3DMeta::Bone>& bones = meta->vBones;
+    u32 count = bones.count;
+    meta->vRootBones.count = 0;
+    meta->vBoneOrder.count = 0;
+    for (u32 b = 0; b < count; ++b) {
+        if (bones.data[b].nParent == -1 && !MoveIn(&meta->vRootBones, &b)) {
+            scope->ReportFailure("-", kSource, __LINE__, E_OUTOFMEMORY);
+            return ZVE_SUBFUNCTION;
+        }
+    }
+    if (meta->vRootBones.count == 0) {
+        PackError(scope, "No root bone in the skeleton", __LINE__);
+        return E_FAIL;
+    }
+    u32* stack = new (std::nothrow) u32[count];
+    if (!stack || meta->vBoneOrder.Reserve(count, false) < 0) {
+        delete[] stack;
+        scope->ReportFailure("-", kSource, __LINE__, E_OUTOFMEMORY);
+        return ZVE_SUBFUNCTION;
+    }
+    std::memset(reached, 0, count);
+    for (u32 r = 0; r < meta->vRootBones.count; ++r) {
+        u32 top = 0;
+        stack[top++] = meta->vRootBones.data[r];
+        reached[meta->vRootBones.data[r]] = 1;
+        while (top > 0) {
+            u32 b = stack[--top];
+            meta->vBoneOrder.data[meta->vBoneOrder.count++] = b;
+            // Children are pushed last first, so that they are entered in
+            // their listed order.  Each bone is pushed once at most.
+            const Vector<i32>& children = bones.data[b].vChildren;
+            for (u32 k = children.count; k-- > 0;) {
+                i32 c = children.data[k];
+                if (c < 0 || (u32)c >= count || reached[c] || bones.data[c].nParent != (i32)b) continue;
+                reached[c] = 1;
+                stack[top++] = (u32)c;
+            }
+        }
+    }
+    delete[] stack;
+    return S_OK;
+}
+
+// Checks the loaded model and packs it (see Load).  S_OK, or the result of
+// the failing step after its entries.
+HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, SubMeshLists* lists,
+                  const Vector<String>& animationFiles) {
+    typedef ModelCal3DMeta::Vertex Vertex;
+    typedef ModelCal3DMeta::Influence Influence;
+    const u32 numSubMeshes = lists->materials.count;
+    const u32 numBones = meta->vBones.count;
+    const u32 numMaterials = meta->vMatInfos.count;
+
+    if (lists->faces.count != numSubMeshes || lists->vertices.count != numSubMeshes ||
+        lists->influences.count != numSubMeshes)
+        return E_FAIL;
+    if (numBones == 0 || numSubMeshes == 0 || numMaterials == 0) {
+        PackError(scope, "Incomplete Cal3D Model Loaded", __LINE__);
+        return E_FAIL;
+    }
+    for (u32 s = 0; s < numSubMeshes; ++s) {
+        if ((u32)lists->materials.data[s] >= numMaterials) {
+            String text("Bad index of material : ");
+            text += (int)lists->materials.data[s];
+            PackError(scope, text, __LINE__);
+            return E_FAIL;
+        }
+    }
+    for (u32 s = numSubMeshes; s-- > 0;) {
+        const Vector<Influence>& influences = lists->influences.data[s];
+        for (u32 i = influences.count; i-- > 0;) {
+            if ((u32)influences.data[i].nBone >= numBones) {
+                String text("Bad index of bone : ");
+                text += (int)influences.data[i].nBone;
+                PackError(scope, text, __LINE__);
+                return E_FAIL;
+            }
+        }
+    }
+    for (u32 a = 0; a < meta->vAnimations.count; ++a) {
+        HRESULT hr = ModelCal3DMeta::CheckAnimation(animationFiles.data[a], meta->vAnimations.data[a], numBones);
+        if (hr != S_OK) return hr;
+    }
+    u64 totalVertices = 0, totalInfluences = 0;
+    for (u32 s = 0; s < numSubMeshes; ++s) {
+        if (lists->faces.data[s].count > 0 && lists->vertices.data[s].count == 0) {
+            String text("SubMesh ");
+            text += s;
+            text += " has faces but no vertices";
+            PackError(scope, text, __LINE__);
+            return E_FAIL;
+        }
+        totalVertices += lists->vertices.data[s].count;
+        totalInfluences += lists->influences.data[s].count;
+    }
+    if (totalVertices > ModelCal3DMeta::MaxVertices) {
+        String text("Too many vertices : ");
+        text += (unsigned long)totalVertices;
+        text += " (at most ";
+        text += ModelCal3DMeta::MaxVertices;
+        text += " with 16-bit indices)";
+        PackError(scope, text, __LINE__);
+        return E_FAIL;
+    }
+    if (totalInfluences > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+
+    // Degenerate triangles go.  A submesh without faces has nothing to correct.
+    for (u32 s = 0; s < numSubMeshes; ++s) {
+        Vector<i32>& faces = lists->faces.data[s];
+        if (faces.count == 0) continue;
+        u16* indices = new (std::nothrow) u16[faces.count];
+        if (!indices) return E_OUTOFMEMORY;
+        for (u32 i = 0; i < faces.count; ++i) indices[i] = (u16)(faces.data[i] & 0xFFFF);
+        u16* corrected = indices;
+        u32 count = faces.count;
+        HRESULT hr = graphics->CorrectIndices(&corrected, &count);
+        if (hr < 0) {
+            delete[] indices;
+            return hr;
+        }
+        if (!corrected || count > faces.count) count = 0;
+        for (u32 i = 0; i < count; ++i) faces.data[i] = corrected[i];
+        faces.count = count;
+        delete[] indices;
+    }
+
+    // Submeshes grouped by material, material 0 first, each group in the
+    // order the submeshes were found.
+    u32 next = 0;
+    for (u32 m = 0; m < numMaterials; ++m) {
+        DrawPrimitiveInfos& draw = meta->vMatInfos.data[m].drawInfos;
+        draw.nNumVertices = 0;
+        draw.nNumIndices = 0;
+        for (u32 s = next; s < numSubMeshes; ++s) {
+            if ((u32)lists->materials.data[s] != m) continue;
+            if (s != next) {
+                std::swap(lists->materials.data[s], lists->materials.data[next]);
+                std::swap(lists->faces.data[s], lists->faces.data[next]);
+                std::swap(lists->vertices.data[s], lists->vertices.data[next]);
+                std::swap(lists->influences.data[s], lists->influences.data[next]);
+            }
+            draw.nNumVertices += lists->vertices.data[next].count;
+            draw.nNumIndices += lists->faces.data[next].count;
+            ++next;
+        }
+    }
+    for (u32 m = 0; m < numMaterials; ++m) {
+        DrawPrimitiveInfos& draw = meta->vMatInfos.data[m].drawInfos;
+        if (m == 0) {
+            draw.nFirstVertex = 0;
+            draw.nFirstIndex = 0;
+        } else {
+            const DrawPrimitiveInfos& before = meta->vMatInfos.data[m - 1].drawInfos;
+            draw.nFirstVertex = before.nFirstVertex + before.nNumVertices;
+            draw.nFirstIndex = before.nFirstIndex + before.nNumIndices;
+        }
+    }
+
+    // Indices and influence references become global.
+    u64 totalIndices = 0;
+    u32 vertexBase = 0, influenceBase = 0;
+    for (u32 s = 0; s < numSubMeshes; ++s) {
+        Vector<i32>& faces = lists->faces.data[s];
+        for (u32 i = 0; i < faces.count; ++i) faces.data[i] += (i32)vertexBase;
+        Vector<Vertex>& vertices = lists->vertices.data[s];
+        for (u32 v = 0; v < vertices.count; ++v) vertices.data[v].nFirstInfluence += influenceBase;
+        vertexBase += vertices.count;
+        influenceBase += lists->influences.data[s].count;
+        totalIndices += faces.count;
+    }
+
+    u8* reached = new (std::nothrow) u8[numBones];
+    if (!reached) return E_OUTOFMEMORY;
+    HRESULT hr = OrderBones(scope, meta, reached);
+    if (hr == S_OK) {
+        // A bone that moves vertices must be posed.
+        for (u32 s = 0; s < numSubMeshes && hr == S_OK; ++s) {
+            const Vector<Influence>& influences = lists->influences.data[s];
+            for (u32 i = 0; i < influences.count; ++i) {
+                if (!reached[influences.data[i].nBone]) {
+                    String text("Bone ");
+                    text += (int)influences.data[i].nBone;
+                    text += " moves vertices but no root bone reaches it";
+                    PackError(scope, text, __LINE__);
+                    hr = E_FAIL;
+                    break;
+                }
+            }
+        }
+    }
+    delete[] reached;
+    if (hr != S_OK) return hr;
+
+    if (totalIndices == 0) {
+        PackError(scope, "No triangle to draw in the model", __LINE__);
+        return E_FAIL;
+    }
+
+    // The index buffer, with its system copy for the shadow volumes.
+    hr = graphics->CreateIB((u32)totalIndices, false, &meta->pIB);
+    if (hr < 0) meta->pIB = nullptr;
+    if (scope->ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+    u16* data = nullptr;
+    u16* copy = nullptr;
+    hr = meta->pIB->Lock(&data, &copy);
+    if (hr < 0) return hr;
+    u32 at = 0;
+    for (u32 s = 0; s < numSubMeshes; ++s) {
+        Vector<i32>& faces = lists->faces.data[s];
+        for (u32 i = 0; i < faces.count; ++i, ++at) {
+            u16 index = (u16)(faces.data[i] & 0xFFFF);
+            data[at] = index;
+            copy[at] = index;
+        }
+        faces = Vector<i32>();
+    }
+    hr = meta->pIB->Unlock();
+    if (hr < 0) return hr;
+
+    if (meta->vVertices.Reserve((u32)totalVertices, false) < 0 ||
+        meta->vInfluences.Reserve((u32)totalInfluences, false) < 0)
+        return E_OUTOFMEMORY;
+    meta->vVertices.count = 0;
+    meta->vInfluences.count = 0;
+    for (u32 s = 0; s < numSubMeshes; ++s) {
+        Vector<Vertex>& vertices = lists->vertices.data[s];
+        if (vertices.count > 0)
+            std::memcpy(meta->vVertices.data + meta->vVertices.count, vertices.data,
+                        vertices.count * sizeof(Vertex));
+        meta->vVertices.count += vertices.count;
+        vertices = Vector<Vertex>();
+        Vector<Influence>& influences = lists->influences.data[s];
+        if (influences.count > 0)
+            std::memcpy(meta->vInfluences.data + meta->vInfluences.count, influences.data,
+                        influences.count * sizeof(Influence));
+        meta->vInfluences.count += influences.count;
+        influences = Vector<Influence>();
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
+    CallScope scope(nullptr, kLoadScope);
+    if (!graphics) {
+        scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
+        return ZVE_SUBFUNCTION;
+    }
+    strFile = file;
+    File cfg;
+    if (scope.ReportFailure("-", kSource, __LINE__, cfg.Open(file, "rb")) < 0) return ZVE_SUBFUNCTION;
+
+    // The models are turned from their own axes into the engine's.
+    Matrix turn;
+    matBase.SetRotationX((float)(-kPi / 2));
+    turn.SetRotationY((float)kPi);
+    matBase *= turn;
+
+    SubMeshLists lists;
+    Vector<String> animationFiles;
+    String path;
+    u32 numMeshLines = 0;
+    HRESULT hr = S_OK;
+    char line[2048];
+    u32 lineNumber = 0;
+    while (hr == S_OK && std::fgets(line, sizeof(line), cfg.handle)) {
+        ++lineNumber;
+        const char* p = line;
+        while (*p == ' ' || *p == '\t') ++p;
+        if (*p == '\n' || *p == '\r' || *p == '\0' || *p == '#') continue;
+
+        const char* syntax = nullptr;
+        const char* keyStart = p;
+        while (*p != '\0' && *p != ' ' && *p != '=' && *p != '\t' && *p != '\n' && *p != '\r') ++p;
+        String whole(line);
+        String key, value;
+        if (*p == '\0') {
+            syntax = ") : Invalid syntax (Key)";
+        } else {
+            key = whole.SubString((u32)(keyStart - line), (u32)(p - line));
+            while (*p == ' ' || *p == '\t') ++p;
+            if (*p != '=') {
+                syntax = ") : Invalid syntax ('=')";
+            } else {
+                ++p;
+                while (*p == ' ' || *p == '\t') ++p;
+                const char* valueStart = p;
+                while (*p != '\0' && *p != '\n' && *p != '\r') ++p;
+                value = whole.SubString((u32)(valueStart - line), (u32)(p - line));
+            }
+        }
+
+        if (syntax) {
+            // Reported below.
+        } else if (key == "scale") {
+            float scale = value.ToFloat();
+            if (scale > 0.0f) {
+                Matrix scaling;
+                scaling.SetScaling(scale);
+                Matrix scaled = matBase * scaling;
+                if (std::isfinite(scale) && MatrixIsFinite(scaled)) {
+                    matBase = scaled;
+                } else {
+                    String text(file);
+                    text += "(";
+                    text += lineNumber;
+                    text += ") : Scale out of range (=> ignored)";
+                    scope.WriteLog(ZVLOG_WARNING, text, kSource, __LINE__);
+                }
+            }
+        } else if (key == "path") {
+            path = value;
+        } else if (key == "skeleton") {
+            if (vBones.count == 0) {
+                hr = LoadSkeleton(path + value, &vBones);
+            } else {
+                scope.WriteLog(ZVLOG_WARNING, "Many skeletons in the config file, only take the first", kSource,
+                               __LINE__);
+            }
+        } else if (key == "animation") {
+            Animation animation;
+            String name = path + value;
+            hr = LoadAnimation(name, &animation);
+            if (hr == S_OK) {
+                String shortName = AnimationName(value);
+                if (!MoveIn(&vAnimations, &animation) || !MoveIn(&vAnimationNames, &shortName) ||
+                    !MoveIn(&animationFiles, &name)) {
+                    scope.ReportFailure("-", kSource, __LINE__, E_OUTOFMEMORY);
+                    hr = ZVE_SUBFUNCTION;
+                }
+            }
+        } else if (key == "mesh") {
+            ++numMeshLines;
+            hr = LoadMesh(path + value, &lists.materials, &lists.faces, &lists.vertices, &lists.influences);
+        } else if (key == "material") {
+            MatInfos infos;
+            std::memset(&infos, 0, sizeof(infos));
+            hr = LoadMaterial(path + value, path, &infos);
+            if (hr == S_OK && vMatInfos.Add(infos) < 0) {
+                FreeTexture(&infos);
+                scope.ReportFailure("-", kSource, __LINE__, E_OUTOFMEMORY);
+                hr = ZVE_SUBFUNCTION;
+            }
+        } else {
+            syntax = ") : Invalid syntax (Unknow) !";
+        }
+
+        if (syntax) {
+            String text(file);
+            text += "(";
+            text += lineNumber;
+            text += syntax;
+            scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+            hr = E_FAIL;
+        }
+    }
+    cfg.Close();
+    if (hr != S_OK) {
+        scope.ReportFailure(String("Error while loading the Model ") + file, kSource, __LINE__, hr);
+        return hr;
+    }
+
+    hr = PackModel(&scope, this, graphics, &lists, animationFiles);
+    if (hr != S_OK) {
+        scope.ReportFailure(String("Error while packing the Model ") + file, kSource, __LINE__, hr);
+        return hr;
+    }
+
+    // What was loaded.
+    String text("Infos of the Cal3D model : ");
+    text += File::GetFullPath(file);
+    text += file;
+    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+    u32 numIndices = pIB ? pIB->GetNumIndices() : 0;
+    text = "";
+    text += numMeshLines;
+    text += " meshes (";
+    text += lists.materials.count;
+    text += " submeshes) with ";
+    text += numIndices / 3;
+    text += " tris & ";
+    text += vVertices.count;
+    text += " verts (";
+    text += vInfluences.count;
+    text += " influences)";
+    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+    text = "";
+    text += vBones.count;
+    text += " bones with ";
+    text += vRootBones.count;
+    text += " root bone(s)";
+    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+    text = "";
+    text += vAnimations.count;
+    text += " animations and ";
+    text += vMatInfos.count;
+    text += " materials";
+    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+
+    // Textures; a material without one keeps a null entry.
+    if (scope.ReportFailure("-", kSource, __LINE__, vTextures.Reserve(vMatInfos.count, true)) < 0)
+        return ZVE_SUBFUNCTION;
+    for (u32 m = 0; m < vTextures.count; ++m) vTextures.data[m] = nullptr;
+    for (u32 m = 0; m < vMatInfos.count; ++m) {
+        MatInfos& infos = vMatInfos.data[m];
+        if (!infos.szTexture) continue;
+        HRESULT created = graphics->CreateTexture(infos.szTexture, &vTextures.data[m]);
+        if (created < 0) {
+            vTextures.data[m] = nullptr;
+            String missing(file);
+            missing += " : Can't create the texture ";
+            missing += infos.szTexture;
+            scope.WriteLog(ZVLOG_ERROR, missing, kSource, __LINE__);
+            scope.ReportFailure("-", kSource, __LINE__, created);
+            return ZVE_SUBFUNCTION;
+        }
+        FreeTexture(&infos);
+    }
     return S_OK;
 }

@@ -14,21 +14,25 @@
 //   a small multiple of its own size;
 // - skeleton: parents lie in [-1, bone count); every child link c of bone b
 //   has bones[c].nParent == b, each child is listed once, every bone is
-//   listed by its parent, and no chain is deeper than MaxHierarchyDepth, so a
-//   walk from the roots over vChildren visits each bone once, parent first;
+//   listed by its parent, and every bone reaches a root (no parent loops), so
+//   a walk from the roots over vChildren visits each bone once, parent first;
 // - animation: durations and key times are finite, tracks have key frames
 //   and name non-negative bones (the bone count is checked against the
 //   skeleton by CheckAnimation once both are known);
-// - mesh: face indices lie within their submesh, influence weights are
-//   finite (influence bones are checked against the skeleton by the caller).
+// - mesh: face indices lie within their submesh (a submesh with faces but
+//   no vertices is refused), influence weights are finite (influence bones
+//   are checked against the skeleton by the caller).
+//
+// Load then checks the whole model (material and bone indices, tracks, at
+// most MaxVertices vertices, every influencing bone reached from a root) and
+// packs it: one vertex array and one 16-bit index buffer, submeshes grouped
+// by material with one draw range per material.
 #pragma once
 
 #include "zvd3d9.h"
 #include "zvgraphics.h"
 #include "zvstuff.h"
 
-class IIndexBuffer;
-class ITexture;
 
 class ModelCal3DMeta {
 public:
@@ -83,14 +87,16 @@ public:
         DrawPrimitiveInfos drawInfos;
     };
 
-    // Skeletons with longer parent chains are refused (the instances walk
-    // the hierarchy recursively).
-    static const u32 MaxHierarchyDepth = 1024;
     static const u32 MaxBones = 65535;
+    // Bones whose parent chain is longer than this are in a loop (the
+    // hierarchy is walked iteratively, so any real chain is allowed).
+    static const u32 MaxHierarchyDepth = MaxBones;
     // Bone names longer than this are warned about (they are never kept).
     static const u32 MaxBoneNameLength = 256;
     // Texture names longer than this are refused.
     static const u32 MaxTextureNameLength = 4096;
+    // The 16-bit index buffer reaches this many vertices.
+    static const u32 MaxVertices = 65536;
 
     ModelCal3DMeta();
     virtual u32 AddRef();
@@ -108,6 +114,12 @@ public:
     // path is put in front of the texture name.
     static HRESULT LoadMaterial(const String& file, const String& path, MatInfos* matInfos);
 
+    // Reads the description file (key = value lines naming the binary
+    // files), checks the whole model, packs it into one vertex array, one
+    // influence array and one 16-bit index buffer grouped by material, and
+    // creates the textures.  Called once on a fresh object.
+    HRESULT Load(const String& file, IGraphics* graphics);
+
     // Refuses (E_FAIL after a level-2 entry naming file) an animation with a
     // track whose bone is not below boneCount.
     static HRESULT CheckAnimation(const String& file, const Animation& animation, u32 boneCount);
@@ -118,6 +130,9 @@ public:
     Matrix matBase;
     Vector<Bone> vBones;
     Vector<u32> vRootBones;
+    // Every bone reached from the roots, each after its parent: the order in
+    // which the instances pose the skeleton (no recursion).
+    Vector<u32> vBoneOrder;
     Vector<Animation> vAnimations;
     Vector<String> vAnimationNames;
     Vector<Vertex> vVertices;

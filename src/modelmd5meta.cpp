@@ -249,6 +249,31 @@ u32 ModelMD5Meta::Release() {
     return 0;
 }
 
+void ModelMD5Meta::ComputeLocalBindPose() {
+    for (u32 i = 0; i < vBones.count; ++i) {
+        Bone& bone = vBones.data[i];
+        const i32 parent = bone.nParent;
+        if (parent < 0 || (u32)parent >= vBones.count) {
+            bone.vLocalPos = bone.vPos;
+            bone.qLocalOrient = bone.qOrient;
+            continue;
+        }
+        // position: the model-space point brought back through the parent's
+        // rotation and translation;
+        const Bone& up = vBones.data[parent];
+        Matrix toParent;
+        toParent.SetRotationTranslation(up.qOrient, up.vPos);
+        bone.vLocalPos = bone.vPos;
+        bone.vLocalPos *= toParent.GetInverse();
+        // orientation: q = local * parent, so local = q * parent^-1.
+        const Quaternion& q = up.qOrient;
+        const double norm = (double)q.x * q.x + (double)q.y * q.y + (double)q.z * q.z + (double)q.w * q.w;
+        const double s = norm > 0.0 ? 1.0 / norm : 0.0;
+        const Quaternion inverse((float)(-q.x * s), (float)(-q.y * s), (float)(-q.z * s), (float)(q.w * s));
+        bone.qLocalOrient = bone.qOrient * inverse;
+    }
+}
+
 float ModelMD5Meta::UnitQuaternionW(float x, float y, float z) {
     double t = 1.0 - (double)x * x - (double)y * y - (double)z * z;
     return t > 0.0 ? (float)-std::sqrt(t) : 0.0f;
@@ -403,18 +428,32 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
                 depth[reached++] = depth[k] + 1;
             }
         }
-        delete[] queue;
         delete[] depth;
         if (reached < nJoints) {
+            delete[] queue;
             scope.ReportFailure("Some bones cannot be reached from a root bone (cycle of parents)", kSource,
                                 __LINE__, E_FAIL);
             return E_FAIL;
         }
         if (deepest > MaxHierarchyDepth) {
+            delete[] queue;
             scope.ReportFailure("The bone hierarchy is too deep", kSource, __LINE__, E_FAIL);
             return E_FAIL;
         }
+        // The walk reached every joint once, parents before their children:
+        // the order in which the instances pose the skeleton.
+        vPoseOrder.count = 0;
+        hr = vPoseOrder.Reserve(nJoints, true);
+        if (hr >= 0) {
+            for (u32 k = 0; k < nJoints; ++k) vPoseOrder.data[k] = queue[k];
+        }
+        delete[] queue;
+        if (hr < 0) {
+            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+            return E_OUTOFMEMORY;
+        }
     }
+    ComputeLocalBindPose();
 
     // Submeshes.
     const u32 nMeshes = (u32)numMeshes;

@@ -31,6 +31,10 @@ struct ModelMD5Meta {
         Vector<long> vChildren;   // joints whose parent is this one, ascending
         Vector3 vPos;
         Quaternion qOrient;       // w computed from x, y, z (UnitQuaternionW)
+        // The same bind pose relative to the parent joint (model space for a
+        // root): what a joint that an animation does not name is posed with.
+        Vector3 vLocalPos;
+        Quaternion qLocalOrient;
         Bone() : nParent(-1) {}
     };
 
@@ -129,6 +133,9 @@ struct ModelMD5Meta {
     // radicand is not positive.
     static float UnitQuaternionW(float x, float y, float z);
 
+    // Fills every joint's vLocalPos and qLocalOrient from the bind pose.
+    void ComputeLocalBindPose();
+
     Vector<String> vBoneNames;
     String strFile;
     Matrix matWorld;
@@ -142,6 +149,8 @@ struct ModelMD5Meta {
     IIndexBuffer* pIB;
     Vector<ITexture*> vTextures;
     u32 nRef;
+    // Every joint once, each parent before its children (filled with vBones).
+    Vector<u32> vPoseOrder;
 
 private:
     ModelMD5Meta(const ModelMD5Meta&) = delete;

@@ -90,6 +90,9 @@ public:
     // format" for a code without one).  One static String, overwritten by
     // every call.
     static const String& FormatName(u32 format);
+    // Appends a new geometry to the list; when the list cannot grow the
+    // geometry is released and *out set to null.
+    HRESULT ListNewGeometry(IGeometry** out);
     // Rebuilds an index buffer's edge list from its system copy; called by
     // IB::Unlock after every unlock.
     HRESULT GenConnectivityInfos(IB* buffer);

@@ -439,13 +439,17 @@ HRESULT ZVGraphics::CreateGeometry(const String& type, const String& command, IG
         const PlugIn& record = PlugInGeometries[i];
         if (record.type != type) continue;
         GeometryFactory factory = record.AsGeometry();
+        *out = nullptr;
         HRESULT hr = factory ? factory(type, command, this, out) : E_FAIL;
-        if (hr >= 0 && !*out) hr = E_FAIL;
         if (scope.ReportFailure(String("Error while creating : <") + type + "> Command = <" + command + ">",
                                 kSource, __LINE__, hr) < 0)
             return ZVE_SUBFUNCTION;
+        if (!*out) {  // a factory that reports success must give a geometry
+            scope.ReportFailure("Assertion Failed", kSource, __LINE__, E_FAIL);
+            return ZVE_SUBFUNCTION;
+        }
         AddRef();  // the new geometry's reference to the manager
-        return vGeometries.Add(*out);
+        return ListNewGeometry(out);
     }
     scope.ReportFailure(String("Unknow Type : <") + type + "> Command = <" + command + ">", kSource, __LINE__,
                         E_FAIL);
@@ -476,7 +480,25 @@ HRESULT ZVGraphics::CreateClonedGeometry(IGeometry* source, IGeometry** out) {
     String type, command;
     geometry->GetTypeAndCommand(&type, &command);
     scope.WriteLog(ZVLOG_INFO, String("Type=<") + type + "> Command=<" + command + ">", kSource, __LINE__);
-    return vGeometries.Add(geometry);
+    // A kind whose Clone hands back the same object (the font) is already
+    // listed: a second entry would outlive the object, which removes itself
+    // only once when it is destroyed.
+    for (u32 i = 0; i < vGeometries.count; ++i)
+        if (vGeometries[i] == geometry) return S_OK;
+    return ListNewGeometry(out);
+}
+
+// Appends *out to the list.  A geometry that cannot be listed is given back
+// (its destructor finds nothing to remove and releases the manager) rather
+// than handed out unlisted: it would never be updated, drawn or reset.
+HRESULT ZVGraphics::ListNewGeometry(IGeometry** out) {
+    HRESULT hr = vGeometries.Add(*out);
+    if (hr < 0) {
+        IGeometry* geometry = *out;
+        *out = nullptr;
+        geometry->Release();
+    }
+    return hr;
 }
 
 HRESULT ZVGraphics::RemoveGeometry(IGeometry* geometry) {

@@ -3,50 +3,27 @@
 // into the stencil buffer.
 #include "zvgraphstenshad.h"
 
+#include <algorithm>
 #include <new>
 
 #include "zvphysics.h"
 
 namespace {
 
-// Open-addressing table from a vertex pair (a < b) to the chain of stored
-// edges holding it, so that every reversed edge finds its partner in
-// constant time instead of walking the whole list.
-struct PairTable {
-    u32* keys = nullptr;     // (a << 16) | b, ZV_EDGE_NOFACE when empty
-    u32* cursor = nullptr;   // first edge of the chain whose face1 is free
-    u32 mask = 0;
+// Sorts a short run of bucket entries in place (insertion sort; the runs of
+// one vertex are a handful of edges in ordinary meshes).
+void SortRun(u64* first, u64* last) {
+    for (u64* i = first + 1; i < last; ++i) {
+        u64 v = *i;
+        u64* j = i;
+        for (; j > first && *(j - 1) > v; --j) *j = *(j - 1);
+        *j = v;
+    }
+}
 
-    ~PairTable() {
-        delete[] keys;
-        delete[] cursor;
-    }
-    bool Init(u32 expected) {
-        u32 size = 16;
-        while (size < expected * 2u && size < 0x80000000u) size <<= 1;
-        keys = new (std::nothrow) u32[size];
-        cursor = new (std::nothrow) u32[size];
-        if (!keys || !cursor) return false;
-        for (u32 i = 0; i < size; ++i) keys[i] = ZV_EDGE_NOFACE;
-        mask = size - 1;
-        return true;
-    }
-    static u32 Hash(u32 key) {
-        key ^= key >> 16;
-        key *= 0x7feb352du;
-        key ^= key >> 15;
-        key *= 0x846ca68bu;
-        key ^= key >> 16;
-        return key;
-    }
-    // Slot of key; *found tells whether it was there already.
-    u32 Find(u32 key, bool* found) const {
-        u32 slot = Hash(key) & mask;
-        while (keys[slot] != ZV_EDGE_NOFACE && keys[slot] != key) slot = (slot + 1) & mask;
-        *found = keys[slot] == key;
-        return slot;
-    }
-};
+// Entries of a bucket: the far vertex b in the high half, the stored edge's
+// number in the low half, so that sorting orders them by (b, storage order).
+inline u64 Entry(u16 b, u32 id) { return ((u64)b << 32) | id; }
 
 }  // namespace
 
@@ -57,78 +34,117 @@ HRESULT ZVBuildEdges(const u16* indices, u32 count, Vector<Edge>& edges) {
         edges.count = 0;
         return S_OK;
     }
-    u32 maxEdges = triangles * 3;
-    Edge* work = new (std::nothrow) Edge[maxEdges];
-    u32* next = new (std::nothrow) u32[maxEdges];  // next edge of the same pair
-    u32* tail = nullptr;
-    PairTable table;
-    bool ok = work && next && table.Init(maxEdges);
-    if (ok) {
-        tail = new (std::nothrow) u32[table.mask + 1];
-        ok = tail != nullptr;
-    }
-    if (!ok) {
-        delete[] work;
-        delete[] next;
-        delete[] tail;
-        return E_OUTOFMEMORY;
-    }
-
-    u32 n = 0;
-    // First pass: the edges met in increasing vertex order, in storage order;
-    // each pair's chain keeps them in that order.
+    // The edges met in increasing vertex order (a < b) are bucketed by a, and
+    // each bucket is sorted by (b, storage order): a reversed edge then finds
+    // the first stored edge of its pair whose face1 is free by a binary
+    // search in a short bucket, and every pair keeps a cursor past its taken
+    // edges.  Memory stays a few bytes per edge, touched mostly in order.
+    const u32 kBuckets = 0x10000;
+    u32* start = new (std::nothrow) u32[kBuckets + 1];
+    if (!start) return E_OUTOFMEMORY;
+    for (u32 i = 0; i <= kBuckets; ++i) start[i] = 0;
+    u32 forward = 0, reversed = 0;
     for (u32 t = 0; t < triangles; ++t) {
         const u16* tri = indices + 3 * t;
         for (u32 e = 0; e < 3; ++e) {
             u16 p = tri[e], q = tri[(e + 1) % 3];
-            if (p >= q) continue;
-            work[n] = Edge{p, q, t, ZV_EDGE_NOFACE};
-            next[n] = ZV_EDGE_NOFACE;
-            bool found;
-            u32 slot = table.Find(((u32)p << 16) | q, &found);
-            if (!found) {
-                table.keys[slot] = ((u32)p << 16) | q;
-                table.cursor[slot] = n;
-            } else {
-                next[tail[slot]] = n;
-                if (table.cursor[slot] == ZV_EDGE_NOFACE) table.cursor[slot] = n;
-            }
-            tail[slot] = n;
-            ++n;
-        }
-    }
-    // Second pass: each reversed edge takes the first edge of its pair whose
-    // face1 is free.  Within one triangle a directed pair occurs at most once,
-    // so "free or already this triangle" is the same as "free" here, and the
-    // edges before a chain's cursor are all taken.  Edges stored in this pass
-    // have a > b and are never looked up again.
-    for (u32 t = 0; t < triangles; ++t) {
-        const u16* tri = indices + 3 * t;
-        for (u32 e = 0; e < 3; ++e) {
-            u16 p = tri[e], q = tri[(e + 1) % 3];
-            if (p <= q) continue;
-            bool found;
-            u32 slot = table.Find(((u32)q << 16) | p, &found);
-            if (found && table.cursor[slot] != ZV_EDGE_NOFACE) {
-                u32 match = table.cursor[slot];
-                work[match].face1 = t;
-                table.cursor[slot] = next[match];
-            } else {
-                work[n] = Edge{p, q, t, ZV_EDGE_NOFACE};
-                ++n;
+            if (p < q) {
+                ++start[p + 1];
+                ++forward;
+            } else if (p > q) {
+                ++reversed;
             }
         }
     }
-    delete[] next;
-    delete[] tail;
+    for (u32 i = 0; i < kBuckets; ++i) start[i + 1] += start[i];
 
-    HRESULT hr = edges.Reserve(n, false);
-    if (hr >= 0) {
-        for (u32 i = 0; i < n; ++i) edges.data[i] = work[i];
-        edges.count = n;
-        hr = S_OK;
+    u64* entries = new (std::nothrow) u64[forward ? forward : 1];
+    u32* face1 = new (std::nothrow) u32[forward ? forward : 1];
+    u32* cursor = new (std::nothrow) u32[forward ? forward : 1];
+    u32* fill = new (std::nothrow) u32[kBuckets];
+    u8* unmatched = new (std::nothrow) u8[reversed ? reversed : 1];
+    HRESULT hr = entries && face1 && cursor && fill && unmatched ? S_OK : E_OUTOFMEMORY;
+    if (hr == S_OK) {
+        for (u32 i = 0; i < kBuckets; ++i) fill[i] = start[i];
+        u32 id = 0;
+        for (u32 t = 0; t < triangles; ++t) {
+            const u16* tri = indices + 3 * t;
+            for (u32 e = 0; e < 3; ++e) {
+                u16 p = tri[e], q = tri[(e + 1) % 3];
+                if (p >= q) continue;
+                entries[fill[p]++] = Entry(q, id);
+                face1[id] = ZV_EDGE_NOFACE;
+                ++id;
+            }
+        }
+        for (u32 a = 0; a < kBuckets; ++a) {
+            u32 n = start[a + 1] - start[a];
+            if (n > 16) {
+                std::sort(entries + start[a], entries + start[a + 1]);
+            } else if (n > 1) {
+                SortRun(entries + start[a], entries + start[a + 1]);
+            }
+        }
+        for (u32 i = 0; i < forward; ++i) cursor[i] = i;
+
+        // Reversed edges, in triangle order, take the first free edge of
+        // their pair; the others become edges of their own.
+        u32 r = 0, extra = 0;
+        for (u32 t = 0; t < triangles; ++t) {
+            const u16* tri = indices + 3 * t;
+            for (u32 e = 0; e < 3; ++e) {
+                u16 p = tri[e], q = tri[(e + 1) % 3];
+                if (p <= q) continue;
+                u64* first = entries + start[q];
+                u64* last = entries + start[q + 1];
+                u64* group = std::lower_bound(first, last, Entry(p, 0));
+                bool found = false;
+                if (group < last && (u16)(*group >> 32) == p) {
+                    u32 g = (u32)(group - entries);
+                    u32 at = cursor[g];
+                    if (at < (u32)(last - entries) && (u16)(entries[at] >> 32) == p) {
+                        face1[(u32)entries[at]] = t;
+                        cursor[g] = at + 1;
+                        found = true;
+                    }
+                }
+                unmatched[r++] = found ? 0 : 1;
+                if (!found) ++extra;
+            }
+        }
+
+        hr = edges.Reserve(forward + extra, false);
+        if (hr >= 0) {
+            u32 n = 0;
+            for (u32 t = 0; t < triangles; ++t) {
+                const u16* tri = indices + 3 * t;
+                for (u32 e = 0; e < 3; ++e) {
+                    u16 p = tri[e], q = tri[(e + 1) % 3];
+                    if (p < q) {
+                        edges.data[n] = Edge{p, q, t, face1[n]};
+                        ++n;
+                    }
+                }
+            }
+            r = 0;
+            for (u32 t = 0; t < triangles; ++t) {
+                const u16* tri = indices + 3 * t;
+                for (u32 e = 0; e < 3; ++e) {
+                    u16 p = tri[e], q = tri[(e + 1) % 3];
+                    if (p <= q) continue;
+                    if (unmatched[r++]) edges.data[n++] = Edge{p, q, t, ZV_EDGE_NOFACE};
+                }
+            }
+            edges.count = n;
+            hr = S_OK;
+        }
     }
-    delete[] work;
+    delete[] start;
+    delete[] entries;
+    delete[] face1;
+    delete[] cursor;
+    delete[] fill;
+    delete[] unmatched;
     return hr;
 }
 

@@ -19,8 +19,9 @@
 // is ignored).  Edges with a < b come first, in triangle order; each reversed
 // edge then joins the first stored edge of the opposite orientation whose
 // face1 is still free (Edge: zvgraphicsd3d9.h), or is stored as a new edge.  Degenerate edges (a = b)
-// are skipped.  Linear in the number of triangles.  S_OK, E_INVALIDARG for a
-// null index pointer with a non-zero count, E_OUTOFMEMORY (edges unchanged).
+// are skipped.  About linear in the number of triangles, with a few bytes of
+// work memory per edge.  S_OK, E_INVALIDARG for a null index pointer with a
+// non-zero count, E_OUTOFMEMORY (edges unchanged).
 HRESULT ZVBuildEdges(const u16* indices, u32 count, Vector<Edge>& edges);
 
 // Classifies every triangle against a point light in object space: flag 1

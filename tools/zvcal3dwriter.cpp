@@ -151,7 +151,7 @@ bool WriteCal3DFile(const std::string& path, const std::string& text) {
 }
 
 std::string WriteCal3DDemoModel(const std::string& dir, const std::string& name, const std::string& textureA,
-                                const std::string& textureB) {
+                                const std::string& textureB, const Cal3DDemoOptions& options) {
     // Three bones in a chain along +z, one unit apart.
     Cal3DSkeleton skeleton;
     const char* boneNames[3] = {"root", "middle", "tip"};
@@ -228,11 +228,45 @@ std::string WriteCal3DDemoModel(const std::string& dir, const std::string& name,
     matB.shininess = 20.0f;
     if (!textureB.empty()) matB.maps.push_back(textureB);
 
-    std::vector<Cal3DConfigLine> lines = {
-        {"skeleton", name + ".csf"},     {"animation", name + "_bend.caf"}, {"mesh", name + ".cmf"},
-        {"material", name + "_a.crf"},   {"material", name + "_b.crf"},
-    };
-    bool ok = WriteCal3DFile(dir + name + ".csf", WriteCal3DSkeleton(skeleton)) &&
+    // "twist": over 1.5 s the tip turns about z by up to 90 degrees and back
+    // while the middle bone sways about y by up to 30 degrees.
+    Cal3DAnimation twist;
+    twist.duration = 1.5f;
+    const float twistAngles[4] = {0.0f, 1.5707964f, -1.5707964f, 0.0f};
+    const float swayAngles[4] = {0.0f, 0.5235988f, -0.5235988f, 0.0f};
+    Cal3DTrack sway, turn;
+    sway.bone = 1;
+    turn.bone = 2;
+    for (int k = 0; k < 4; ++k) {
+        Cal3DKeyFrame key;
+        key.time = 0.5f * (float)k;
+        key.translation[2] = 1.0f;
+        key.rotation[1] = std::sin(swayAngles[k] / 2);
+        key.rotation[3] = std::cos(swayAngles[k] / 2);
+        sway.keyFrames.push_back(key);
+        Cal3DKeyFrame tip;
+        tip.time = 0.5f * (float)k;
+        tip.translation[2] = 1.0f;
+        tip.rotation[2] = std::sin(twistAngles[k] / 2);
+        tip.rotation[3] = std::cos(twistAngles[k] / 2);
+        turn.keyFrames.push_back(tip);
+    }
+    twist.tracks = {sway, turn};
+
+    std::vector<Cal3DConfigLine> lines;
+    if (options.scale > 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", (double)options.scale);
+        lines.push_back({"scale", text});
+    }
+    lines.push_back({"skeleton", name + ".csf"});
+    lines.push_back({"animation", name + "_bend.caf"});
+    if (options.twist) lines.push_back({"animation", name + "_twist.caf"});
+    lines.push_back({"mesh", name + ".cmf"});
+    lines.push_back({"material", name + "_a.crf"});
+    lines.push_back({"material", name + "_b.crf"});
+    bool ok = (!options.twist || WriteCal3DFile(dir + name + "_twist.caf", WriteCal3DAnimation(twist))) &&
+              WriteCal3DFile(dir + name + ".csf", WriteCal3DSkeleton(skeleton)) &&
               WriteCal3DFile(dir + name + "_bend.caf", WriteCal3DAnimation(bend)) &&
               WriteCal3DFile(dir + name + ".cmf", WriteCal3DMesh(mesh)) &&
               WriteCal3DFile(dir + name + "_a.crf", WriteCal3DMaterial(matA)) &&

@@ -147,7 +147,15 @@ bool WriteCal3DFile(const std::string& path, const std::string& text);
 // <name>.csf, <name>_bend.caf, <name>.cmf, <name>_a.crf, <name>_b.crf and
 // <name>.cfg; texture names go into the materials as given.  Returns the
 // description's path, or "" when a file could not be written.
+//
+// The options add to that model: a "scale" line first (scale > 0), and a
+// second animation "twist" (<name>_twist.caf, listed after "bend"): the tip
+// turns about the chain's axis while the middle bone sways sideways.
+struct Cal3DDemoOptions {
+    float scale = 0;
+    bool twist = false;
+};
 std::string WriteCal3DDemoModel(const std::string& dir, const std::string& name, const std::string& textureA,
-                                const std::string& textureB);
+                                const std::string& textureB, const Cal3DDemoOptions& options = Cal3DDemoOptions());
 
 }  // namespace zvtools

@@ -193,9 +193,17 @@ FILE* ZVfopen(const char* name, const char* mode) {
         if (*c != 't') m += *c;
     std::string path = ZVResolvePath(name);
     struct stat st;
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        return nullptr;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return nullptr;
+        }
+        // Files are read to their end: a device or a pipe named as a model
+        // or a scene file would never end (or never start).
+        if (m[0] == 'r' && !S_ISREG(st.st_mode)) {
+            errno = EINVAL;
+            return nullptr;
+        }
     }
     return std::fopen(path.c_str(), m.c_str());
 }

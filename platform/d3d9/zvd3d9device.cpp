@@ -29,9 +29,10 @@
 // - Texture stage 0 is combined in the fragment program (the common colour and
 //   alpha operations with the DIFFUSE, CURRENT, TEXTURE, TFACTOR and SPECULAR
 //   arguments); a stage with no texture reads the texture as opaque white.
-// - A lost device (full-screen device whose window lost focus or was
-//   minimised; or the test hook) answers D3DERR_DEVICELOST, then
-//   D3DERR_DEVICENOTRESET once the window is back, until Reset.
+// - A lost device (full-screen device whose window stopped being the active
+//   window or was minimised, as the window layer tells; or the test hook)
+//   answers D3DERR_DEVICELOST, then D3DERR_DEVICENOTRESET once the window is
+//   back, until Reset.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -39,13 +40,7 @@
 
 #include "zvd3d9internal.h"
 #include "zvd3d9test.h"
-#include "zvsdlevents.h"
-
-#if __has_include("zvwin32.h")
 #include "zvwin32.h"
-#else
-SDL_Window* ZVWin32GetSDLWindow(HWND window);
-#endif
 
 namespace zvd3d9 {
 
@@ -494,14 +489,14 @@ HRESULT Device::Init(D3DPRESENT_PARAMETERS* pp) {
     *pp = copy;
     ApplyFullscreen();
     SetDefaultStates();
-    ZVAddSdlEventObserver(&Device::EventObserver, this);
+    ZVAddActivationObserver(&Device::ActivationObserver, this);
     observing_ = true;
     return D3D_OK;
 }
 
 Device::~Device() {
     dying_ = true;
-    if (observing_) ZVRemoveSdlEventObserver(&Device::EventObserver, this);
+    if (observing_) ZVRemoveActivationObserver(&Device::ActivationObserver, this);
     if (context_) {
         MakeCurrent();
         UnbindAll();
@@ -663,12 +658,16 @@ void Device::DestroyTargets() {
     backFbo_ = frontFbo_ = backColor_ = frontColor_ = backDepth_ = 0;
 }
 
+// The switch itself is the window layer's, so that it knows the display's
+// geometry reported meanwhile is no size-move of the user's and puts the
+// window back on its windowed placement afterwards.
 void Device::ApplyFullscreen() {
+    const HWND handle = pp_.hDeviceWindow ? pp_.hDeviceWindow : focusWindow_;
     SDL_Window* window = DeviceWindow();
     if (!window) return;
     const bool fullscreen = (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0;
     if (pp_.Windowed) {
-        if (fullscreen) SDL_SetWindowFullscreen(window, 0);
+        if (fullscreen) ZVWin32SetFullscreen(handle, FALSE);
         return;
     }
     SDL_DisplayMode mode = {};
@@ -677,7 +676,7 @@ void Device::ApplyFullscreen() {
     mode.h = (int)pp_.BackBufferHeight;
     mode.refresh_rate = (int)pp_.FullScreen_RefreshRateInHz;
     SDL_SetWindowDisplayMode(window, &mode);
-    if (!fullscreen) SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN);
+    if (!fullscreen) ZVWin32SetFullscreen(handle, TRUE);
 }
 
 void Device::SetDefaultStates() {
@@ -779,23 +778,19 @@ void Device::UnbindAll() {
     }
 }
 
-void Device::EventObserver(const SDL_Event* event, void* user) {
+// A full-screen device is lost when its focus window stops being the
+// application's active, restored window, as the window layer sees it (the
+// same the core reads with GetForegroundWindow), and may be reset once the
+// window is active again.  Raw focus reports of the windowing system that
+// the window layer does not follow (no window manager, a stale report) leave
+// the device alone as they leave the window.
+void Device::ActivationObserver(void* user) {
     Device* device = static_cast<Device*>(user);
-    if (event->type != SDL_WINDOWEVENT || device->pp_.Windowed) return;
-    SDL_Window* window = device->focusWindow_ ? ZVWin32GetSDLWindow(device->focusWindow_) : device->DeviceWindow();
-    if (!window || event->window.windowID != SDL_GetWindowID(window)) return;
-    switch (event->window.event) {
-    case SDL_WINDOWEVENT_FOCUS_LOST:
-    case SDL_WINDOWEVENT_MINIMIZED:
-        if (device->state_ == kOperational) device->state_ = kLost;
-        break;
-    case SDL_WINDOWEVENT_FOCUS_GAINED:
-    case SDL_WINDOWEVENT_RESTORED:
-        if (device->state_ == kLost) device->state_ = kNotReset;
-        break;
-    default:
-        break;
-    }
+    if (device->pp_.Windowed) return;
+    const HWND window = device->focusWindow_ ? device->focusWindow_ : device->pp_.hDeviceWindow;
+    const bool active = window && GetForegroundWindow() == window && !IsIconic(window);
+    if (!active && device->state_ == kOperational) device->state_ = kLost;
+    if (active && device->state_ == kLost) device->state_ = kNotReset;
 }
 
 void Device::TestLose() {

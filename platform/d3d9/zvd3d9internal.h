@@ -339,7 +339,7 @@ private:
     void ApplyFixedFunction(const FvfLayout& layout);
     void ApplyTexture();
     void ApplyFullscreen();
-    static void EventObserver(const SDL_Event* event, void* user);
+    static void ActivationObserver(void* user);
     SDL_Window* DeviceWindow() const;
 
     ULONG ref_ = 1;

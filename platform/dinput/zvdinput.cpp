@@ -46,6 +46,9 @@ struct Hub {
     bool joysticks = false;  // SDL's joystick subsystem started by us
     BYTE keys[256] = {};
     BYTE buttons[4] = {};
+    // Held when a modal dialog returned: read as up until released (their
+    // key repeats are not presses).
+    bool ignoredKeys[256] = {};
     std::vector<Device*> devices;
 };
 Hub g_hub;
@@ -507,11 +510,31 @@ void AddMotion(LONG dx, LONG dy, LONG dz) {
         if (d->CollectsMotion()) d->AddMotion(dx, dy, dz);
 }
 
+// A modal dialog returned: what is held now was pressed for the dialog.
+// Buttons send nothing more until released, keys their repeats.
+void IgnoreHeldInput() {
+    for (int i = 0; i < 256; ++i) {
+        if (g_hub.keys[i]) g_hub.ignoredKeys[i] = true;
+        g_hub.keys[i] = 0;
+    }
+    std::memset(g_hub.buttons, 0, sizeof(g_hub.buttons));
+}
+
 void Observe(const SDL_Event* e, void*) {
+    if (e->type == ZVModalReturnEventType()) {
+        IgnoreHeldInput();
+        return;
+    }
     switch (e->type) {
     case SDL_KEYDOWN:
     case SDL_KEYUP:
-        if (BYTE code = ZVDInputScanCode(e->key.keysym.scancode)) g_hub.keys[code] = e->type == SDL_KEYDOWN ? 0x80 : 0;
+        if (BYTE code = ZVDInputScanCode(e->key.keysym.scancode)) {
+            bool down = e->type == SDL_KEYDOWN;
+            // Repeats of a key ignored since a dialog returned stay unseen.
+            if (down && g_hub.ignoredKeys[code] && e->key.repeat) break;
+            g_hub.ignoredKeys[code] = false;
+            g_hub.keys[code] = down ? 0x80 : 0;
+        }
         break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
@@ -534,6 +557,7 @@ void Observe(const SDL_Event* e, void*) {
         if (e->window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
             std::memset(g_hub.keys, 0, sizeof(g_hub.keys));
             std::memset(g_hub.buttons, 0, sizeof(g_hub.buttons));
+            std::memset(g_hub.ignoredKeys, 0, sizeof(g_hub.ignoredKeys));
         }
         break;
     default:

@@ -14,3 +14,11 @@ typedef void (*ZVSdlEventObserver)(const SDL_Event* event, void* user);
 // pump reads, before the event is translated into window messages.
 void ZVAddSdlEventObserver(ZVSdlEventObserver observer, void* user);
 void ZVRemoveSdlEventObserver(ZVSdlEventObserver observer, void* user);
+
+// Hands an event to the observers directly, outside SDL's queue.  Modal
+// dialogs (the file chooser of zvcommdlg.h) announce their return with an
+// event of the type ZVModalReturnEventType(): the keys and mouse buttons held
+// at that moment were pressed for the dialog, and the input devices ignore
+// them until they are released.
+void ZVNotifySdlEventObservers(const SDL_Event& event);
+Uint32 ZVModalReturnEventType();

@@ -104,6 +104,12 @@ struct Observer {
 };
 std::vector<Observer> g_observers;
 
+struct ActivationObserver {
+    ZVActivationObserver fn;
+    void* user;
+};
+std::vector<ActivationObserver> g_activationObservers;
+
 std::string Lower(const char* s) {
     std::string out(s ? s : "");
     for (char& c : out) c = (char)std::tolower((unsigned char)c);
@@ -220,6 +226,13 @@ void ActivateApp(bool active, Delivery d) {
     for (HWND h : AllHandles()) Deliver(h, WM_ACTIVATEAPP, active ? 1 : 0, 0, d);
 }
 
+// Tells the activation observers that the foreground window or a window's
+// minimised state may have changed.
+void NotifyActivation() {
+    std::vector<ActivationObserver> copy = g_activationObservers;
+    for (const ActivationObserver& o : copy) o.fn(o.user);
+}
+
 void FocusSdl(Window* w) {
     if (!w->sdl || !w->visible) return;
     SDL_RaiseWindow(w->sdl);
@@ -235,6 +248,7 @@ void Activate(Window* w, Delivery d, bool fromApi) {
     w->activation = ++g_activationStamp;
     if (fromApi) FocusSdl(w);
     if (!wasActive) ActivateApp(true, d);
+    NotifyActivation();
 }
 
 // w stops being the foreground window.  With handOver the most recently
@@ -252,11 +266,13 @@ void Deactivate(Window* w, Delivery d, bool handOver, bool fromApi) {
             g_foreground = next->handle;
             next->activation = ++g_activationStamp;
             if (fromApi) FocusSdl(next);
+            NotifyActivation();
             return;
         }
     }
     g_foreground = nullptr;
     ActivateApp(false, d);
+    NotifyActivation();
 }
 
 void Minimize(Window* w, Delivery d, bool fromApi) {
@@ -265,6 +281,7 @@ void Minimize(Window* w, Delivery d, bool fromApi) {
     if (fromApi && w->sdl) SDL_MinimizeWindow(w->sdl);
     Deliver(w->handle, WM_SIZE, SIZE_MINIMIZED, 0, d);
     Deactivate(w, d, true, fromApi);
+    NotifyActivation();  // also when it was not the foreground window
 }
 
 void Restore(Window* w, Delivery d, bool fromApi) {
@@ -1095,6 +1112,19 @@ void ZVWin32SyncFromSDL(HWND h) {
     w->expectedSize.clear();
 }
 
+void ZVAddActivationObserver(ZVActivationObserver observer, void* user) {
+    if (observer) g_activationObservers.push_back(ActivationObserver{observer, user});
+}
+
+void ZVRemoveActivationObserver(ZVActivationObserver observer, void* user) {
+    for (auto it = g_activationObservers.begin(); it != g_activationObservers.end(); ++it) {
+        if (it->fn == observer && it->user == user) {
+            g_activationObservers.erase(it);
+            return;
+        }
+    }
+}
+
 // --- SDL event observers (zvsdlevents.h) ----------------------------------------
 
 void ZVAddSdlEventObserver(ZVSdlEventObserver observer, void* user) {
@@ -1108,6 +1138,13 @@ void ZVRemoveSdlEventObserver(ZVSdlEventObserver observer, void* user) {
             return;
         }
     }
+}
+
+void ZVNotifySdlEventObservers(const SDL_Event& event) { NotifyObservers(event); }
+
+Uint32 ZVModalReturnEventType() {
+    static const Uint32 type = SDL_RegisterEvents(1);
+    return type;
 }
 
 // --- desktop (zvdesktop.h) --------------------------------------------------------

@@ -366,3 +366,11 @@ BOOL ZVWin32SetFullscreen(HWND window, BOOL fullscreen);
 // Takes the SDL window's present position and size as the client area,
 // without messages, after the caller changed the SDL window directly.
 void ZVWin32SyncFromSDL(HWND window);
+// Observers of activation, for the graphics device: called at once, after
+// the foreground window changed or a window was minimised, whatever made it
+// change (the windowing system, a test hook or a call such as ShowWindow or
+// SetForegroundWindow).  They read the new state with GetForegroundWindow and
+// IsIconic, the same the application's own checks read.
+typedef void (*ZVActivationObserver)(void* user);
+void ZVAddActivationObserver(ZVActivationObserver observer, void* user);
+void ZVRemoveActivationObserver(ZVActivationObserver observer, void* user);

@@ -102,6 +102,7 @@ void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
     CopyName(mesh->name, nameRec ? nameRec->name : nullptr, sizeof mesh->name);
 
     u32_3ds groups = 0;
+    u32_3ds nSmoothing = 0;
     if (ChunkNode3ds* faces = SearchSibling3ds(meshNode->children, 0x4120))
         groups = CountChunks3ds(faces->children, 0x4130);
 
@@ -164,6 +165,7 @@ void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
                     if (errorsPending) return;
                     free(mesh->smoothing);
                     mesh->smoothing = s->groups;
+                    nSmoothing = s->count;
                     s->groups = nullptr;
                     s->count = 0;
                 } else if (g->tag == 0x4190) {
@@ -222,6 +224,17 @@ void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
         }
         default: break;
         }
+    }
+    // One smoothing entry per face: a shorter list is completed with 0 (the
+    // faces it does not reach belong to no smoothing group).
+    if (mesh->smoothing && nSmoothing < mesh->nFaces) {
+        u32_3ds* all = static_cast<u32_3ds*>(realloc(mesh->smoothing, size_t(mesh->nFaces) * 4));
+        if (!all) {
+            AddError3ds(ERR_NO_MEM);
+            return;
+        }
+        memset(all + nSmoothing, 0, size_t(mesh->nFaces - nSmoothing) * 4);
+        mesh->smoothing = all;
     }
     // Every face corner names a vertex of the mesh and every group entry a
     // face of it: users index their own arrays with these numbers.

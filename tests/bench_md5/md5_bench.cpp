@@ -1,9 +1,12 @@
-// MD5 reading throughput: the .md5anim reader and the parsing pass of the
-// .md5mesh reader on files written by our writer.
+// MD5 reading throughput (the .md5anim reader and the parsing pass of the
+// .md5mesh reader on files written by our writer) and the per-frame CPU
+// skinning of an animated instance.
 #include <benchmark/benchmark.h>
 
 #include <string>
 
+#include "md5_support.h"
+#include "modelmd5.h"
 #include "modelmd5meta.h"
 #include "zvmd5writer.h"
 #include "zvstuff.h"
@@ -100,6 +103,72 @@ void BM_LoadAnimation(benchmark::State& state) {
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)text.size());
 }
 BENCHMARK(BM_LoadAnimation)->Arg(24)->Arg(600);
+
+// One frame of an instance playing an animation: the pose of 64 joints
+// (a chain, every joint animated in position and orientation) and the
+// skinning of `verts` vertices of 4 weights each into the vertex buffer.
+void BM_SkinUpdate(benchmark::State& state) {
+    const int joints = 64, verts = (int)state.range(0), weights = 4;
+    zvtools::MD5MeshFile f;
+    for (int j = 0; j < joints; ++j) {
+        zvtools::MD5Joint joint;
+        joint.name = "joint" + std::to_string(j);
+        joint.parent = j - 1;
+        joint.pos[2] = 0.5f * (float)j;
+        joint.orient[0] = 0.01f * (float)(j % 7);
+        f.joints.push_back(joint);
+    }
+    zvtools::MD5Mesh m;
+    m.shader = "models/bench";
+    for (int v = 0; v < verts; ++v) {
+        zvtools::MD5Vert vert;
+        vert.u = (float)(v % 97) / 97.0f;
+        vert.firstWeight = weights * v;
+        vert.numWeights = weights;
+        m.verts.push_back(vert);
+        for (int k = 0; k < weights; ++k) {
+            zvtools::MD5Weight w;
+            w.joint = (v * 7 + k * 13) % joints;
+            w.bias = 0.25f;
+            w.pos[0] = (float)(v % 100) * 0.01f;
+            w.pos[1] = (float)k;
+            w.pos[2] = 1.0f;
+            m.weights.push_back(w);
+        }
+    }
+    for (int t = 0; t + 2 < verts; ++t) {
+        zvtools::MD5Tri tri;
+        tri.v[0] = t;
+        tri.v[1] = t + 1;
+        tri.v[2] = t + 2;
+        m.tris.push_back(tri);
+    }
+    f.meshes.push_back(m);
+    zvtools::WriteTextFile(ScratchPath("skin.md5mesh"), zvtools::WriteMD5Mesh(f));
+    const std::string animPath = ScratchPath("skin.md5anim");
+    zvtools::WriteTextFile(animPath, AnimText(joints, 48));
+
+    md5test::FakeGraphics graphics;
+    IGeometry* geometry = nullptr;
+    if (ModelMD5::Create("md5", ScratchPath("skin.md5mesh").c_str(), &graphics, &geometry) < 0 || !geometry) {
+        state.SkipWithError("the model cannot be created");
+        return;
+    }
+    graphics.AddRef();
+    String anim(animPath.c_str()), first("0");
+    geometry->SendCommand("LoadAnimation", &anim);
+    geometry->SendCommand("SetDefaultAnimation", &first);
+    IModel* model = dynamic_cast<IModel*>(geometry);
+    if (!model || !model->IsAnimationPlaying(0)) {
+        geometry->Release();
+        state.SkipWithError("the animation does not play");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(geometry->Update(1.0f / 60.0f));
+    state.SetItemsProcessed((int64_t)state.iterations() * verts);
+    geometry->Release();
+}
+BENCHMARK(BM_SkinUpdate)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

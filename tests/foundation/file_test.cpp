@@ -96,6 +96,16 @@ TEST_F(PathsTest, AFileIsNotADirectory) {
     EXPECT_EQ(file.handle, nullptr);
 }
 
+TEST_F(PathsTest, DevicesAreNotReadAsFiles) {
+    // A device named as a model would be read forever.
+    File file;
+    EXPECT_EQ(file.Open("/dev/zero", "rb"), E_FAIL);
+    EXPECT_EQ(file.handle, nullptr);
+    // Written files may still be devices (a log sent to /dev/null).
+    EXPECT_EQ(file.Open("/dev/null", "wb"), S_OK);
+    file.Close();
+}
+
 TEST_F(PathsTest, WrittenFilesGoBesideTheProgram) {
     Paths.Add("pa");
     unlink((exe + "written.txt").c_str());

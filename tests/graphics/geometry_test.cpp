@@ -29,6 +29,11 @@ public:
         return name;
     }
     HRESULT Clone(IInterface** out) override {
+        if (cloneIsSelf) {  // as the font: the same object, no new reference to the manager
+            AddRef();
+            *out = this;
+            return S_OK;
+        }
         TestGeometry* copy = new TestGeometry(graphics, type, command);
         copy->AddRef();
         graphics->AddRef();
@@ -49,6 +54,7 @@ public:
     }
 
     u32 nRef = 0;
+    bool cloneIsSelf = false;
     IGraphics* graphics;
     String type, command;
 
@@ -65,7 +71,9 @@ int g_factoryCalls = 0;
 HRESULT TestFactory(const String& type, const String& command, IGraphics* graphics, IGeometry** out) {
     ++g_factoryCalls;
     if (command == "fail") return E_FAIL;
+    if (command == "nothing") return S_OK;  // success without a geometry
     TestGeometry* g = new TestGeometry(graphics, type, command);
+    g->cloneIsSelf = type == "self";
     g->AddRef();
     *out = g;
     return S_OK;
@@ -85,6 +93,8 @@ protected:
         record.type = "test";
         record.factory = PlugIn::FromGeometry(TestFactory);
         zv->PlugInGeometries = Vector<PlugIn>();
+        zv->PlugInGeometries.Add(record);
+        record.type = "self";
         zv->PlugInGeometries.Add(record);
         ASSERT_EQ(Windowed(), S_OK);
         log.clear();
@@ -113,6 +123,41 @@ TEST_F(GeometryTest, SameTypeAndCommandAreSharedByCloning) {
     EXPECT_EQ(zv->nRef, 1u);
 }
 
+TEST_F(GeometryTest, AGeometryWhoseCloneIsItselfIsListedOnce) {
+    IGeometry* a = nullptr;
+    IGeometry* b = nullptr;
+    IGeometry* c = nullptr;
+    IGeometry* other = nullptr;
+    ASSERT_EQ(graphics->CreateGeometry("self", "font.tga", &a), S_OK);
+    ASSERT_EQ(graphics->CreateGeometry("test", "model.x", &other), S_OK);
+    ASSERT_EQ(graphics->CreateGeometry("self", "font.tga", &b), S_OK);
+    ASSERT_EQ(graphics->CreateClonedGeometry(a, &c), S_OK);
+    EXPECT_EQ(b, a);
+    EXPECT_EQ(c, a);
+    EXPECT_EQ(g_factoryCalls, 2);
+    EXPECT_EQ(gfxtest::Count(log, "Type=<self> Command=<font.tga>"), 2u) << log;
+    ASSERT_EQ(zv->vGeometries.count, 2u);
+    EXPECT_EQ(zv->vGeometries[0], a);
+    EXPECT_EQ(zv->vGeometries[1], other);
+    EXPECT_EQ(zv->nRef, 3u);  // the program's and one per listed geometry
+    b->Release();
+    c->Release();
+    EXPECT_EQ(zv->vGeometries.count, 2u);
+    a->Release();
+    EXPECT_EQ(g_destroyed, 1);
+    ASSERT_EQ(zv->vGeometries.count, 1u);
+    EXPECT_EQ(zv->vGeometries[0], other);
+    EXPECT_EQ(zv->nRef, 2u);
+    // Nothing of the destroyed object is left to be matched (or touched).
+    ASSERT_EQ(graphics->CreateGeometry("self", "font.tga", &a), S_OK);
+    EXPECT_EQ(g_factoryCalls, 3);
+    a->Release();
+    other->Release();
+    EXPECT_EQ(zv->vGeometries.count, 0u);
+    EXPECT_EQ(zv->nRef, 1u);
+    EXPECT_FALSE(Contains(log, "GeometryToRemove not found")) << log;
+}
+
 TEST_F(GeometryTest, UnknownTypesAndFailedFactoriesListNothing) {
     IGeometry* g = nullptr;
     EXPECT_EQ(graphics->CreateGeometry("TEST", "model.x", &g), ZVE_SUBFUNCTION);
@@ -120,6 +165,12 @@ TEST_F(GeometryTest, UnknownTypesAndFailedFactoriesListNothing) {
     EXPECT_EQ(graphics->CreateGeometry("test", "fail", &g), ZVE_SUBFUNCTION);
     EXPECT_TRUE(Contains(log, "Error while creating : <test> Command = <fail>")) << log;
     EXPECT_EQ(graphics->CreateGeometry("test", "x", nullptr), ZVE_SUBFUNCTION);
+    log.clear();
+    g = reinterpret_cast<IGeometry*>(&g_factoryCalls);  // whatever the caller left there
+    EXPECT_EQ(graphics->CreateGeometry("test", "nothing", &g), ZVE_SUBFUNCTION);
+    EXPECT_EQ(g, nullptr);
+    EXPECT_TRUE(Contains(log, "Assertion Failed")) << log;
+    EXPECT_FALSE(Contains(log, "Error while creating")) << log;
     EXPECT_EQ(zv->vGeometries.count, 0u);
     EXPECT_EQ(zv->nRef, 1u);
 }

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -217,9 +218,59 @@ public:
         static String name("Texture");
         return name;
     }
-    HRESULT Active(u32) override { return S_OK; }
+    HRESULT Active(u32) override {
+        ++actives;
+        return S_OK;
+    }
     std::string fileName;
+    int actives = 0;
     u32 ref = 0;
+};
+
+// A vertex buffer in memory with its position copy, as the engine's.
+class FakeVB : public IVertexBuffer {
+public:
+    FakeVB(u32 fvfCode, u32 count) : fvf(fvfCode), bytes((size_t)count * 32, 0xCD), positions(count), numVertices(count) {}
+    u32 AddRef() override { return ++ref; }
+    u32 Release() override {
+        if (ref == 0) return 0;
+        if (--ref == 0) {
+            ++released;
+            return 0;
+        }
+        return ref;
+    }
+    const String& GetName() override {
+        static String name("VB");
+        return name;
+    }
+    HRESULT Active(u32) override {
+        ++actives;
+        return failActive ? E_FAIL : S_OK;
+    }
+    HRESULT Lock(void** data, Vector3** copy) override {
+        if (failLock) return E_FAIL;
+        ++locks;
+        *data = bytes.data();
+        if (copy) *copy = positions.data();
+        return S_OK;
+    }
+    HRESULT Unlock() override {
+        ++unlocks;
+        return S_OK;
+    }
+    u32 GetNumVertices() override { return numVertices; }
+
+    // Vertex v of the buffer: position, normal, texture coordinates.
+    const float* Vertex(u32 v) const { return reinterpret_cast<const float*>(bytes.data() + (size_t)v * 32); }
+
+    u32 fvf;
+    std::vector<uint8_t> bytes;
+    std::vector<Vector3> positions;
+    u32 numVertices;
+    u32 ref = 0;
+    int locks = 0, unlocks = 0, actives = 0, released = 0;
+    bool failLock = false, failActive = false;
 };
 
 class FakeGraphics : public IGraphics {
@@ -227,7 +278,46 @@ public:
     ~FakeGraphics() {
         for (FakeIB* ib : ibs) delete ib;
         for (FakeTexture* t : textures) delete t;
+        for (FakeVB* vb : vbs) delete vb;
     }
+    HRESULT CreateVB(u32 fvf, u32 vertexCount, bool dynamic, IVertexBuffer** out) override {
+        if (failCreateVB || vertexCount == 0) return E_FAIL;
+        FakeVB* vb = new FakeVB(fvf, vertexCount);
+        vbDynamic = dynamic;
+        vbs.push_back(vb);
+        vb->AddRef();
+        *out = vb;
+        return S_OK;
+    }
+    struct DrawCall {
+        Matrix world;
+        DrawPrimitiveInfos range;
+        PrimitiveType type;
+        bool indexed;
+    };
+    HRESULT Draw(PrimitiveType type, const Matrix* world, const DrawPrimitiveInfos* range, bool indexed) override {
+        draws.push_back(DrawCall{*world, *range, type, indexed});
+        return failDraw ? E_FAIL : S_OK;
+    }
+    HRESULT SetMaterial(const D3DMATERIAL9* m) override {
+        materials.push_back(*m);
+        return S_OK;
+    }
+    HRESULT DesactiveTexture(u32) override {
+        ++desactivations;
+        return S_OK;
+    }
+    HRESULT RemoveGeometry(IGeometry* geometry) override {
+        removed.push_back(geometry);
+        return S_OK;
+    }
+    bool failCreateVB = false, failDraw = false, vbDynamic = false;
+    std::vector<FakeVB*> vbs;
+    std::vector<DrawCall> draws;
+    std::vector<D3DMATERIAL9> materials;
+    std::vector<IGeometry*> removed;
+    int desactivations = 0;
+
     u32 AddRef() override { return ++ref; }
     u32 Release() override { return ref ? --ref : 0; }
     const String& GetName() override {

@@ -1,0 +1,98 @@
+// Sample content shared by the seed generator and the .def target.
+#include "zvfuzz_samples.h"
+
+namespace zvfuzz {
+
+const std::vector<std::string>& MD5JointNames() {
+    static const std::vector<std::string> names = {"pelvis", "chest", "neck"};
+    return names;
+}
+
+zvtools::MD5MeshFile SampleMD5Mesh(bool twoMeshes) {
+    zvtools::MD5MeshFile file;
+    const float lift[3] = {0.0f, 30.0f, 20.0f};
+    for (int j = 0; j < 3; ++j) {
+        zvtools::MD5Joint joint;
+        joint.name = MD5JointNames()[j];
+        joint.parent = j - 1;
+        joint.pos[2] = lift[j];
+        joint.orient[0] = -0.25f * (float)j;
+        joint.orient[2] = 0.125f;
+        file.joints.push_back(joint);
+    }
+    // A quad over two joints; its last vertex is shared by two weights.
+    zvtools::MD5Mesh quad;
+    quad.shader = "textures/skin.tga";
+    quad.comment = "quad";
+    for (int i = 0; i < 4; ++i) {
+        zvtools::MD5Vert v;
+        v.u = (float)(i & 1);
+        v.v = (float)(i >> 1);
+        v.firstWeight = i;
+        v.numWeights = i == 3 ? 2 : 1;
+        quad.verts.push_back(v);
+    }
+    quad.tris.resize(2);
+    const int corners[2][3] = {{0, 1, 2}, {2, 1, 3}};
+    for (int t = 0; t < 2; ++t)
+        for (int c = 0; c < 3; ++c) quad.tris[t].v[c] = corners[t][c];
+    for (int i = 0; i < 5; ++i) {
+        zvtools::MD5Weight w;
+        w.joint = i % 3;
+        w.bias = i >= 3 ? 0.5f : 1.0f;
+        w.pos[0] = (float)(i & 1) * 8.0f;
+        w.pos[1] = (float)(i >> 1) * 8.0f;
+        quad.weights.push_back(w);
+    }
+    file.meshes.push_back(quad);
+    if (twoMeshes) {
+        zvtools::MD5Mesh tri;
+        tri.shader = "textures/eye.tga";
+        for (int i = 0; i < 3; ++i) {
+            zvtools::MD5Vert v;
+            v.firstWeight = i;
+            v.numWeights = 1;
+            tri.verts.push_back(v);
+            zvtools::MD5Weight w;
+            w.joint = 2;
+            w.pos[i] = 1.0f;
+            tri.weights.push_back(w);
+        }
+        tri.tris.resize(1);
+        tri.tris[0].v[0] = 0;
+        tri.tris[0].v[1] = 2;
+        tri.tris[0].v[2] = 1;
+        file.meshes.push_back(tri);
+    }
+    return file;
+}
+
+zvtools::MD5Anim SampleMD5Anim(int numFrames) {
+    zvtools::MD5Anim anim;
+    anim.frameRate = 30.0f;
+    const int flags[3] = {7, 63, 40};
+    for (int j = 0; j < 3; ++j) {
+        zvtools::MD5AnimJoint joint;
+        joint.name = MD5JointNames()[j];
+        joint.parent = j - 1;
+        joint.flags = flags[j];
+        anim.joints.push_back(joint);
+        zvtools::MD5BaseJoint base;
+        base.pos[2] = 10.0f * (float)j;
+        base.orient[1] = 0.0625f * (float)j;
+        anim.baseframe.push_back(base);
+    }
+    const int components = zvtools::AssignMD5StartIndices(&anim);
+    for (int f = 0; f < numFrames; ++f) {
+        zvtools::MD5Bound bound;
+        bound.min[0] = -5.0f - (float)f;
+        bound.max[2] = 40.0f + (float)f;
+        anim.bounds.push_back(bound);
+        std::vector<float> frame;
+        for (int c = 0; c < components; ++c) frame.push_back(0.03125f * (float)(f * components + c));
+        anim.frames.push_back(frame);
+    }
+    return anim;
+}
+
+}  // namespace zvfuzz

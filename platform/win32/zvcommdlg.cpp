@@ -1,0 +1,302 @@
+// The "open a file" chooser: the desktop dialog program when there is one,
+// else a question on the console.
+#include "zvcommdlg.h"
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "zvsdlevents.h"
+
+extern char** environ;
+
+namespace {
+
+struct AnswerSlot {
+    bool cancel;
+    std::string path;
+};
+
+std::deque<AnswerSlot> g_answers;
+bool g_answersQueued = false;  // the test hooks speak for the user
+std::string g_program = "zenity";
+FILE* g_consoleIn = nullptr;
+FILE* g_consoleOut = nullptr;
+int g_calls = 0;
+DWORD g_lastError = 0;
+
+struct Filter {
+    std::string description;
+    std::vector<std::string> patterns;
+};
+
+// "description\0pat;pat\0..." ended by an empty description.
+std::vector<Filter> ReadFilters(LPCSTR filters) {
+    std::vector<Filter> out;
+    if (!filters) return out;
+    const char* p = filters;
+    while (*p) {
+        Filter f;
+        f.description = p;
+        p += f.description.size() + 1;
+        if (!*p) break;  // a description without patterns ends the list
+        std::string list = p;
+        p += list.size() + 1;
+        size_t start = 0;
+        while (start <= list.size()) {
+            size_t end = list.find(';', start);
+            if (end == std::string::npos) end = list.size();
+            std::string pattern = list.substr(start, end - start);
+            // "*.*" means every file on Windows, names without a dot too.
+            if (pattern == "*.*") pattern = "*";
+            if (!pattern.empty()) f.patterns.push_back(pattern);
+            start = end + 1;
+        }
+        out.push_back(f);
+    }
+    return out;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string FindProgram(const std::string& name) {
+    if (name.empty()) return std::string();
+    if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : std::string();
+    const char* path = std::getenv("PATH");
+    if (!path) return std::string();
+    std::string list = path;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(':', start);
+        if (end == std::string::npos) end = list.size();
+        std::string dir = list.substr(start, end - start);
+        if (dir.empty()) dir = ".";
+        std::string candidate = dir + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0 && IsRegularFile(candidate)) return candidate;
+        start = end + 1;
+    }
+    return std::string();
+}
+
+bool HasDisplay() {
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (wayland && *wayland);
+}
+
+enum class Outcome { Chosen, Cancelled, Unavailable };
+
+// Runs the dialog program once.  Unavailable when it could not be started or
+// failed (no display, crashed): the console takes over.
+Outcome AskProgram(const std::string& program, const std::string& title, const std::vector<Filter>& filters,
+                   DWORD filterIndex, const std::string& initialDir, std::string* answer) {
+    std::vector<std::string> args = {program, "--file-selection", "--title=" + title};
+    // The selected filter first: the program shows the first one.
+    size_t first = (filterIndex >= 1 && filterIndex <= filters.size()) ? filterIndex - 1 : 0;
+    for (size_t k = 0; k < filters.size(); ++k) {
+        const Filter& f = filters[(first + k) % filters.size()];
+        std::string arg = "--file-filter=" + f.description + " |";
+        for (const std::string& p : f.patterns) arg += " " + p;
+        args.push_back(arg);
+    }
+    if (!initialDir.empty()) args.push_back("--filename=" + initialDir + (initialDir.back() == '/' ? "" : "/"));
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+
+    int out[2];
+    if (pipe(out) != 0) return Outcome::Unavailable;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, out[1]);
+    pid_t child = 0;
+    int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        return Outcome::Unavailable;
+    }
+    std::string text;
+    char buffer[512];
+    for (;;) {
+        ssize_t n = read(out[0], buffer, sizeof(buffer));
+        if (n > 0) {
+            text.append(buffer, (size_t)n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        break;
+    }
+    close(out[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status)) return Outcome::Unavailable;
+    int code = WEXITSTATUS(status);
+    if (code == 1) return Outcome::Cancelled;
+    if (code != 0) return Outcome::Unavailable;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    *answer = text;
+    return Outcome::Chosen;
+}
+
+// One line from the console; false at the end of the input.
+bool ReadConsoleLine(FILE* in, std::string* line) {
+    line->clear();
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(in)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        line->push_back((char)c);
+    }
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return any;
+}
+
+Outcome AskConsole(const std::string& title, const std::vector<Filter>& filters, std::string* answer) {
+    FILE* in = g_consoleIn ? g_consoleIn : stdin;
+    FILE* out = g_consoleOut ? g_consoleOut : stdout;
+    std::fprintf(out, "\n%s\n", title.c_str());
+    if (!filters.empty()) {
+        std::fprintf(out, "Files:");
+        for (const Filter& f : filters) std::fprintf(out, " %s", f.description.c_str());
+        std::fprintf(out, "\n");
+    }
+    std::fprintf(out, "Path of the file (empty line to cancel) : ");
+    std::fflush(out);
+    std::string line;
+    if (!ReadConsoleLine(in, &line)) {
+        std::fprintf(out, "\n");
+        std::fflush(out);
+        return Outcome::Cancelled;
+    }
+    size_t b = line.find_first_not_of(" \t");
+    size_t e = line.find_last_not_of(" \t");
+    line = b == std::string::npos ? std::string() : line.substr(b, e - b + 1);
+    if (line.empty()) return Outcome::Cancelled;
+    *answer = line;
+    return Outcome::Chosen;
+}
+
+// Asks until an existing regular file is chosen or the user cancels.
+bool Choose(const OPENFILENAMEA& record, std::string* chosen) {
+    std::string title = record.lpstrTitle ? record.lpstrTitle : "Open";
+    std::vector<Filter> filters = ReadFilters(record.lpstrFilter);
+    std::string initialDir = record.lpstrInitialDir ? record.lpstrInitialDir : "";
+    FILE* out = g_consoleOut ? g_consoleOut : stdout;
+
+    if (g_answersQueued) {
+        while (!g_answers.empty()) {
+            AnswerSlot slot = g_answers.front();
+            g_answers.pop_front();
+            if (slot.cancel) return false;
+            if (IsRegularFile(slot.path)) {
+                *chosen = slot.path;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::string program = HasDisplay() ? FindProgram(g_program) : std::string();
+    bool useProgram = !program.empty();
+    for (;;) {
+        std::string answer;
+        Outcome outcome = Outcome::Unavailable;
+        if (useProgram) {
+            outcome = AskProgram(program, title, filters, record.nFilterIndex, initialDir, &answer);
+            if (outcome == Outcome::Unavailable) useProgram = false;
+        }
+        if (!useProgram) outcome = AskConsole(title, filters, &answer);
+        if (outcome == Outcome::Cancelled) return false;
+        if (IsRegularFile(answer)) {
+            *chosen = answer;
+            return true;
+        }
+        std::fprintf(out, "'%s' is not an existing file.\n", answer.c_str());
+        std::fflush(out);
+    }
+}
+
+}  // namespace
+
+BOOL GetOpenFileNameA(LPOPENFILENAMEA record) {
+    ++g_calls;
+    g_lastError = 0;
+    if (!record || record->lStructSize != sizeof(OPENFILENAMEA)) {
+        g_lastError = CDERR_STRUCTSIZE;
+        return FALSE;
+    }
+    if (!record->lpstrFile || record->nMaxFile == 0) {
+        g_lastError = CDERR_INITIALIZATION;
+        return FALSE;
+    }
+    std::string chosen;
+    bool ok = Choose(*record, &chosen);
+
+    // Whatever is held now was pressed for the chooser (its own Enter, or the
+    // key that opened it): the input devices ignore it until released.
+    SDL_Event e;
+    std::memset(&e, 0, sizeof(e));
+    e.type = ZVModalReturnEventType();
+    ZVNotifySdlEventObservers(e);
+
+    if (!ok) return FALSE;
+    if (chosen.size() + 1 > record->nMaxFile) {
+        g_lastError = FNERR_BUFFERTOOSMALL;
+        if (record->nMaxFile >= 2) {
+            WORD needed = chosen.size() + 1 > 0xFFFF ? 0xFFFF : (WORD)(chosen.size() + 1);
+            std::memcpy(record->lpstrFile, &needed, 2);
+        }
+        return FALSE;
+    }
+    std::memcpy(record->lpstrFile, chosen.c_str(), chosen.size() + 1);
+    size_t slash = chosen.find_last_of("/\\");
+    size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    size_t dot = chosen.find_last_of('.');
+    record->nFileOffset = (WORD)(nameAt > 0xFFFF ? 0xFFFF : nameAt);
+    record->nFileExtension = (WORD)(dot != std::string::npos && dot >= nameAt && dot + 1 <= 0xFFFF ? dot + 1 : 0);
+    if (record->lpstrFileTitle && record->nMaxFileTitle > 0) {
+        std::string name = chosen.substr(nameAt);
+        size_t n = name.size() < record->nMaxFileTitle - 1 ? name.size() : record->nMaxFileTitle - 1;
+        std::memcpy(record->lpstrFileTitle, name.c_str(), n);
+        record->lpstrFileTitle[n] = '\0';
+    }
+    return TRUE;
+}
+
+DWORD CommDlgExtendedError() { return g_lastError; }
+
+void ZVTestQueueOpenFileAnswer(const char* path) {
+    g_answersQueued = true;
+    g_answers.push_back(AnswerSlot{path == nullptr, path ? path : ""});
+}
+
+void ZVTestClearOpenFileAnswers() {
+    g_answers.clear();
+    g_answersQueued = false;
+}
+
+void ZVTestSetOpenFileProgram(const char* program) { g_program = program ? program : "zenity"; }
+
+void ZVTestSetOpenFileConsole(FILE* in, FILE* out) {
+    g_consoleIn = in;
+    g_consoleOut = out;
+}
+
+int ZVTestOpenFileCalls() { return g_calls; }

@@ -1,0 +1,107 @@
+// ModelCal3D: one drawable, animated instance of a Cal3D model.
+//
+// All instances of one description file share a ModelCal3DMeta (skeleton,
+// animations, packed mesh, index buffer, textures).  Each instance keeps its
+// own list of playing animations, which play at once with weights; every
+// Update advances them, samples each animation's tracks at its own time,
+// blends the samples bone by bone, poses the skeleton from its root bones
+// and skins every vertex on the CPU into the instance's own dynamic vertex
+// buffer (position, normal, texture coordinates), computing the bounding box
+// on the way.
+#pragma once
+
+#include "modelcal3dmeta.h"
+#include "zvgraphics.h"
+#include "zvphysics.h"
+#include "zvplugin.h"
+
+class ModelCal3D : public IModel, public IPhyEntity {
+public:
+    // One playing animation, or one restart request.
+    struct AnimInfos {
+        u32 nAnimation;     // index in the Meta's vAnimations
+        float fTimeLeft;    // seconds until the animation's end
+        float fWeight;      // as given to AddAnimation, > 0
+        float fNormWeight;  // fWeight over the sum of all playing weights
+    };
+
+    // One bone of the frame being computed.
+    struct AnimatedBone {
+        // The blended pose relative to the parent; after the hierarchy walk
+        // the bone's transform in model space.
+        Vector3 vTranslation;
+        Quaternion qRotation;
+        // From the rest pose's bone space into the posed model space.
+        Vector3 vSkinTranslation;
+        Quaternion qSkinRotation;
+        // Blending weight gathered this frame; 0: no playing track moves it.
+        float fWeight;
+    };
+
+    // The vertex format of the instances' buffers: position, normal and one
+    // pair of texture coordinates (D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1).
+    static const u32 VertexFormat = 0x112;
+    struct SkinnedVertex {
+        float x, y, z;
+        float nx, ny, nz;
+        float u, v;
+    };
+
+    // The geometry factory of the plug-in record (type "cal3d").
+    static HRESULT Create(const String& type, const String& command, IGraphics* graphics, IGeometry** out);
+    // Fills the plug-in record; 0.
+    static u32 GetPlugInInfos(PlugIn* blank);
+
+    // IInterface
+    u32 AddRef() override;
+    u32 Release() override;
+    const String& GetName() override;
+    HRESULT Clone(IInterface** out) override;
+
+    // IGeometry
+    HRESULT Update(float elapsed) override;
+    HRESULT Render() override;
+    HRESULT Reset() override { return S_FALSE; }
+    HRESULT SendCommand(const String& command, String* parameter) override;
+    HRESULT GetTypeAndCommand(String* type, String* command) override;
+
+    // IModel
+    HRESULT AddAnimation(const String& name, float weight) override;
+    HRESULT AddAnimation(u32 id, float weight) override;
+    u32 GetNumAnimations() override;
+    String GetAnimationName(u32 id) override;
+    bool IsAnimationPlaying(u32 id) override;
+    HRESULT GetBuffers(GeometryBuffers* out) override;
+
+    // IPhyEntity
+    void GetBoundingBox(Vector3* min, Vector3* max) override;
+    void SetWorldMatrix(Matrix world) override;
+    void GetWorldMatrix(Matrix* out) override;
+
+    // Loads the description file named by command into a new Meta.
+    HRESULT Init(const String& command, IGraphics* graphics);
+
+    u32 nRef;
+    ModelCal3DMeta* pMeta;
+    IGraphics* pGraphics;
+    IVertexBuffer* pVB;
+    Matrix matWorld;
+    Vector3 vMin, vMax;
+    Vector<AnimInfos> vAnimInfos;
+    Vector<AnimInfos> vPendingAnimInfos;
+
+    // Scratch space of the frame being computed, shared by all instances and
+    // indexed by bone; as large as the largest skeleton created so far.
+    static Vector<AnimatedBone> s_vAnimatedBones;
+
+protected:
+    ModelCal3D();
+    ~ModelCal3D() override;
+
+private:
+    // Poses the Meta's bones in s_vAnimatedBones, parents first.
+    void UpdateBoneHierarchy();
+
+    ModelCal3D(const ModelCal3D&) = delete;
+    ModelCal3D& operator=(const ModelCal3D&) = delete;
+};

@@ -1,0 +1,515 @@
+// ModelMD5: an animated MD5 model instance, skinned on the CPU into its own
+// dynamic vertex buffer.
+#include "modelmd5.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "zvlog.h"
+
+namespace {
+
+const char kSource[] = "modelmd5";
+const char kInvalid[] = "Invalid Call/Param";
+const char kNoMemory[] = "Not Enough Memory";
+const double kPi = 3.14159265358979323846;
+// Floats per joint transform: three rows of (x, y, z, translation).
+const u32 kTransformSize = 12;
+static_assert(sizeof(ModelMD5::SkinnedVertex) == 32, "XYZ | NORMAL | TEX1 vertex");
+
+PlugInRegistrar g_registrar(ZVPLUGIN_GEOMETRY, ModelMD5::GetPlugInInfos);
+
+// The "%d" reading of a parameter text, kept inside the range of an int:
+// 0 when the text holds no number.
+long ReadIndex(const String& text) {
+    errno = 0;
+    long value = std::strtol(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || value > INT_MAX || value < INT_MIN) return -1;
+    return value;
+}
+
+}  // namespace
+
+Vector<ModelMD5::AnimatedBone> ModelMD5::s_vAnimatedBones;
+Vector<float> ModelMD5::s_vJointTransforms;
+
+// ---------------------------------------------------------------------------
+// Creation and destruction
+
+u32 ModelMD5::GetPlugInInfos(PlugIn* blank) {
+    blank->name = "ModelMD5";
+    blank->major = 0;
+    blank->minor = 30;
+    blank->type = "md5";
+    blank->factory = PlugIn::FromGeometry(ModelMD5::Create);
+    return S_OK;
+}
+
+HRESULT ModelMD5::Create(const String& type, const String& command, IGraphics* graphics, IGeometry** out) {
+    CallScope scope(nullptr, "ModelMD5::Create()");
+    if (!out) {
+        scope.ReportFailure(kInvalid, kSource, __LINE__, E_INVALIDARG);
+        return ZVE_SUBFUNCTION;
+    }
+    if (type != "md5") {
+        scope.ReportFailure("Unsupported Type", kSource, __LINE__, E_FAIL);
+        return ZVE_SUBFUNCTION;
+    }
+    ModelMD5* model = new (std::nothrow) ModelMD5();
+    if (!model) {
+        scope.ReportFailure(kNoMemory, kSource, __LINE__, E_OUTOFMEMORY);
+        return ZVE_SUBFUNCTION;
+    }
+    *out = model;
+    model->AddRef();
+    HRESULT hr = model->Init(command, graphics);
+    if (hr < 0) {
+        // Init keeps no graphics manager when it fails: releasing the model
+        // only releases its shared data and buffer.
+        model->Release();
+        *out = nullptr;
+        return hr;
+    }
+    return S_OK;
+}
+
+ModelMD5::ModelMD5()
+    : pMeta(nullptr),
+      pGraphics(nullptr),
+      pVB(nullptr),
+      nDefaultAnimation(-1),
+      nCurrentAnimation(-1),
+      fTimeLeft(0.0f),
+      bStaticPose(0),
+      nRef(0) {}
+
+ModelMD5::~ModelMD5() {
+    if (pMeta) {
+        pMeta->Release();
+        pMeta = nullptr;
+    }
+    if (pVB) {
+        pVB->Release();
+        pVB = nullptr;
+    }
+    if (pGraphics) {
+        pGraphics->RemoveGeometry(this);
+        pGraphics->Release();
+        pGraphics = nullptr;
+    }
+}
+
+HRESULT ModelMD5::Init(const String& command, IGraphics* graphics) {
+    CallScope scope(this, "Init()");
+    if (!graphics) {
+        scope.ReportFailure(kInvalid, kSource, __LINE__, E_INVALIDARG);
+        return ZVE_SUBFUNCTION;
+    }
+    pMeta = new (std::nothrow) ModelMD5Meta();
+    if (!pMeta) {
+        scope.ReportFailure(kNoMemory, kSource, __LINE__, E_OUTOFMEMORY);
+        return ZVE_SUBFUNCTION;
+    }
+    if (scope.ReportFailure("-", kSource, __LINE__, pMeta->Load(command, graphics)) < 0) return ZVE_SUBFUNCTION;
+    matWorld = pMeta->matWorld;
+    if (scope.ReportFailure("-", kSource, __LINE__, ReserveScratch(pMeta->vBones.count)) < 0)
+        return ZVE_SUBFUNCTION;
+    if (scope.ReportFailure("-", kSource, __LINE__, graphics->CreateVB(FVF, pMeta->vVertices.count, true, &pVB)) <
+        0)
+        return ZVE_SUBFUNCTION;
+    pGraphics = graphics;
+    return S_OK;
+}
+
+u32 ModelMD5::AddRef() { return ++nRef; }
+
+u32 ModelMD5::Release() {
+    if (nRef == 0) return 0;
+    if (--nRef > 0) return nRef;
+    delete this;
+    return 0;
+}
+
+const String& ModelMD5::GetName() {
+    static String name("ModelMD5");
+    return name;
+}
+
+HRESULT ModelMD5::Clone(IInterface** out) {
+    CallScope scope(this, "Clone()");
+    if (!out) {
+        scope.ReportFailure(kInvalid, kSource, __LINE__, E_INVALIDARG);
+        return ZVE_SUBFUNCTION;
+    }
+    if (!pMeta || !pGraphics) {
+        scope.ReportFailure("Cannot clone a model that is not loaded", kSource, __LINE__, E_FAIL);
+        return ZVE_SUBFUNCTION;
+    }
+    ModelMD5* clone = new (std::nothrow) ModelMD5();
+    if (!clone) {
+        scope.ReportFailure(kNoMemory, kSource, __LINE__, E_OUTOFMEMORY);
+        return ZVE_SUBFUNCTION;
+    }
+    clone->AddRef();
+    // Its own vertex buffer; the clone holds nothing else yet, so a failure
+    // frees it without touching the manager or the shared data.
+    if (pGraphics->CreateVB(FVF, pMeta->vVertices.count, true, &clone->pVB) < 0) {
+        clone->Release();
+        return E_FAIL;
+    }
+    pGraphics->AddRef();
+    clone->pGraphics = pGraphics;
+    pMeta->AddRef();
+    clone->pMeta = pMeta;
+    clone->matWorld = matWorld;
+    *out = static_cast<IModel*>(clone);
+    return S_OK;
+}
+
+HRESULT ModelMD5::ReserveScratch(u32 joints) {
+    HRESULT hr = s_vAnimatedBones.Reserve(joints, true);
+    if (hr >= 0) hr = s_vJointTransforms.Reserve(joints * kTransformSize, true);
+    return hr < 0 ? E_OUTOFMEMORY : S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Animation
+
+float ModelMD5::GetPlayingLength(u32 id) const {
+    if (!pMeta || id >= pMeta->vAnimations.count) return 0.0f;
+    const ModelMD5Meta::Animation& animation = pMeta->vAnimations.data[id];
+    if (!(animation.fFrameRate > 0.0f)) return 0.0f;
+    return (float)animation.vFrames.count / animation.fFrameRate;
+}
+
+void ModelMD5::MoveWorldByRootOffset() {
+    // The offset is in the engine's axes of the model: undo the base
+    // rotation of the model files, then turn it as the world matrix does.
+    Matrix turn, rotationX;
+    turn.SetRotationY((float)(-kPi / 2));
+    rotationX.SetRotationX((float)(kPi / 2));
+    turn *= rotationX;
+    turn *= matWorld;
+    turn._41 = turn._42 = turn._43 = 0.0f;
+    vRootOffset *= turn;
+    // A pose built from non-finite numbers of a file must not spoil the
+    // placement for good.
+    if (!std::isfinite(vRootOffset.x) || !std::isfinite(vRootOffset.y) || !std::isfinite(vRootOffset.z)) {
+        vRootOffset = Vector3();
+        return;
+    }
+    matWorld._41 = (float)((double)matWorld._41 + vRootOffset.x);
+    matWorld._42 = (float)((double)matWorld._42 + vRootOffset.y);
+    matWorld._43 = (float)((double)matWorld._43 + vRootOffset.z);
+    // Applied once: the next pose computes the offset again.
+    vRootOffset = Vector3();
+}
+
+HRESULT ModelMD5::AddAnimation(const String& name, float weight) {
+    if (!pMeta) return E_FAIL;
+    for (u32 i = 0; i < pMeta->vAnimationNames.count; ++i) {
+        if (pMeta->vAnimationNames.data[i] == name) return AddAnimation(i, weight);
+    }
+    return E_FAIL;
+}
+
+HRESULT ModelMD5::AddAnimation(u32 id, float weight) {
+    (void)weight;  // one animation plays at a time: nothing is blended
+    CallScope scope(this, "AddAnimation(id)");
+    if (!pMeta || id >= pMeta->vAnimations.count) {
+        scope.ReportFailure("Too big id of Anim", kSource, __LINE__, E_FAIL);
+        return ZVE_SUBFUNCTION;
+    }
+    nCurrentAnimation = (i32)id;
+    fTimeLeft = GetPlayingLength(id);
+    MoveWorldByRootOffset();
+    return S_OK;
+}
+
+u32 ModelMD5::GetNumAnimations() { return pMeta ? pMeta->vAnimations.count : 0; }
+
+String ModelMD5::GetAnimationName(u32 id) {
+    if (!pMeta || id >= pMeta->vAnimationNames.count) return String();
+    return pMeta->vAnimationNames.data[id];
+}
+
+bool ModelMD5::IsAnimationPlaying(u32 id) {
+    return nCurrentAnimation >= 0 && (u32)nCurrentAnimation == id && fTimeLeft > 0.1f;
+}
+
+HRESULT ModelMD5::SendCommand(const String& command, String* parameter) {
+    CallScope scope(this, "SendCommand()");
+    const bool load = command == "LoadAnimation";
+    const bool setDefault = command == "SetDefaultAnimation";
+    if (!load && !setDefault) return E_FAIL;
+    if (!parameter || !pMeta) {
+        scope.ReportFailure(kInvalid, kSource, __LINE__, E_INVALIDARG);
+        return ZVE_SUBFUNCTION;
+    }
+
+    if (load) {
+        ModelMD5Meta::Animation animation;
+        HRESULT hr = ModelMD5Meta::LoadAnimation(*parameter, &animation, &pMeta->vBoneNames);
+        if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+        // Named after the file: what follows the last '\' or '/'.
+        const i32 slash = parameter->FindLastOf("\\/", (i32)parameter->length);
+        const String name = slash < 0 ? *parameter : parameter->SubString((u32)slash + 1, parameter->length);
+        // Both lists grow together or not at all.
+        hr = pMeta->vAnimationNames.Reserve(pMeta->vAnimationNames.count + 1, false);
+        if (hr >= 0) hr = pMeta->vAnimations.Add(animation);
+        if (hr < 0 || pMeta->vAnimations.data[pMeta->vAnimations.count - 1].vFrames.count !=
+                          animation.vFrames.count) {
+            if (hr >= 0) --pMeta->vAnimations.count;
+            scope.ReportFailure(kNoMemory, kSource, __LINE__, E_OUTOFMEMORY);
+            return ZVE_SUBFUNCTION;
+        }
+        pMeta->vAnimationNames.Add(name);
+        return S_OK;
+    }
+
+    const long n = ReadIndex(*parameter);
+    if (n >= 0 && (u64)n < pMeta->vAnimations.count) {
+        nDefaultAnimation = (i32)n;
+        if (nCurrentAnimation < 0) {
+            nCurrentAnimation = (i32)n;
+            fTimeLeft = GetPlayingLength((u32)n);
+        }
+    } else {
+        nDefaultAnimation = -1;
+    }
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Pose and skinning
+
+void ModelMD5::UpdateBoneHierarchy(AnimatedBone* poses, const Vector<ModelMD5Meta::Bone>* bones,
+                                   const Vector<u32>* order, bool animated) {
+    if (!poses || !bones || !order) return;
+    for (u32 k = 0; k < order->count; ++k) {
+        const u32 i = order->data[k];
+        if (i >= bones->count) continue;
+        const ModelMD5Meta::Bone& bone = bones->data[i];
+        AnimatedBone& pose = poses[i];
+        if (!animated) {
+            pose.vPos = bone.vPos;
+            pose.qOrient = bone.qOrient;
+            continue;
+        }
+        const i32 p = bone.nParent;
+        if (p < 0 || (u32)p >= bones->count) continue;  // a root keeps its values
+        const AnimatedBone& parent = poses[p];
+        Matrix toModel;
+        toModel.SetRotationTranslation(parent.qOrient, parent.vPos);
+        pose.vPos *= toModel;
+        pose.qOrient *= parent.qOrient;
+    }
+}
+
+HRESULT ModelMD5::Update(float elapsed) {
+    CallScope scope(this, "Update()");
+    if (!pMeta || !pVB) return S_FALSE;
+    if (!std::isfinite(elapsed) || elapsed < 0.0f) elapsed = 0.0f;
+    const Vector<ModelMD5Meta::Animation>& animations = pMeta->vAnimations;
+    if (nCurrentAnimation >= 0 && (u32)nCurrentAnimation >= animations.count) nCurrentAnimation = -1;
+
+    if (nCurrentAnimation >= 0) {
+        bStaticPose = 0;
+    } else if (bStaticPose) {
+        return S_FALSE;  // the bind pose is in the buffer already
+    }
+
+    if (nCurrentAnimation >= 0) {
+        fTimeLeft -= elapsed;
+        if (!(fTimeLeft > 0.0f)) {
+            // Ended: the default follows (or the bind pose), and the model
+            // stays where the animation carried its root.
+            const bool hasDefault = nDefaultAnimation >= 0 && (u32)nDefaultAnimation < animations.count;
+            nCurrentAnimation = hasDefault ? nDefaultAnimation : -1;
+            fTimeLeft = hasDefault ? GetPlayingLength((u32)nDefaultAnimation) : 0.0f;
+            MoveWorldByRootOffset();
+        }
+    }
+    const bool animated = nCurrentAnimation >= 0;
+
+    const Vector<ModelMD5Meta::Bone>& bones = pMeta->vBones;
+    const u32 numJoints = bones.count;
+    if (scope.ReportFailure("-", kSource, __LINE__, ReserveScratch(numJoints)) < 0) return ZVE_SUBFUNCTION;
+    AnimatedBone* poses = s_vAnimatedBones.data;
+
+    if (animated) {
+        const ModelMD5Meta::Animation& animation = animations.data[nCurrentAnimation];
+        const u32 numFrames = animation.vFrames.count;
+        // The frame shown: frames step at the frame rate from frame 0.
+        u32 f = 0;
+        const float position = (float)numFrames - fTimeLeft * animation.fFrameRate;
+        if (position > 0.0f) f = position >= (float)numFrames ? numFrames - 1 : (u32)position;
+        if (numFrames > 0 && f >= numFrames) f = numFrames - 1;
+        if (2 * (u64)f + 1 < animation.vBounds.count) {
+            vMin = animation.vBounds.data[2 * f];
+            vMax = animation.vBounds.data[2 * f + 1];
+        }
+        // Joints the animation does not name keep their bind pose relative
+        // to their parent.
+        for (u32 j = 0; j < numJoints; ++j) {
+            poses[j].vPos = bones.data[j].vLocalPos;
+            poses[j].qOrient = bones.data[j].qLocalOrient;
+        }
+        const Vector<float>* frame = f < numFrames ? &animation.vFrames.data[f] : nullptr;
+        const u32 named = animation.vAnimBones.count;
+        for (u32 j = 0; j < named; ++j) {
+            const ModelMD5Meta::Animation::AnimBone& animBone = animation.vAnimBones.data[j];
+            const i32 b = animBone.nBone;
+            if (b < 0 || (u32)b >= numJoints) continue;
+            AnimatedBone& pose = poses[b];
+            if (j < animation.vBasePos.count) pose.vPos = animation.vBasePos.data[j];
+            if (j < animation.vBaseOrient.count) pose.qOrient = animation.vBaseOrient.data[j];
+            float* const targets[6] = {&pose.vPos.x, &pose.vPos.y, &pose.vPos.z,
+                                       &pose.qOrient.x, &pose.qOrient.y, &pose.qOrient.z};
+            u32 k = animBone.nStartIndex;
+            for (u32 bit = 0; bit < 6 && frame; ++bit) {
+                if (!(animBone.nFlags & (1u << bit))) continue;
+                if (k < frame->count) *targets[bit] = frame->data[k];
+                ++k;
+            }
+            pose.qOrient.w = ModelMD5Meta::UnitQuaternionW(pose.qOrient.x, pose.qOrient.y, pose.qOrient.z);
+        }
+    }
+    UpdateBoneHierarchy(poses, &bones, &pMeta->vPoseOrder, animated);
+
+    if (pMeta->vRootBones.count > 0) {
+        const long root = pMeta->vRootBones.data[0];
+        if (root >= 0 && (u32)root < numJoints) {
+            const Vector3& p = poses[root].vPos;
+            vRootOffset = Vector3(-p.y, p.z, -p.x);
+        }
+    }
+    if (!animated) {
+        vMin = Vector3(1e38f, 1e38f, 1e38f);
+        vMax = Vector3(-1e38f, -1e38f, -1e38f);
+    }
+
+    // One transform per joint, then every weight through its joint's.
+    float* transforms = s_vJointTransforms.data;
+    for (u32 j = 0; j < numJoints; ++j) {
+        Matrix m;
+        m.SetRotationTranslation(poses[j].qOrient, poses[j].vPos);
+        float* t = transforms + j * kTransformSize;
+        t[0] = m._11, t[1] = m._21, t[2] = m._31, t[3] = m._41;
+        t[4] = m._12, t[5] = m._22, t[6] = m._32, t[7] = m._42;
+        t[8] = m._13, t[9] = m._23, t[10] = m._33, t[11] = m._43;
+    }
+
+    void* data = nullptr;
+    Vector3* positions = nullptr;
+    if (scope.ReportFailure("-", kSource, __LINE__, pVB->Lock(&data, &positions)) < 0) return ZVE_SUBFUNCTION;
+    SkinnedVertex* out = static_cast<SkinnedVertex*>(data);
+    const u32 bufferVertices = pVB->GetNumVertices();
+    const u32 numVertices = bufferVertices < pMeta->vVertices.count ? bufferVertices : pMeta->vVertices.count;
+    const ModelMD5Meta::Vertex* vertices = pMeta->vVertices.data;
+    const ModelMD5Meta::Influence* influences = pMeta->vInfluences.data;
+    for (u32 v = 0; v < numVertices && out; ++v) {
+        const ModelMD5Meta::Vertex& vertex = vertices[v];
+        float x = 0.0f, y = 0.0f, z = 0.0f;
+        Vector3 normal;
+        const ModelMD5Meta::Influence* w = influences + vertex.nFirstInfluence;
+        const ModelMD5Meta::Influence* end = w + vertex.nNumInfluences;
+        for (; w < end; ++w) {
+            const float* t = transforms + (u32)w->nBone * kTransformSize;
+            const float px = w->vPos.x, py = w->vPos.y, pz = w->vPos.z, bias = w->fWeight;
+            x += (px * t[0] + py * t[1] + pz * t[2] + t[3]) * bias;
+            y += (px * t[4] + py * t[5] + pz * t[6] + t[7]) * bias;
+            z += (px * t[8] + py * t[9] + pz * t[10] + t[11]) * bias;
+            normal = w->vNormal;  // the bind-pose normal
+        }
+        SkinnedVertex& target = out[v];
+        target.vPos = Vector3(x, y, z);
+        target.vNormal = normal;
+        target.fU = vertex.fU;
+        target.fV = vertex.fV;
+        if (positions) positions[v] = target.vPos;
+        if (!animated) {
+            vMin.Minimize(target.vPos);
+            vMax.Maximize(target.vPos);
+        }
+    }
+    // Vertices of the buffer past the model's (none when it was made for
+    // this model) stay at zero.
+    for (u32 v = numVertices; v < bufferVertices && out; ++v) {
+        out[v] = SkinnedVertex();
+        if (positions) positions[v] = Vector3();
+    }
+    if (scope.ReportFailure("-", kSource, __LINE__, pVB->Unlock()) < 0) return ZVE_SUBFUNCTION;
+    if (!animated) bStaticPose = 1;
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Drawing and the other interfaces
+
+HRESULT ModelMD5::Render() {
+    CallScope scope(this, "Render()");
+    if (!pMeta || !pVB || !pGraphics || !pMeta->pIB) {
+        scope.ReportFailure(kInvalid, kSource, __LINE__, E_FAIL);
+        return ZVE_SUBFUNCTION;
+    }
+    if (scope.ReportFailure("-", kSource, __LINE__, pVB->Active(0)) < 0) return ZVE_SUBFUNCTION;
+    if (scope.ReportFailure("-", kSource, __LINE__, pMeta->pIB->Active()) < 0) return ZVE_SUBFUNCTION;
+
+    D3DMATERIAL9 material;
+    std::memset(&material, 0, sizeof(material));
+    material.Diffuse = D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 1.0f};
+    material.Ambient = D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 1.0f};
+    material.Specular = D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 1.0f};
+    material.Power = 1.0f;
+    pGraphics->SetMaterial(&material);
+
+    for (u32 i = 0; i < pMeta->vSubMeshes.count; ++i) {
+        const DrawPrimitiveInfos& range = pMeta->vSubMeshes.data[i];
+        if (range.nNumIndices == 0) continue;
+        ITexture* texture = i < pMeta->vTextures.count ? pMeta->vTextures.data[i] : nullptr;
+        if (texture) {
+            if (scope.ReportFailure("-", kSource, __LINE__, texture->Active(0)) < 0) return ZVE_SUBFUNCTION;
+        } else {
+            pGraphics->DesactiveTexture(0);
+        }
+        if (scope.ReportFailure("-", kSource, __LINE__, pGraphics->Draw(D3DPT_TRIANGLELIST, &matWorld, &range, true)) <
+            0)
+            return ZVE_SUBFUNCTION;
+    }
+    return S_OK;
+}
+
+HRESULT ModelMD5::Reset() {
+    bStaticPose = 0;
+    return S_OK;
+}
+
+HRESULT ModelMD5::GetTypeAndCommand(String* type, String* command) {
+    if (type) *type = "md5";
+    if (command) *command = pMeta ? pMeta->strFile : String("NO_FILE");
+    return S_OK;
+}
+
+HRESULT ModelMD5::GetBuffers(GeometryBuffers* out) {
+    if (!out) return E_FAIL;
+    out->pVB = pVB;
+    out->pIB = pMeta ? pMeta->pIB : nullptr;
+    out->nReserved = 0;
+    return S_OK;
+}
+
+void ModelMD5::GetBoundingBox(Vector3* min, Vector3* max) {
+    if (min) *min = vMin;
+    if (max) *max = vMax;
+}
+
+void ModelMD5::SetWorldMatrix(Matrix world) { matWorld = world; }
+
+void ModelMD5::GetWorldMatrix(Matrix* out) {
+    if (out) *out = matWorld;
+}

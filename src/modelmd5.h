@@ -1,0 +1,118 @@
+// ModelMD5: one drawable, animated instance of an MD5 model.
+//
+// All instances of one file share a ModelMD5Meta (skeleton, vertices,
+// weights, index buffer, textures, animations).  Each instance owns a
+// dynamic vertex buffer into which it skins the model on the CPU, its world
+// matrix, its bounding box and its animation state: one playing animation
+// shown frame by frame (no interpolation) and a default animation that
+// starts whenever the playing one ends.  When an animation ends or another
+// one is started, the world matrix moves by the position the animation gave
+// the root joint, so that the model stays where the animation carried it.
+//
+// Commands (SendCommand, the parameter is an input):
+//   "LoadAnimation"        parameter: a .md5anim file; the animation joins the
+//                          shared data, named after the file (extension kept)
+//   "SetDefaultAnimation"  parameter: the index of the default animation, as
+//                          text; out of range clears the default
+#pragma once
+
+#include "modelmd5meta.h"
+#include "zvgraphics.h"
+#include "zvphysics.h"
+#include "zvplugin.h"
+#include "zvstuff.h"
+
+class ModelMD5 : public IModel, public IPhyEntity {
+public:
+    // One posed joint.
+    struct AnimatedBone {
+        Vector3 vPos;
+        Quaternion qOrient;
+    };
+
+    // One skinned vertex of the instance's buffer (flexible vertex format
+    // XYZ | NORMAL | TEX1).
+    struct SkinnedVertex {
+        Vector3 vPos;
+        Vector3 vNormal;
+        float fU = 0.0f, fV = 0.0f;
+    };
+    static const u32 FVF = 0x112;
+
+    // The geometry factory of the plug-in record (type "md5").
+    static HRESULT Create(const String& type, const String& command, IGraphics* graphics, IGeometry** out);
+    // Fills the plug-in record: "ModelMD5", 0.30, "md5", Create.
+    static u32 GetPlugInInfos(PlugIn* blank);
+
+    // IInterface
+    u32 AddRef() override;
+    u32 Release() override;
+    const String& GetName() override;
+    HRESULT Clone(IInterface** out) override;
+
+    // IGeometry
+    HRESULT Update(float elapsed) override;
+    HRESULT Render() override;
+    HRESULT Reset() override;
+    HRESULT SendCommand(const String& command, String* parameter) override;
+    HRESULT GetTypeAndCommand(String* type, String* command) override;
+
+    // IModel
+    HRESULT AddAnimation(const String& name, float weight) override;
+    HRESULT AddAnimation(u32 id, float weight) override;
+    u32 GetNumAnimations() override;
+    String GetAnimationName(u32 id) override;
+    bool IsAnimationPlaying(u32 id) override;
+    HRESULT GetBuffers(GeometryBuffers* out) override;
+
+    // IPhyEntity
+    void GetBoundingBox(Vector3* min, Vector3* max) override;
+    void SetWorldMatrix(Matrix world) override;
+    void GetWorldMatrix(Matrix* out) override;
+
+    // Loads the model (a .md5mesh file or "file.def[?model]") and creates the
+    // instance's vertex buffer.  The graphics manager is kept without a
+    // reference: the manager takes it for the new geometry.
+    HRESULT Init(const String& command, IGraphics* graphics);
+
+    // Turns the joints into model space, every parent before its children
+    // (the order of `order`).  animated: poses holds each joint's values
+    // relative to its parent, which are combined with the parent's; else
+    // every joint takes its bind pose.
+    static void UpdateBoneHierarchy(AnimatedBone* poses, const Vector<ModelMD5Meta::Bone>* bones,
+                                    const Vector<u32>* order, bool animated);
+
+    // Seconds animation `id` of the shared data lasts (0 for an unknown id).
+    float GetPlayingLength(u32 id) const;
+
+    ModelMD5Meta* pMeta;     // one reference
+    IGraphics* pGraphics;    // one reference
+    IVertexBuffer* pVB;      // the skinned vertices, dynamic
+    Matrix matWorld;
+    Vector3 vRootOffset;     // the first root joint's position, engine axes
+    Vector3 vMin, vMax;      // model space
+    i32 nDefaultAnimation;   // -1: none
+    i32 nCurrentAnimation;   // -1: the bind pose is shown
+    float fTimeLeft;         // seconds left of the playing animation
+    u32 bStaticPose;         // the bind pose is in pVB and nothing plays
+    u32 nRef;
+
+    // Scratch shared by all instances, valid during one Update: the pose of
+    // the model being updated, and each joint's rotation-translation as
+    // three columns of a 4x3 transform.
+    static Vector<AnimatedBone> s_vAnimatedBones;
+    static Vector<float> s_vJointTransforms;
+
+protected:
+    ModelMD5();
+    ~ModelMD5() override;
+
+private:
+    // Adds the root displacement of the last pose to the world translation.
+    void MoveWorldByRootOffset();
+    // Makes the scratch arrays hold `joints` entries (they never shrink).
+    static HRESULT ReserveScratch(u32 joints);
+
+    ModelMD5(const ModelMD5&) = delete;
+    ModelMD5& operator=(const ModelMD5&) = delete;
+};

@@ -1,0 +1,362 @@
+// The Cal3D instance on the two-bone rig: skinned positions and boxes at
+// given times, blending by weight, the end of an animation, restart
+// requests, the rest pose, cloning, the factory and drawing.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "cal3d_model_support.h"
+
+using namespace cal3dtest;
+
+namespace {
+
+const float kEps = 1e-5f;
+
+void ExpectNear(const Vector3& expected, const Vector3& actual, const char* what) {
+    EXPECT_NEAR(expected.x, actual.x, kEps) << what;
+    EXPECT_NEAR(expected.y, actual.y, kEps) << what;
+    EXPECT_NEAR(expected.z, actual.z, kEps) << what;
+}
+
+// The rig's child turned by the quarter turn about y: every child vertex
+// turns about (0, 0, 1), x' = -z, z' = x (relative to that point).
+void ExpectBentQuarter(ModelCal3D* model, float lift = 0.0f) {
+    ExpectNear(Vector3(1, 0, lift), Skinned(model, 0), "v0");
+    ExpectNear(Vector3(-1, 0, 2 + lift), Skinned(model, 1), "v1");
+    ExpectNear(Vector3(-1, 0, 1 + lift), Skinned(model, 2), "v2");
+    ExpectNear(Vector3(0.5f, 0, 1.5f + lift), Skinned(model, 3), "v3");
+}
+
+void ExpectRest(ModelCal3D* model, float lift = 0.0f) {
+    ExpectNear(Vector3(1, 0, lift), Skinned(model, 0), "v0");
+    ExpectNear(Vector3(1, 0, 2 + lift), Skinned(model, 1), "v1");
+    ExpectNear(Vector3(0, 0, 2 + lift), Skinned(model, 2), "v2");
+    ExpectNear(Vector3(1, 0, 1 + lift), Skinned(model, 3), "v3");
+}
+
+Quaternion QuarterY() { return Quaternion(0, (float)std::sin(M_PI / 4), 0, (float)std::cos(M_PI / 4)); }
+
+class Cal3DInstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cfg = Rig().Write("inst_");
+        model = CreateModel(&graphics, cfg);
+        ASSERT_NE(nullptr, model);
+    }
+    void TearDown() override {
+        if (model) model->Release();
+        EXPECT_EQ(0, graphics.live.vbs);
+        EXPECT_EQ(0, graphics.live.ibs);
+        EXPECT_EQ(0, graphics.live.textures);
+    }
+
+    FakeGraphics graphics;
+    std::string cfg;
+    ModelCal3D* model = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Cal3DInstanceTest, RestPoseBeforeAnyAnimation) {
+    // Init skins the rest pose once; every Update without animation again.
+    ExpectRest(model);
+    Vector3 lo, hi;
+    model->GetBoundingBox(&lo, &hi);
+    ExpectNear(Vector3(0, 0, 0), lo, "min");
+    ExpectNear(Vector3(1, 0, 2), hi, "max");
+    ASSERT_EQ(S_OK, model->Update(0.5f));
+    ExpectRest(model);
+
+    FakeVB* vb = static_cast<FakeVB*>(model->pVB);
+    EXPECT_EQ(0x112u, vb->fvf);
+    EXPECT_EQ(4u, vb->count);
+    // Texture coordinates and normals travel with the vertices; the
+    // shadow-volume copy holds the positions.
+    EXPECT_EQ(0.5f, vb->At(2).u);
+    EXPECT_EQ(0.5f, vb->At(2).v);
+    EXPECT_EQ(1.0f, vb->At(1).nx);
+    ExpectNear(Vector3(0, 0, 2), vb->positions[2], "copy");
+}
+
+TEST_F(Cal3DInstanceTest, BendReachesItsKeyAndMovesTheBox) {
+    ASSERT_EQ(S_OK, model->AddAnimation("bend", 1.0f));
+    ASSERT_EQ(S_OK, model->Update(1.0f));  // exactly on the second key
+    ExpectBentQuarter(model);
+    FakeVB* vb = static_cast<FakeVB*>(model->pVB);
+    EXPECT_NEAR(0.0f, vb->At(1).nx, kEps);  // the normal turned with the bone
+    EXPECT_NEAR(1.0f, vb->At(1).nz, kEps);
+    Vector3 lo, hi;
+    model->GetBoundingBox(&lo, &hi);
+    ExpectNear(Vector3(-1, 0, 0), lo, "min");
+    ExpectNear(Vector3(1, 0, 2), hi, "max");
+}
+
+TEST_F(Cal3DInstanceTest, BetweenKeysTheRotationIsInterpolatedWithoutRenormalising) {
+    ASSERT_EQ(S_OK, model->AddAnimation(0u, 1.0f));
+    ASSERT_EQ(S_OK, model->Update(0.5f));
+    // Half-way between no turn and the quarter turn, used as it is.
+    Quaternion q;
+    q.Lerp(Quaternion(0, 0, 0, 1), QuarterY(), 0.5f);
+    Vector3 expected(0, 0, 1);
+    expected *= q;
+    expected += Vector3(0, 0, 1);
+    ExpectNear(expected, Skinned(model, 2), "v2");
+}
+
+TEST_F(Cal3DInstanceTest, LiftInterpolatesTheRootTranslation) {
+    ASSERT_EQ(S_OK, model->AddAnimation("lift", 1.0f));
+    ASSERT_EQ(S_OK, model->Update(0.5f));
+    ExpectRest(model, 0.5f);
+    ASSERT_EQ(S_OK, model->Update(0.5f));
+    ExpectRest(model, 1.0f);
+    Vector3 lo, hi;
+    model->GetBoundingBox(&lo, &hi);
+    ExpectNear(Vector3(0, 0, 1), lo, "min");
+    ExpectNear(Vector3(1, 0, 3), hi, "max");
+}
+
+TEST_F(Cal3DInstanceTest, TwoAnimationsBlendByNormalisedWeight) {
+    ASSERT_EQ(S_OK, model->AddAnimation("lift", 1.0f));
+    ASSERT_EQ(S_OK, model->AddAnimation("bend", 3.0f));
+    ASSERT_EQ(S_OK, model->Update(1.0f));
+    ASSERT_EQ(2u, model->vAnimInfos.count);
+    EXPECT_FLOAT_EQ(0.25f, model->vAnimInfos.data[0].fNormWeight);
+    EXPECT_FLOAT_EQ(0.75f, model->vAnimInfos.data[1].fNormWeight);
+
+    // The root only has lift's track: risen by 1.  The child has both: lift
+    // holds it at rest, bend gives the quarter turn; blended at 0.75.
+    Quaternion q;
+    q.Lerp(Quaternion(0, 0, 0, 1), QuarterY(), 0.75f);
+    Vector3 v2(0, 0, 1);
+    v2 *= q;
+    v2 += Vector3(0, 0, 2);
+    ExpectNear(Vector3(1, 0, 1), Skinned(model, 0), "v0");
+    ExpectNear(v2, Skinned(model, 2), "v2");
+}
+
+TEST_F(Cal3DInstanceTest, KeysOnOppositeHemispheresDoNotCollapseTheMesh) {
+    // flip goes from q to -q: the same turn all along.
+    ASSERT_EQ(S_OK, model->AddAnimation("flip", 1.0f));
+    ASSERT_EQ(S_OK, model->Update(1.0f));
+    ExpectBentQuarter(model);
+}
+
+TEST_F(Cal3DInstanceTest, BlendingOppositeHemispheresKeepsTheTurn) {
+    // bend at 1 s gives q; flip at 0 s gives q; a third animation holds -q.
+    Rig rig;
+    zvtools::Cal3DAnimation neg = rig.flip;
+    neg.tracks[0].keyFrames.resize(1);
+    for (float& c : neg.tracks[0].keyFrames[0].rotation) c = -c;
+    neg.duration = 5.0f;
+    zvtools::WriteCal3DFile(DataDir() + "inst2_neg.caf", zvtools::WriteCal3DAnimation(neg));
+    rig.lines.push_back({"animation", "neg.caf"});
+    std::string other = rig.Write("inst2_");
+    ModelCal3D* second = CreateModel(&graphics, other);
+    ASSERT_NE(nullptr, second);
+    ASSERT_EQ(S_OK, second->AddAnimation("bend", 1.0f));
+    ASSERT_EQ(S_OK, second->AddAnimation("neg", 1.0f));
+    ASSERT_EQ(S_OK, second->Update(1.0f));
+    ExpectBentQuarter(second);
+    second->Release();
+}
+
+TEST_F(Cal3DInstanceTest, AnimationEndsInTheUpdateThatRunsItOut) {
+    ASSERT_EQ(S_OK, model->AddAnimation("bend", 1.0f));
+    const u32 bend = 0;
+    for (int step = 1; step <= 3; ++step) {
+        ASSERT_EQ(S_OK, model->Update(0.5f));
+        EXPECT_TRUE(model->IsAnimationPlaying(bend)) << step;
+        if (step >= 2) ExpectBentQuarter(model);  // 1.0 s and 1.5 s
+    }
+    ASSERT_EQ(S_OK, model->Update(0.5f));
+    EXPECT_FALSE(model->IsAnimationPlaying(bend));
+    ExpectRest(model);
+}
+
+TEST_F(Cal3DInstanceTest, RestartRequestsLoopAnAnimationOnce) {
+    ASSERT_EQ(S_OK, model->AddAnimation(0u, 1.0f));
+    // A request while it plays is kept for the next Update only.
+    EXPECT_EQ(S_FALSE, model->AddAnimation(0u, 5.0f));
+    EXPECT_EQ(S_FALSE, model->AddAnimation(0u, 7.0f));  // ignored: one request already
+    ASSERT_EQ(1u, model->vPendingAnimInfos.count);
+    EXPECT_EQ(5.0f, model->vPendingAnimInfos.data[0].fWeight);
+    ASSERT_EQ(S_OK, model->Update(0.5f));
+    EXPECT_EQ(0u, model->vPendingAnimInfos.count);
+    ASSERT_EQ(S_OK, model->Update(1.0f));
+
+    // Requested before the Update in which it runs out: restarts at 0 with
+    // the new weight, the time run past the end dropped.
+    EXPECT_EQ(S_FALSE, model->AddAnimation(0u, 2.0f));
+    ASSERT_EQ(S_OK, model->Update(0.75f));
+    ASSERT_TRUE(model->IsAnimationPlaying(0));
+    EXPECT_EQ(2.0f, model->vAnimInfos.data[0].fWeight);
+    EXPECT_EQ(2.0f, model->vAnimInfos.data[0].fTimeLeft);
+    ExpectRest(model);  // time 0: no turn yet
+    ASSERT_EQ(S_OK, model->Update(1.0f));
+    ExpectBentQuarter(model);
+
+    // Not requested again: it ends.
+    ASSERT_EQ(S_OK, model->Update(1.0f));
+    EXPECT_FALSE(model->IsAnimationPlaying(0));
+    EXPECT_EQ(0u, model->vAnimInfos.count);
+}
+
+TEST_F(Cal3DInstanceTest, AnimationQueriesAndRefusals) {
+    EXPECT_EQ(3u, model->GetNumAnimations());
+    EXPECT_STREQ("bend", model->GetAnimationName(0).c_str());
+    EXPECT_STREQ("flip", model->GetAnimationName(2).c_str());
+    EXPECT_STREQ("", model->GetAnimationName(3).c_str());
+    EXPECT_FALSE(model->IsAnimationPlaying(7));
+
+    LogCapture log;
+    EXPECT_EQ(E_FAIL, model->AddAnimation("Bend", 1.0f));  // names are case-sensitive
+    EXPECT_EQ("", log.log);
+    const std::string failed = "\n[ModelCal3D::AddAnimation(id)] Error : \"Called function return E_FAIL (0x80004005), Msg : '";
+    EXPECT_EQ(ZVE_SUBFUNCTION, model->AddAnimation(3u, 1.0f));
+    EXPECT_TRUE(log.Has(failed + "Too big id of Anim'\"\nAt ")) << log.log;
+    const float bad[] = {0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN()};
+    for (float weight : bad) EXPECT_EQ(ZVE_SUBFUNCTION, model->AddAnimation(0u, weight));
+    EXPECT_EQ(3u, log.Count(failed + "Null or Negative Weight'\"\nAt "));
+    EXPECT_EQ(ZVE_SUBFUNCTION, model->AddAnimation(0u, std::numeric_limits<float>::infinity()));
+    EXPECT_TRUE(log.Has(failed + "Infinite Weight'\"\nAt "));
+    EXPECT_EQ(0u, model->vAnimInfos.count);
+
+    // A broken clock stops nothing for good.
+    ASSERT_EQ(S_OK, model->AddAnimation(0u, 1.0f));
+    ASSERT_EQ(S_OK, model->Update(std::numeric_limits<float>::quiet_NaN()));
+    ASSERT_EQ(S_OK, model->Update(2.0f));
+    EXPECT_FALSE(model->IsAnimationPlaying(0));
+}
+
+TEST_F(Cal3DInstanceTest, ClonesShareTheModelButNotThePose) {
+    Matrix moved;
+    moved.SetIdentity();
+    moved._41 = 5.0f;
+    model->SetWorldMatrix(moved);
+    IInterface* copy = nullptr;
+    ASSERT_EQ(S_OK, model->Clone(&copy));
+    ModelCal3D* clone = dynamic_cast<ModelCal3D*>(copy);
+    ASSERT_NE(nullptr, clone);
+    EXPECT_EQ(model->pMeta, clone->pMeta);
+    EXPECT_EQ(2u, model->pMeta->nRef);
+    EXPECT_NE(model->pVB, clone->pVB);
+    EXPECT_EQ(2u, graphics.ref);  // the clone's own reference
+    Matrix world;
+    clone->GetWorldMatrix(&world);
+    EXPECT_EQ(5.0f, world._41);
+    Vector3 lo(9, 9, 9), hi(9, 9, 9);
+    clone->GetBoundingBox(&lo, &hi);
+    ExpectNear(Vector3(0, 0, 0), lo, "clone min");
+    ExpectNear(Vector3(0, 0, 0), hi, "clone max");
+
+    ASSERT_EQ(S_OK, clone->AddAnimation("bend", 1.0f));
+    EXPECT_FALSE(model->IsAnimationPlaying(0));
+    ASSERT_EQ(S_OK, clone->Update(1.0f));
+    ExpectBentQuarter(clone);
+    ASSERT_EQ(S_OK, model->Update(1.0f));
+    ExpectRest(model);
+
+    String type, command;
+    ASSERT_EQ(S_OK, clone->GetTypeAndCommand(&type, &command));
+    EXPECT_STREQ("cal3d", type.c_str());
+    EXPECT_STREQ(cfg.c_str(), command.c_str());
+
+    // The original goes first; the clone still draws.
+    model->Release();
+    model = nullptr;
+    EXPECT_EQ(1u, clone->pMeta->nRef);
+    ASSERT_EQ(S_OK, clone->Update(0.5f));
+    graphics.draws.clear();
+    ASSERT_EQ(S_OK, clone->Render());
+    EXPECT_EQ(1u, graphics.draws.size());
+    EXPECT_EQ(0u, clone->Release());
+    EXPECT_EQ(2u, graphics.removed.size());
+}
+
+TEST_F(Cal3DInstanceTest, ReferenceCountingAcrossBothInterfaces) {
+    IPhyEntity* entity = model;
+    IModel* asModel = model;
+    EXPECT_EQ(static_cast<void*>(model), dynamic_cast<void*>(entity));
+    EXPECT_EQ(2u, asModel->AddRef());
+    EXPECT_EQ(1u, asModel->Release());
+    EXPECT_STREQ("ModelCal3D", model->GetName().c_str());
+    EXPECT_EQ(E_FAIL, model->SendCommand("anything", nullptr));
+    EXPECT_EQ(S_FALSE, model->Reset());
+
+    GeometryBuffers buffers = {nullptr, nullptr, 7};
+    EXPECT_EQ(E_FAIL, model->GetBuffers(nullptr));
+    ASSERT_EQ(S_OK, model->GetBuffers(&buffers));
+    EXPECT_EQ(model->pVB, buffers.pVB);
+    EXPECT_EQ(model->pMeta->pIB, buffers.pIB);
+    EXPECT_EQ(0u, buffers.nReserved);
+
+    // The base matrix turns the file's z up into the engine's y up.
+    Matrix world, expected, turn;
+    model->GetWorldMatrix(&world);
+    expected.SetRotationX((float)(-M_PI / 2));
+    turn.SetRotationY((float)M_PI);
+    expected *= turn;
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(expected.m[i / 4][i % 4], world.m[i / 4][i % 4], 1e-6f) << i;
+}
+
+TEST_F(Cal3DInstanceTest, RenderDrawsEachMaterialWithItsTexture) {
+    ASSERT_EQ(S_OK, model->Render());
+    ASSERT_EQ(1u, graphics.draws.size());
+    const DrawCall& call = graphics.draws[0];
+    EXPECT_EQ(0u, call.range.nFirstVertex);
+    EXPECT_EQ(4u, call.range.nNumVertices);
+    EXPECT_EQ(0u, call.range.nFirstIndex);
+    EXPECT_EQ(6u, call.range.nNumIndices);
+    EXPECT_EQ(DataDir() + "inst_rig.tga", call.texture);
+    EXPECT_NEAR(128.0f / 255.0f, call.diffuseRed, 1e-6f);
+    EXPECT_EQ(0, std::memcmp(&call.world, &model->matWorld, sizeof(Matrix)));
+
+    LogCapture log;
+    graphics.failDraw = true;
+    EXPECT_EQ(ZVE_SUBFUNCTION, model->Render());
+    EXPECT_TRUE(log.Has("[ModelCal3D::Render()] Error : \"Called function return E_FAIL (0x80004005), Msg : '-'"));
+    graphics.failDraw = false;
+    static_cast<FakeVB*>(model->pVB)->failLock = true;
+    EXPECT_EQ(ZVE_SUBFUNCTION, model->Update(0.1f));
+    EXPECT_TRUE(log.Has("[ModelCal3D::Update()] Error : \"Called function return E_FAIL (0x80004005), Msg : '-'"));
+}
+
+TEST(Cal3DFactory, RefusesBadArgumentsAndCleansUp) {
+    FakeGraphics graphics;
+    std::string cfg = Rig().Write("fac_");
+    LogCapture log;
+    IGeometry* out = reinterpret_cast<IGeometry*>(0x1);
+    EXPECT_EQ(ZVE_SUBFUNCTION, ModelCal3D::Create("Cal3D", cfg.c_str(), &graphics, &out));
+    EXPECT_EQ(reinterpret_cast<IGeometry*>(0x1), out);
+    EXPECT_TRUE(log.Has("[ModelCal3D::Create()] Error : \"Called function return E_FAIL (0x80004005), Msg : 'Unsupported Type'"));
+    EXPECT_EQ(ZVE_SUBFUNCTION, ModelCal3D::Create("cal3d", cfg.c_str(), &graphics, nullptr));
+    EXPECT_EQ(ZVE_SUBFUNCTION, ModelCal3D::Create("cal3d", cfg.c_str(), nullptr, &out));
+    EXPECT_EQ(nullptr, out);
+
+    // Init failing after the model was loaded gives everything back.
+    graphics.failCreateVB = true;
+    out = nullptr;
+    EXPECT_EQ(ZVE_SUBFUNCTION, ModelCal3D::Create("cal3d", cfg.c_str(), &graphics, &out));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(0, graphics.live.ibs);
+    EXPECT_EQ(0, graphics.live.textures);
+    EXPECT_TRUE(graphics.removed.empty());  // never listed, never removed
+    EXPECT_EQ(1u, graphics.ref);
+
+    // A clone whose buffer cannot be made is refused quietly.
+    graphics.failCreateVB = false;
+    ASSERT_EQ(S_OK, ModelCal3D::Create("cal3d", cfg.c_str(), &graphics, &out));
+    graphics.ref = 2;  // the reference CreateGeometry takes
+    graphics.failCreateVB = true;
+    IInterface* copy = reinterpret_cast<IInterface*>(0x1);
+    EXPECT_EQ(E_FAIL, out->Clone(&copy));
+    EXPECT_EQ(reinterpret_cast<IInterface*>(0x1), copy);
+    EXPECT_EQ(ZVE_SUBFUNCTION, out->Clone(nullptr));
+    EXPECT_EQ(2u, graphics.ref);
+    EXPECT_EQ(0u, out->Release());
+    EXPECT_EQ(1u, graphics.ref);
+    EXPECT_EQ(0, graphics.live.vbs);
+}

@@ -1,0 +1,192 @@
+// The demo Cal3D model drawn by the real graphics manager: textured with its
+// texture coordinates, animated, cloned through CreateGeometry, and in the
+// stencil-shadow path.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "cal3d_support.h"
+#include "modelcal3d.h"
+#include "zvcore.h"
+#include "zvgraphicsd3d9.h"
+#include "zvimagewriters.h"
+
+using namespace cal3dtest;
+
+namespace {
+
+// A 4 x 4 image: the two top rows top, the two bottom rows bottom (0xRRGGBB).
+void WriteTwoTone(const std::string& path, uint32_t top, uint32_t bottom) {
+    std::vector<uint8_t> bgra;
+    for (int y = 0; y < 4; ++y) {
+        uint32_t c = y < 2 ? top : bottom;
+        for (int x = 0; x < 4; ++x) {
+            bgra.push_back((uint8_t)(c & 0xFF));
+            bgra.push_back((uint8_t)(c >> 8 & 0xFF));
+            bgra.push_back((uint8_t)(c >> 16 & 0xFF));
+            bgra.push_back(255);
+        }
+    }
+    ASSERT_TRUE(zvtools::WriteTGA(path, 4, 4, bgra.data()));
+}
+
+class Cal3DRenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ZVTestCaptureLog(&log);
+        ASSERT_EQ(S_OK, CreateCore(&core));
+        ASSERT_EQ(S_OK, core->Init(nullptr, "cal3d render test", 320, 240));
+        ASSERT_EQ(S_OK, core->CreateGraphics(&graphics));
+        ASSERT_EQ(S_OK, core->CreatePhysics(&physics));
+        zv = dynamic_cast<ZVGraphics*>(graphics);
+        ASSERT_NE(nullptr, zv);
+        DisplaySettings s(0, 1, 0, 0);
+        ASSERT_EQ(S_OK, graphics->SetScreenMode(&s, false, false));
+        core->Update(true);
+
+        std::string dir = DataDir();
+        WriteTwoTone(dir + "totem_a.tga", 0xFF0000, 0x00FF00);
+        WriteTwoTone(dir + "totem_b.tga", 0x0000FF, 0x0000FF);
+        zvtools::Cal3DDemoOptions options;
+        options.twist = true;
+        cfg = zvtools::WriteCal3DDemoModel(dir, "totem", "totem_a.tga", "totem_b.tga", options);
+        ASSERT_FALSE(cfg.empty());
+        // The description names its files relative to the search path.
+        Paths.Add(dir.c_str());
+    }
+    void TearDown() override {
+        for (IGeometry* g : geometries) g->Release();
+        if (physics) physics->Release();
+        if (graphics) graphics->Release();
+        if (core) core->Release();
+        Paths.Remove(Paths.count - 1);
+        ZVTestCaptureLog(nullptr);
+    }
+
+    IModel* Create() {
+        IGeometry* geometry = nullptr;
+        EXPECT_EQ(S_OK, graphics->CreateGeometry("cal3d", cfg.c_str(), &geometry)) << log;
+        if (!geometry) return nullptr;
+        geometries.push_back(geometry);
+        return dynamic_cast<IModel*>(geometry);
+    }
+    void Camera(Vector3 eye, Vector3 at) {
+        Vector3 up(0, 1, 0);
+        ASSERT_EQ(S_OK, graphics->SetCamera(&eye, &at, &up));
+    }
+    // The pixel of a world point.
+    void Project(const Vector3& p, int* x, int* y) {
+        Matrix view, proj;
+        graphics->GetViewProj(&view, &proj);
+        Matrix clip = view * proj;
+        double v[4];
+        for (int c = 0; c < 4; ++c)
+            v[c] = p.x * clip.m[0][c] + p.y * clip.m[1][c] + p.z * clip.m[2][c] + clip.m[3][c];
+        *x = (int)((v[0] / v[3] + 1.0) / 2.0 * zv->d3dpp.BackBufferWidth);
+        *y = (int)((1.0 - v[1] / v[3]) / 2.0 * zv->d3dpp.BackBufferHeight);
+    }
+    // One frame, read back from the back buffer before it is presented.
+    std::vector<uint32_t> Frame(float elapsed = 0.01f) {
+        EXPECT_EQ(S_OK, graphics->UpdateAndRender(elapsed)) << log;
+        std::vector<uint32_t> pixels;
+        IDirect3DSurface9* back = nullptr;
+        EXPECT_EQ(D3D_OK, zv->pD3DDevice->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back));
+        if (!back) return pixels;
+        D3DLOCKED_RECT locked;
+        EXPECT_EQ(D3D_OK, back->LockRect(&locked, nullptr, D3DLOCK_READONLY));
+        const UINT w = zv->d3dpp.BackBufferWidth, h = zv->d3dpp.BackBufferHeight;
+        pixels.resize((size_t)w * h);
+        for (UINT y = 0; y < h; ++y)
+            std::memcpy(&pixels[(size_t)y * w], static_cast<uint8_t*>(locked.pBits) + (size_t)y * locked.Pitch,
+                        (size_t)w * 4);
+        back->UnlockRect();
+        back->Release();
+        return pixels;
+    }
+    uint32_t At(const std::vector<uint32_t>& pixels, const Vector3& p) {
+        int x = 0, y = 0;
+        Project(p, &x, &y);
+        const int w = (int)zv->d3dpp.BackBufferWidth, h = (int)zv->d3dpp.BackBufferHeight;
+        if (pixels.empty() || x < 0 || y < 0 || x >= w || y >= h) return 0xDEADBEEF;
+        return pixels[(size_t)y * w + x] & 0x00FFFFFF;
+    }
+
+    std::string log;
+    std::string cfg;
+    ICore* core = nullptr;
+    IGraphics* graphics = nullptr;
+    IPhysics* physics = nullptr;
+    ZVGraphics* zv = nullptr;
+    std::vector<IGeometry*> geometries;
+};
+
+}  // namespace
+
+TEST_F(Cal3DRenderTest, DemoModelDrawsTexturedByItsCoordinates) {
+    IModel* model = Create();
+    ASSERT_NE(nullptr, model);
+    EXPECT_EQ(2u, model->GetNumAnimations());
+    EXPECT_STREQ("totem_twist", model->GetAnimationName(1).c_str());
+    ASSERT_EQ(S_OK, graphics->SetRenderState(LIGHTNINGPATH, NoLightning));
+    // The column stands on the origin along y (the base matrix turns the
+    // file's z up); its front face is the plane z = -0.25.
+    Camera(Vector3(0, 1.5f, -6), Vector3(0, 1.5f, 0));
+    std::vector<uint32_t> frame = Frame();
+    // Material a: its texture's top half on the lowest segment, the bottom
+    // half on the next one; material b above.
+    EXPECT_EQ(0xFF0000u, At(frame, Vector3(0, 0.5f, -0.25f)));
+    EXPECT_EQ(0x00FF00u, At(frame, Vector3(0, 1.5f, -0.25f)));
+    EXPECT_EQ(0x0000FFu, At(frame, Vector3(0, 2.5f, -0.25f)));
+    EXPECT_EQ(frame[0] & 0xFFFFFFu, At(frame, Vector3(1.5f, 1.5f, 0)));  // the cleared background
+    EXPECT_EQ(std::string::npos, log.find("Error")) << log;
+}
+
+TEST_F(Cal3DRenderTest, AnimatedClonesDrawAndCastShadows) {
+    IModel* model = Create();
+    ASSERT_NE(nullptr, model);
+    IModel* clone = Create();  // same type and command: a clone
+    ASSERT_NE(nullptr, clone);
+    EXPECT_EQ(dynamic_cast<ModelCal3D*>(model)->pMeta, dynamic_cast<ModelCal3D*>(clone)->pMeta);
+    EXPECT_NE(std::string::npos, log.find("Type=<cal3d> Command=<" + cfg + ">")) << log;
+
+    // The clone stands two units to the right and bends.
+    Matrix world;
+    dynamic_cast<IPhyEntity*>(clone)->GetWorldMatrix(&world);
+    world._41 += 2.0f;
+    dynamic_cast<IPhyEntity*>(clone)->SetWorldMatrix(world);
+    ASSERT_EQ(S_OK, clone->AddAnimation("totem_bend", 1.0f));
+    ASSERT_EQ(S_OK, clone->AddAnimation("totem_twist", 1.0f));
+    Camera(Vector3(1, 1.5f, -8), Vector3(1, 1.5f, 0));
+    ASSERT_EQ(S_OK, graphics->SetRenderState(LIGHTNINGPATH, NoLightning));
+    std::vector<uint32_t> frame = Frame(0.5f);
+    EXPECT_TRUE(clone->IsAnimationPlaying(0));
+    EXPECT_FALSE(model->IsAnimationPlaying(0));
+    EXPECT_EQ(0xFF0000u, At(frame, Vector3(0, 0.5f, -0.25f)));
+    EXPECT_EQ(0xFF0000u, At(frame, Vector3(2, 0.5f, -0.25f)));  // the root does not move
+    // Boxes in model space: the still model is three units tall, the bent
+    // clone leans and is lower.
+    Vector3 lo, hi, restLo, restHi;
+    dynamic_cast<IPhyEntity*>(clone)->GetBoundingBox(&lo, &hi);
+    dynamic_cast<IPhyEntity*>(model)->GetBoundingBox(&restLo, &restHi);
+    EXPECT_NEAR(3.0f, restHi.z - restLo.z, 1e-5f);
+    EXPECT_NEAR(0.0f, restLo.z, 1e-5f);
+    EXPECT_LT(hi.z - lo.z, 2.99f);
+    EXPECT_GT(hi.z - lo.z, 2.0f);
+    EXPECT_GT(hi.y - lo.y, restHi.y - restLo.y);
+
+    // Stencil shadows read both models' buffers.
+    Light light = Light();
+    light.Type = D3DLIGHT_POINT;
+    light.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+    light.Position = Vector3(0, 6, -3);
+    light.Range = 1000.0f;
+    light.Attenuation0 = 1.0f;
+    ASSERT_EQ(S_OK, graphics->SetLight(0, true, &light));
+    if (graphics->SetRenderState(LIGHTNINGPATH, StencilShadow) >= 0) {
+        for (int i = 0; i < 3; ++i) Frame(0.5f);
+    }
+    EXPECT_EQ(std::string::npos, log.find("Error")) << log;
+}

@@ -1,0 +1,297 @@
+// The demo content through the real graphics manager: every model of the
+// scene file is made by its plug-in, the arena seen from the game's camera
+// shows its floor and the first opponent, and the opponents' animations move
+// them as the game expects (walking carries them forward along their facing,
+// standing still keeps them in place, the standing box is their height).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "config.h"
+#include "zvcore.h"
+#include "zvfile.h"
+#include "zvgraphicsd3d9.h"
+#include "zvlog.h"
+#include "zvphysics.h"
+
+namespace {
+
+const std::string kDir = ZV_DEMO_DIR;
+
+// A 24-bit BMP read back: pixels as 0xRRGGBB, top row first.
+struct Bitmap {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+    uint32_t At(int x, int y) const {
+        if (x < 0 || y < 0 || x >= width || y >= height) return 0xDEADBEEF;
+        return pixels[(size_t)y * width + x];
+    }
+};
+
+bool ReadBmp(const std::string& path, Bitmap* out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::vector<uint8_t> data;
+    uint8_t buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
+    std::fclose(f);
+    if (data.size() < 54 || data[0] != 'B' || data[1] != 'M') return false;
+    auto at = [&](size_t i) {
+        return (uint32_t)data[i] | (uint32_t)data[i + 1] << 8 | (uint32_t)data[i + 2] << 16 | (uint32_t)data[i + 3] << 24;
+    };
+    const uint32_t offset = at(10);
+    int32_t w = (int32_t)at(18), h = (int32_t)at(22);
+    if ((data[28] | data[29] << 8) != 24 || w <= 0 || h == 0) return false;
+    const bool bottomUp = h > 0;
+    if (h < 0) h = -h;
+    const size_t stride = ((size_t)w * 3 + 3) & ~(size_t)3;
+    if (data.size() < offset + stride * (size_t)h) return false;
+    out->width = w;
+    out->height = h;
+    out->pixels.assign((size_t)w * h, 0);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = &data[offset + stride * (size_t)(bottomUp ? h - 1 - y : y)];
+        for (int x = 0; x < w; ++x)
+            out->pixels[(size_t)y * w + x] = (uint32_t)row[3 * x + 2] << 16 | (uint32_t)row[3 * x + 1] << 8 | row[3 * x];
+    }
+    return true;
+}
+
+int Brightness(uint32_t rgb) { return (int)((rgb >> 16) & 0xFF) + (int)((rgb >> 8) & 0xFF) + (int)(rgb & 0xFF); }
+
+// The geometry type of a scene-file model entry, as both programs choose it.
+std::string TypeOf(const std::string& entry) {
+    if (entry.find('?') != std::string::npos) return "md5";
+    std::string ext = entry.substr(entry.find_last_of("\\/.") + 1);
+    for (char& c : ext) c = (char)std::tolower((unsigned char)c);
+    if (ext == "def" || ext == "md5mesh") return "md5";
+    if (ext == "cfg") return "cal3d";
+    return ext;
+}
+
+class DemoRender : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = Paths;
+        Paths.count = 0;
+        Paths.Add(String(kDir.c_str()));
+        ZVTestCaptureLog(&log);
+        ASSERT_EQ(S_OK, config.Load(String((kDir + "zvscene.txt").c_str())));
+        ASSERT_EQ(CreateCore(&core), S_OK);
+        ASSERT_EQ(core->Init(nullptr, "demo content test", 400, 300), S_OK);
+        ASSERT_EQ(core->CreateGraphics(&graphics), S_OK);
+        ASSERT_EQ(core->CreatePhysics(&physics), S_OK);
+        DisplaySettings s(0, 1, 0, 0);
+        ASSERT_EQ(graphics->SetScreenMode(&s, false, false), S_OK);
+        core->Update(true);
+        Vector3 up(0, 1, 0);
+        ASSERT_EQ(graphics->SetCamera(&config.eye, &config.lookAt, &up), S_OK);
+        for (u32 i = 0; i < config.lights.count; ++i) ASSERT_EQ(graphics->SetLight(i, true, &config.lights.data[i]), S_OK);
+        log.clear();
+    }
+    void TearDown() override {
+        for (IGeometry* g : geometries) g->Release();
+        if (physics) physics->Release();
+        if (graphics) graphics->Release();
+        if (core) core->Release();
+        ZVTestCaptureLog(nullptr);
+        Paths = saved_;
+    }
+    IGeometry* Create(const std::string& entry) {
+        IGeometry* g = nullptr;
+        EXPECT_EQ(graphics->CreateGeometry(String(TypeOf(entry).c_str()), String(entry.c_str()), &g), S_OK)
+            << entry << "\n" << log;
+        if (g) geometries.push_back(g);
+        return g;
+    }
+    Bitmap Frame(float elapsed) {
+        Bitmap bmp;
+        EXPECT_EQ(graphics->UpdateAndRender(elapsed), S_OK) << log;
+        EXPECT_EQ(graphics->SaveScreenshot("demoframe.bmp"), S_OK);
+        EXPECT_TRUE(ReadBmp("demoframe.bmp", &bmp));
+        std::remove("demoframe.bmp");
+        return bmp;
+    }
+    // The pixel of an engine point.
+    void Project(const Vector3& p, int* x, int* y) {
+        Matrix view, proj;
+        graphics->GetViewProj(&view, &proj);
+        const Matrix clip = view * proj;
+        double v[4];
+        for (int c = 0; c < 4; ++c) v[c] = p.x * clip.m[0][c] + p.y * clip.m[1][c] + p.z * clip.m[2][c] + clip.m[3][c];
+        ZVGraphics* zv = dynamic_cast<ZVGraphics*>(graphics);
+        *x = (int)((v[0] / v[3] + 1.0) / 2.0 * zv->d3dpp.BackBufferWidth);
+        *y = (int)((1.0 - v[1] / v[3]) / 2.0 * zv->d3dpp.BackBufferHeight);
+    }
+    uint32_t PixelAt(const Bitmap& bmp, const Vector3& p) {
+        int x = 0, y = 0;
+        Project(p, &x, &y);
+        return bmp.At(x, y);
+    }
+    // The world box of a model: all eight corners of its box through its
+    // world matrix.
+    void WorldBox(IGeometry* g, Vector3* mn, Vector3* mx) {
+        IPhyEntity* e = dynamic_cast<IPhyEntity*>(g);
+        ASSERT_NE(nullptr, e);
+        Vector3 a, b;
+        e->GetBoundingBox(&a, &b);
+        Matrix w;
+        e->GetWorldMatrix(&w);
+        *mn = Vector3(1e30f, 1e30f, 1e30f);
+        *mx = Vector3(-1e30f, -1e30f, -1e30f);
+        for (int c = 0; c < 8; ++c) {
+            Vector3 p((c & 1) ? b.x : a.x, (c & 2) ? b.y : a.y, (c & 4) ? b.z : a.z);
+            p *= w;
+            *mn = Vector3(std::min(mn->x, p.x), std::min(mn->y, p.y), std::min(mn->z, p.z));
+            *mx = Vector3(std::max(mx->x, p.x), std::max(mx->y, p.y), std::max(mx->z, p.z));
+        }
+    }
+    Matrix World(IGeometry* g) {
+        Matrix w;
+        dynamic_cast<IPhyEntity*>(g)->GetWorldMatrix(&w);
+        return w;
+    }
+    void Place(IGeometry* g, const Vector4& position) {
+        Matrix w = World(g);
+        w._41 = position.x, w._42 = position.y, w._43 = position.z;
+        dynamic_cast<IPhyEntity*>(g)->SetWorldMatrix(w);
+    }
+
+    std::string log;
+    Config config;
+    ICore* core = nullptr;
+    IGraphics* graphics = nullptr;
+    IPhysics* physics = nullptr;
+    std::vector<IGeometry*> geometries;
+    Vector<String> saved_;
+};
+
+// The game: the arena through its scene matrix, the opponents at their
+// positions, lit by the scene file's lights.
+TEST_F(DemoRender, TheGameSeesTheArenaAndTheFirstOpponent) {
+    ASSERT_GE(graphics->SetRenderState(LIGHTNINGPATH, SimpleLighting), 0);
+    const Bitmap empty = Frame(0.0f);
+    const uint32_t background = empty.At(empty.width / 2, empty.height / 2);
+
+    IGeometry* scene = Create(config.models.data[0].c_str());
+    ASSERT_NE(nullptr, scene);
+    Matrix s;
+    s.SetIdentity();
+    s._11 = 3.0f, s._22 = -15.0f, s._33 = 3.0f, s._42 = -50.0f;
+    dynamic_cast<IPhyEntity*>(scene)->SetWorldMatrix(s);
+    for (u32 i = 1; i < config.models.count; ++i) {
+        IGeometry* g = Create(config.models.data[i].c_str());
+        ASSERT_NE(nullptr, g);
+        Place(g, config.positions.data[i]);
+        // The opponents stand idle, as the game starts them.
+        String idle("0");
+        ASSERT_EQ(S_OK, g->SendCommand("SetDefaultAnimation", &idle));
+    }
+    // Every file and texture was found.
+    EXPECT_EQ(std::string::npos, log.find("Warning")) << log;
+    EXPECT_EQ(std::string::npos, log.find("Error")) << log;
+
+    Bitmap bmp = Frame(0.05f);
+    ASSERT_GT(bmp.width, 0);
+    // The floor in front of the player is lit; the first opponent stands in
+    // the middle of the view, in other colours than the floor.
+    const Vector3 floorPoint(0.0f, -47.0f, config.positions.data[1].z - 150.0f);
+    const Vector3 chest(config.positions.data[1].x, config.positions.data[1].y + 50.0f, config.positions.data[1].z);
+    const uint32_t floor = PixelAt(bmp, floorPoint), body = PixelAt(bmp, chest);
+    EXPECT_NE(background, floor);
+    EXPECT_GT(Brightness(floor), 60) << std::hex << floor;
+    EXPECT_NE(background, body);
+    EXPECT_NE(floor, body);
+    // Far above the walls there is nothing.
+    EXPECT_EQ(background, PixelAt(bmp, Vector3(0.0f, 2000.0f, 3000.0f)));
+}
+
+// The viewer with a model file: the arena as it is, the model on y = 0.
+TEST_F(DemoRender, TheViewerShowsEveryDemoModelStandingOnTheFloor) {
+    ASSERT_GE(graphics->SetRenderState(LIGHTNINGPATH, SimpleLighting), 0);
+    IGeometry* scene = Create("scene.3ds");
+    ASSERT_NE(nullptr, scene);
+    Vector3 a, b;
+    dynamic_cast<IPhyEntity*>(scene)->GetBoundingBox(&a, &b);
+    // Symmetric about the floor: the viewer sees the same arena as the game.
+    EXPECT_NEAR(-a.y, b.y, 1e-3f);
+
+    const char* models[] = {"opponent.def?grunt", "opponent.def?brute", "grunt.md5mesh", "totem.cfg"};
+    const u32 animations[] = {7, 7, 0, 2};
+    for (int m = 0; m < 4; ++m) {
+        SCOPED_TRACE(models[m]);
+        IGeometry* g = Create(models[m]);
+        ASSERT_NE(nullptr, g);
+        EXPECT_EQ(animations[m], dynamic_cast<IModel*>(g)->GetNumAnimations());
+        Frame(0.05f);
+        Vector3 mn, mx;
+        WorldBox(g, &mn, &mx);
+        EXPECT_NEAR(0.0f, mn.y, 0.05f);
+        EXPECT_GT(mx.y, 55.0f);
+        EXPECT_LT(mx.y, 85.0f);
+        geometries.pop_back();
+        g->Release();
+    }
+    EXPECT_EQ(std::string::npos, log.find("Warning")) << log;
+}
+
+// Walking carries an opponent forward along its facing (-z at heading 0);
+// standing idle keeps it where it is.
+TEST_F(DemoRender, WalkingMovesForwardAndIdleStaysInPlace) {
+    IGeometry* g = Create("opponent.def?grunt");
+    ASSERT_NE(nullptr, g);
+    IModel* model = dynamic_cast<IModel*>(g);
+    const Matrix start = World(g);
+
+    String idle("0");
+    ASSERT_EQ(S_OK, g->SendCommand("SetDefaultAnimation", &idle));
+    for (int i = 0; i < 100; ++i) ASSERT_GE(g->Update(0.05f), 0);
+    Matrix w = World(g);
+    EXPECT_FLOAT_EQ(start._41, w._41);
+    EXPECT_FLOAT_EQ(start._42, w._42);
+    EXPECT_FLOAT_EQ(start._43, w._43);
+
+    for (u32 anim = 1; anim <= 2; ++anim) {
+        SCOPED_TRACE(anim);
+        const Matrix before = World(g);
+        ASSERT_EQ(S_OK, model->AddAnimation(anim, 1.0f));
+        float t = 0.0f;
+        while (model->IsAnimationPlaying(anim) && t < 5.0f) {
+            ASSERT_GE(g->Update(0.02f), 0);
+            t += 0.02f;
+        }
+        // Started again before its end, as the opponents do: the world takes
+        // the root's way so far.
+        ASSERT_EQ(S_OK, model->AddAnimation(anim, 1.0f));
+        const Matrix after = World(g);
+        EXPECT_LT(after._43 - before._43, -30.0f);
+        EXPECT_NEAR(before._41, after._41, 1e-3f);
+        EXPECT_NEAR(before._42, after._42, 1e-3f);
+    }
+
+    // Turned by the opponents' heading (about the engine's y), it walks
+    // along the new facing (-sin a, 0, -cos a).
+    Matrix turned;
+    turned.SetRotationX(-1.5707964f);
+    Matrix r;
+    r.SetRotationY(1.5707964f);
+    turned *= r;
+    r.SetRotationY(1.5707964f);
+    turned *= r;
+    dynamic_cast<IPhyEntity*>(g)->SetWorldMatrix(turned);
+    ASSERT_EQ(S_OK, model->AddAnimation(1u, 1.0f));
+    for (int i = 0; i < 40; ++i) ASSERT_GE(g->Update(0.02f), 0);
+    ASSERT_EQ(S_OK, model->AddAnimation(1u, 1.0f));
+    w = World(g);
+    EXPECT_LT(w._41, -20.0f);
+    EXPECT_NEAR(0.0f, w._43, 1e-3f);
+}
+
+}  // namespace

@@ -1,0 +1,263 @@
+// MD5 models in real frames: made by the graphics manager through the
+// plug-in registry, skinned, culled, drawn with their texture, animated, and
+// read by the stencil shadow volumes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "md5_support.h"
+#include "modelmd5.h"
+#include "zvcore.h"
+#include "zvgraphicsd3d9.h"
+#include "zvimagewriters.h"
+#include "zvphysics.h"
+
+namespace {
+
+// A 24-bit BMP read back: pixels as 0xRRGGBB, top row first.
+struct Bitmap {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+    uint32_t At(int x, int y) const { return pixels[(size_t)y * width + x]; }
+};
+
+bool ReadBmp(const std::string& path, Bitmap* out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::vector<uint8_t> data;
+    uint8_t buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
+    std::fclose(f);
+    if (data.size() < 54 || data[0] != 'B' || data[1] != 'M') return false;
+    auto at = [&](size_t i) {
+        return (uint32_t)data[i] | (uint32_t)data[i + 1] << 8 | (uint32_t)data[i + 2] << 16 | (uint32_t)data[i + 3] << 24;
+    };
+    const uint32_t offset = at(10);
+    int32_t w = (int32_t)at(18), h = (int32_t)at(22);
+    if ((data[28] | data[29] << 8) != 24 || w <= 0 || h == 0) return false;
+    const bool bottomUp = h > 0;
+    if (h < 0) h = -h;
+    const size_t stride = ((size_t)w * 3 + 3) & ~(size_t)3;
+    if (data.size() < offset + stride * (size_t)h) return false;
+    out->width = w;
+    out->height = h;
+    out->pixels.assign((size_t)w * h, 0);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = &data[offset + stride * (size_t)(bottomUp ? h - 1 - y : y)];
+        for (int x = 0; x < w; ++x)
+            out->pixels[(size_t)y * w + x] = (uint32_t)row[3 * x + 2] << 16 | (uint32_t)row[3 * x + 1] << 8 | row[3 * x];
+    }
+    return true;
+}
+
+// A square of side 4 standing in the engine's plane z = 0 once the model's
+// base turn is applied: file (0, -X, Y) shows at (X, Y, 0).  One joint at the
+// origin; every vertex on it with its own position.  The animation moves the
+// joint 3 along the file's -y (the engine's +x) in its second frame.
+void WriteSquare(const std::string& dir) {
+    zvtools::MD5MeshFile f;
+    zvtools::MD5Joint root;
+    root.name = "root";
+    f.joints.push_back(root);
+    zvtools::MD5Mesh m;
+    m.shader = "md5render/red";
+    const float corners[4][2] = {{-2, -2}, {-2, 2}, {2, 2}, {2, -2}};  // engine X, Y
+    for (int i = 0; i < 4; ++i) {
+        zvtools::MD5Vert v;
+        v.u = corners[i][0] > 0 ? 1.0f : 0.0f;
+        v.v = corners[i][1] > 0 ? 0.0f : 1.0f;
+        v.firstWeight = i;
+        v.numWeights = 1;
+        m.verts.push_back(v);
+        zvtools::MD5Weight w;
+        w.pos[0] = 0.0f;
+        w.pos[1] = -corners[i][0];
+        w.pos[2] = corners[i][1];
+        m.weights.push_back(w);
+    }
+    m.tris.resize(2);
+    // Wound so that the face normal points at the camera.
+    m.tris[0].v[0] = 0, m.tris[0].v[1] = 2, m.tris[0].v[2] = 1;
+    m.tris[1].v[0] = 0, m.tris[1].v[1] = 3, m.tris[1].v[2] = 2;
+    f.meshes.push_back(m);
+    md5test::Write("md5render/square.md5mesh", zvtools::WriteMD5Mesh(f));
+
+    zvtools::MD5Anim a;
+    a.frameRate = 1.0f;
+    a.joints.resize(1);
+    a.joints[0].name = "root";
+    a.joints[0].flags = 7;
+    zvtools::AssignMD5StartIndices(&a);
+    a.baseframe.resize(1);
+    for (int frame = 0; frame < 2; ++frame) {
+        zvtools::MD5Bound b;
+        b.min[0] = -1.0f, b.min[1] = -2.0f - 3.0f * (float)frame, b.min[2] = -2.0f;
+        b.max[0] = 1.0f, b.max[1] = 2.0f - 3.0f * (float)frame, b.max[2] = 2.0f;
+        a.bounds.push_back(b);
+        a.frames.push_back({0.0f, -3.0f * (float)frame, 0.0f});
+    }
+    md5test::Write("md5render/slide.md5anim", zvtools::WriteMD5Anim(a));
+
+    std::vector<uint8_t> red;
+    for (int i = 0; i < 16; ++i) red.insert(red.end(), {0, 0, 255, 255});
+    ASSERT_TRUE(zvtools::WriteTGA(dir + "md5render/red_d.tga", 4, 4, red.data()));
+}
+
+class MD5Render : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = Paths;
+        Paths.count = 0;
+        dir = md5test::DataDir();
+        Paths.Add(String(dir.c_str()));
+        mkdir((dir + "md5render").c_str(), 0755);
+        WriteSquare(dir);
+        ZVTestCaptureLog(&log);
+        ASSERT_EQ(CreateCore(&core), S_OK);
+        ASSERT_EQ(core->Init(nullptr, "md5 render test", 320, 240), S_OK);
+        ASSERT_EQ(core->CreateGraphics(&graphics), S_OK);
+        ASSERT_EQ(core->CreatePhysics(&physics), S_OK);
+        DisplaySettings s(0, 1, 0, 0);
+        ASSERT_EQ(graphics->SetScreenMode(&s, false, false), S_OK);
+        core->Update(true);
+        Vector3 eye(0, 0, -10), at(0, 0, 0), up(0, 1, 0);
+        ASSERT_EQ(graphics->SetCamera(&eye, &at, &up), S_OK);
+    }
+    void TearDown() override {
+        for (IGeometry* g : geometries) g->Release();
+        if (physics) physics->Release();
+        if (graphics) graphics->Release();
+        if (core) core->Release();
+        ZVTestCaptureLog(nullptr);
+        Paths = saved_;
+    }
+    IGeometry* Create(const char* command) {
+        IGeometry* g = nullptr;
+        EXPECT_EQ(graphics->CreateGeometry("md5", command, &g), S_OK) << log;
+        if (g) geometries.push_back(g);
+        return g;
+    }
+    Bitmap Frame(float elapsed) {
+        Bitmap bmp;
+        EXPECT_EQ(graphics->UpdateAndRender(elapsed), S_OK);
+        EXPECT_EQ(graphics->SaveScreenshot("md5frame.bmp"), S_OK);
+        EXPECT_TRUE(ReadBmp("md5frame.bmp", &bmp));
+        return bmp;
+    }
+    // The pixel of an engine point.
+    void Project(const Vector3& p, int* x, int* y) {
+        Matrix view, proj;
+        graphics->GetViewProj(&view, &proj);
+        const Matrix clip = view * proj;
+        double v[4];
+        for (int c = 0; c < 4; ++c) v[c] = p.x * clip.m[0][c] + p.y * clip.m[1][c] + p.z * clip.m[2][c] + clip.m[3][c];
+        ZVGraphics* zv = dynamic_cast<ZVGraphics*>(graphics);
+        *x = (int)((v[0] / v[3] + 1.0) / 2.0 * zv->d3dpp.BackBufferWidth);
+        *y = (int)((1.0 - v[1] / v[3]) / 2.0 * zv->d3dpp.BackBufferHeight);
+    }
+    uint32_t PixelAt(const Bitmap& bmp, float x, float y) {
+        int px = 0, py = 0;
+        Project(Vector3(x, y, 0), &px, &py);
+        return bmp.At(px, py);
+    }
+
+    std::string log, dir;
+    ICore* core = nullptr;
+    IGraphics* graphics = nullptr;
+    IPhysics* physics = nullptr;
+    std::vector<IGeometry*> geometries;
+    Vector<String> saved_;
+};
+
+TEST_F(MD5Render, TheRegistryHoldsTheMD5Record) {
+    ZVCore* zv = dynamic_cast<ZVCore*>(core);
+    ASSERT_NE(zv, nullptr);
+    int found = 0;
+    for (u32 i = 0; i < zv->PlugInGeometries.count; ++i) {
+        const PlugIn& record = zv->PlugInGeometries[i];
+        if (record.type != "md5") continue;
+        ++found;
+        EXPECT_STREQ(record.name.c_str(), "ModelMD5");
+        EXPECT_EQ(record.major, 0);
+        EXPECT_EQ(record.minor, 30);
+        EXPECT_EQ(record.AsGeometry(), &ModelMD5::Create);
+    }
+    EXPECT_EQ(found, 1);
+}
+
+TEST_F(MD5Render, ASkinnedModelDrawsWithItsTextureAndMovesWithItsAnimation) {
+    ASSERT_EQ(graphics->SetRenderState(LIGHTNINGPATH, NoLightning), S_OK);
+    IGeometry* geometry = Create("md5render/square.md5mesh");
+    ASSERT_NE(geometry, nullptr);
+    IModel* model = dynamic_cast<IModel*>(geometry);
+    ASSERT_NE(model, nullptr);
+
+    Bitmap bmp = Frame(0.01f);
+    ASSERT_GT(bmp.width, 0);
+    EXPECT_EQ(PixelAt(bmp, 0.0f, 0.0f), 0xFF0000u);
+    EXPECT_EQ(PixelAt(bmp, 1.5f, -1.5f), 0xFF0000u);
+    EXPECT_NE(PixelAt(bmp, 3.5f, 0.0f), 0xFF0000u);
+    EXPECT_NE(PixelAt(bmp, -2.5f, 0.0f), 0xFF0000u);
+
+    // The second frame of the animation slides the square 3 to the right.
+    String anim("md5render/slide.md5anim");
+    ASSERT_EQ(geometry->SendCommand("LoadAnimation", &anim), S_OK);
+    ASSERT_EQ(model->AddAnimation("slide.md5anim", 1.0f), S_OK);
+    Frame(0.0f);
+    bmp = Frame(1.2f);
+    EXPECT_EQ(PixelAt(bmp, 3.5f, 0.0f), 0xFF0000u);
+    EXPECT_NE(PixelAt(bmp, -1.5f, 0.0f), 0xFF0000u);
+
+    // At the end the model stays where the root went, back in its bind pose.
+    bmp = Frame(1.0f);
+    EXPECT_FALSE(model->IsAnimationPlaying(0));
+    EXPECT_EQ(PixelAt(bmp, 3.5f, 0.0f), 0xFF0000u);
+    IPhyEntity* entity = dynamic_cast<IPhyEntity*>(geometry);
+    ASSERT_NE(entity, nullptr);
+    Matrix world;
+    entity->GetWorldMatrix(&world);
+    EXPECT_NEAR(world._41, 3.0f, 1e-4);
+
+    // Out of the view it is culled, and a second model of the same file
+    // shares the data.
+    Matrix away = world;
+    away._41 = 100.0f;
+    entity->SetWorldMatrix(away);
+    bmp = Frame(0.01f);
+    EXPECT_NE(PixelAt(bmp, 0.0f, 0.0f), 0xFF0000u);
+    IGeometry* second = Create("md5render/square.md5mesh");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(dynamic_cast<ModelMD5*>(second)->pMeta, dynamic_cast<ModelMD5*>(geometry)->pMeta);
+    world._41 = 0.0f;
+    dynamic_cast<IPhyEntity*>(second)->SetWorldMatrix(world);
+    bmp = Frame(0.01f);
+    EXPECT_EQ(PixelAt(bmp, 0.0f, 0.0f), 0xFF0000u);
+}
+
+TEST_F(MD5Render, ShadowVolumesReadTheSkinnedBuffer) {
+    ASSERT_EQ(graphics->SetRenderState(LIGHTNINGPATH, StencilShadow), S_OK);
+    Light light = Light();
+    light.Type = D3DLIGHT_POINT;
+    light.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+    light.Position = Vector3(0, 0, -20);
+    light.Range = 1000.0f;
+    light.Attenuation0 = 1.0f;
+    ASSERT_EQ(graphics->SetLight(0, true, &light), S_OK);
+    IGeometry* geometry = Create("md5render/square.md5mesh");
+    ASSERT_NE(geometry, nullptr);
+    Bitmap bmp = Frame(0.01f);
+    ASSERT_GT(bmp.width, 0);
+    // Lit from the camera's side: the square shows red.
+    const uint32_t centre = PixelAt(bmp, 0.0f, 0.0f);
+    EXPECT_GT((int)(centre >> 16 & 0xFF), 100) << std::hex << centre;
+    EXPECT_LT((int)(centre & 0xFF), 40) << std::hex << centre;
+    GeometryBuffers buffers = {nullptr, nullptr, 1};
+    ASSERT_EQ(dynamic_cast<IModel*>(geometry)->GetBuffers(&buffers), S_OK);
+    EXPECT_EQ(buffers.pVB, dynamic_cast<ModelMD5*>(geometry)->pVB);
+    EXPECT_EQ(buffers.pVB->GetNumVertices(), 4u);
+}
+
+}  // namespace
