@@ -5,13 +5,11 @@
 
 #include <cmath>
 #include <cstring>
-#include <new>
 
 namespace {
 
 const char* const kSource = "modelcal3d";
 const char* const kInvalid = "Invalid Call/Param";
-const char* const kNoMemory = "Not Enough Memory";
 
 // The skinning transform of one bone as a 3 x 4 matrix: rows are the
 // rotated axes, t the translation (p' = R p + t).
@@ -68,71 +66,16 @@ PlugInRegistrar g_registrar(ZVPLUGIN_GEOMETRY, FillPlugIn);
 
 Vector<ModelCal3D::AnimatedBone> ModelCal3D::s_vAnimatedBones;
 
-ModelCal3D::ModelCal3D()
-    : nRef(0), pMeta(nullptr), pGraphics(nullptr), pVB(nullptr), vMin(0, 0, 0), vMax(0, 0, 0) {}
+ModelCal3D::ModelCal3D() : pVB(nullptr), vMin(0, 0, 0), vMax(0, 0, 0) {}
 
-ModelCal3D::~ModelCal3D() {
-    if (pMeta) {
-        pMeta->Release();
-        pMeta = nullptr;
-    }
-    if (pVB) {
-        pVB->Release();
-        pVB = nullptr;
-    }
-    if (pGraphics) {
-        pGraphics->RemoveGeometry(this);
-        pGraphics->Release();
-        pGraphics = nullptr;
-    }
-}
-
-u32 ModelCal3D::GetPlugInInfos(PlugIn* blank) {
-    blank->name = "ModelCal3D";
-    blank->major = 0;
-    blank->minor = 30;
-    blank->type = "cal3d";
-    blank->factory = PlugIn::FromGeometry(ModelCal3D::Create);
-    return 0;
-}
-
-HRESULT ModelCal3D::Create(const String& type, const String& command, IGraphics* graphics, IGeometry** out) {
-    CallScope scope(nullptr, "ModelCal3D::Create()");
-    if (!out) {
-        scope.ReportFailure(kInvalid, kSource, __LINE__, E_INVALIDARG);
-        return ZVE_SUBFUNCTION;
-    }
-    if (type != "cal3d") {
-        scope.ReportFailure("Unsupported Type", kSource, __LINE__, E_FAIL);
-        return ZVE_SUBFUNCTION;
-    }
-    ModelCal3D* model = new (std::nothrow) ModelCal3D();
-    if (!model) {
-        scope.ReportFailure(kNoMemory, kSource, __LINE__, E_OUTOFMEMORY);
-        return ZVE_SUBFUNCTION;
-    }
-    *out = model;
-    model->AddRef();
-    HRESULT hr = model->Init(command, graphics);
-    if (hr < 0) {
-        model->Release();
-        *out = nullptr;
-        return hr;
-    }
-    return S_OK;
-}
+// The Meta, the instance's vertex buffer, then the graphics manager; the
+// animation lists go last, with the members.
+ModelCal3D::~ModelCal3D() { ReleaseInstance(&pVB); }
 
 HRESULT ModelCal3D::Init(const String& command, IGraphics* graphics) {
     CallScope scope(this, "Init()");
-    if (!graphics) {
-        scope.ReportFailure(kInvalid, kSource, __LINE__, E_INVALIDARG);
-        return ZVE_SUBFUNCTION;
-    }
-    pMeta = new (std::nothrow) ModelCal3DMeta();
-    if (!pMeta) {
-        scope.ReportFailure(kNoMemory, kSource, __LINE__, E_OUTOFMEMORY);
-        return ZVE_SUBFUNCTION;
-    }
+    HRESULT hr = CreateMeta(scope, graphics);
+    if (hr < 0) return hr;
     if (scope.ReportFailure("-", kSource, __LINE__, pMeta->Load(command, graphics)) < 0) return ZVE_SUBFUNCTION;
     matWorld = pMeta->matBase;
 
@@ -142,7 +85,7 @@ HRESULT ModelCal3D::Init(const String& command, IGraphics* graphics) {
         scope.ReportFailure("-", kSource, __LINE__, s_vSkinMatrices.Reserve(numBones, true)) < 0)
         return ZVE_SUBFUNCTION;
 
-    HRESULT hr = graphics->CreateVB(VertexFormat, pMeta->vVertices.count, true, &pVB);
+    hr = graphics->CreateVB(VertexFormat, pMeta->vVertices.count, true, &pVB);
     if (hr < 0) pVB = nullptr;
     if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
 
@@ -153,56 +96,18 @@ HRESULT ModelCal3D::Init(const String& command, IGraphics* graphics) {
     return S_OK;
 }
 
-u32 ModelCal3D::AddRef() { return ++nRef; }
-
-u32 ModelCal3D::Release() {
-    if (nRef == 0) return 0;
-    if (--nRef > 0) return nRef;
-    delete this;
-    return 0;
-}
-
-const String& ModelCal3D::GetName() {
-    static String name("ModelCal3D");
-    return name;
-}
-
-HRESULT ModelCal3D::Clone(IInterface** out) {
-    CallScope scope(this, "Clone()");
-    if (!out || !pMeta || !pGraphics) {
+HRESULT ModelCal3D::CheckCloneSource(CallScope& scope) {
+    if (!pMeta || !pGraphics) {
         scope.ReportFailure(kInvalid, kSource, __LINE__, E_INVALIDARG);
         return ZVE_SUBFUNCTION;
     }
-    ModelCal3D* clone = new (std::nothrow) ModelCal3D();
-    if (!clone) {
-        scope.ReportFailure(kNoMemory, kSource, __LINE__, E_OUTOFMEMORY);
-        return ZVE_SUBFUNCTION;
-    }
-    clone->AddRef();
-    if (pGraphics->CreateVB(VertexFormat, pMeta->vVertices.count, true, &clone->pVB) < 0) {
-        clone->pVB = nullptr;
-        clone->Release();
-        return E_FAIL;
-    }
-    pGraphics->AddRef();
-    clone->pGraphics = pGraphics;
-    clone->pMeta = pMeta;
-    clone->matWorld = matWorld;
-    pMeta->AddRef();
-    *out = static_cast<IModel*>(clone);
     return S_OK;
 }
 
-HRESULT ModelCal3D::SendCommand(const String& command, String* parameter) {
-    (void)command;
-    (void)parameter;
-    return E_FAIL;
-}
-
-HRESULT ModelCal3D::GetTypeAndCommand(String* type, String* command) {
-    if (type) *type = "cal3d";
-    if (command) *command = pMeta ? pMeta->strFile : String("NO_FILE");
-    return S_OK;
+HRESULT ModelCal3D::PrepareClone(ModelCal3D* clone) {
+    HRESULT hr = pGraphics->CreateVB(VertexFormat, pMeta->vVertices.count, true, &clone->pVB);
+    if (hr < 0) clone->pVB = nullptr;
+    return hr;
 }
 
 HRESULT ModelCal3D::AddAnimation(const String& name, float weight) {
@@ -270,12 +175,6 @@ HRESULT ModelCal3D::GetBuffers(GeometryBuffers* out) {
 void ModelCal3D::GetBoundingBox(Vector3* min, Vector3* max) {
     if (min) *min = vMin;
     if (max) *max = vMax;
-}
-
-void ModelCal3D::SetWorldMatrix(Matrix world) { matWorld = world; }
-
-void ModelCal3D::GetWorldMatrix(Matrix* out) {
-    if (out) *out = matWorld;
 }
 
 void ModelCal3D::UpdateBoneHierarchy() {

@@ -11,12 +11,15 @@
 #pragma once
 
 #include "modelcal3dmeta.h"
-#include "zvgraphics.h"
-#include "zvphysics.h"
-#include "zvplugin.h"
+#include "modelinstance.h"
 
-class ModelCal3D : public IModel, public IPhyEntity {
+class ModelCal3D : public ModelInstance<ModelCal3D, ModelCal3DMeta> {
 public:
+    static constexpr const char* kClassName = "ModelCal3D";
+    static constexpr const char* kTypeName = "cal3d";
+    static constexpr const char* kSourceName = "modelcal3d";
+    static constexpr const char* kFactoryName = "ModelCal3D::Create()";
+
     // One playing animation, or one restart request.
     struct AnimInfos {
         u32 nAnimation;     // index in the Meta's vAnimations
@@ -47,23 +50,9 @@ public:
         float u, v;
     };
 
-    // The geometry factory of the plug-in record (type "cal3d").
-    static HRESULT Create(const String& type, const String& command, IGraphics* graphics, IGeometry** out);
-    // Fills the plug-in record; 0.
-    static u32 GetPlugInInfos(PlugIn* blank);
-
-    // IInterface
-    u32 AddRef() override;
-    u32 Release() override;
-    const String& GetName() override;
-    HRESULT Clone(IInterface** out) override;
-
     // IGeometry
     HRESULT Update(float elapsed) override;
     HRESULT Render() override;
-    HRESULT Reset() override { return S_FALSE; }
-    HRESULT SendCommand(const String& command, String* parameter) override;
-    HRESULT GetTypeAndCommand(String* type, String* command) override;
 
     // IModel
     HRESULT AddAnimation(const String& name, float weight) override;
@@ -75,17 +64,11 @@ public:
 
     // IPhyEntity
     void GetBoundingBox(Vector3* min, Vector3* max) override;
-    void SetWorldMatrix(Matrix world) override;
-    void GetWorldMatrix(Matrix* out) override;
 
     // Loads the description file named by command into a new Meta.
     HRESULT Init(const String& command, IGraphics* graphics);
 
-    u32 nRef;
-    ModelCal3DMeta* pMeta;
-    IGraphics* pGraphics;
-    IVertexBuffer* pVB;
-    Matrix matWorld;
+    IVertexBuffer* pVB;  // the skinned vertices, dynamic
     Vector3 vMin, vMax;
     Vector<AnimInfos> vAnimInfos;
     Vector<AnimInfos> vPendingAnimInfos;
@@ -99,9 +82,13 @@ protected:
     ~ModelCal3D() override;
 
 private:
+    friend class ModelInstance<ModelCal3D, ModelCal3DMeta>;
+
+    // Clone: only a loaded model is cloned, and the clone gets its own
+    // vertex buffer.
+    HRESULT CheckCloneSource(CallScope& scope);
+    HRESULT PrepareClone(ModelCal3D* clone);
+
     // Poses the Meta's bones in s_vAnimatedBones, parents first.
     void UpdateBoneHierarchy();
-
-    ModelCal3D(const ModelCal3D&) = delete;
-    ModelCal3D& operator=(const ModelCal3D&) = delete;
 };

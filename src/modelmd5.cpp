@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "zvlog.h"
 
@@ -40,80 +39,16 @@ Vector<float> ModelMD5::s_vJointTransforms;
 // ---------------------------------------------------------------------------
 // Creation and destruction
 
-u32 ModelMD5::GetPlugInInfos(PlugIn* blank) {
-    blank->name = "ModelMD5";
-    blank->major = 0;
-    blank->minor = 30;
-    blank->type = "md5";
-    blank->factory = PlugIn::FromGeometry(ModelMD5::Create);
-    return S_OK;
-}
-
-HRESULT ModelMD5::Create(const String& type, const String& command, IGraphics* graphics, IGeometry** out) {
-    CallScope scope(nullptr, "ModelMD5::Create()");
-    if (!out) {
-        scope.ReportFailure(kInvalid, kSource, __LINE__, E_INVALIDARG);
-        return ZVE_SUBFUNCTION;
-    }
-    if (type != "md5") {
-        scope.ReportFailure("Unsupported Type", kSource, __LINE__, E_FAIL);
-        return ZVE_SUBFUNCTION;
-    }
-    ModelMD5* model = new (std::nothrow) ModelMD5();
-    if (!model) {
-        scope.ReportFailure(kNoMemory, kSource, __LINE__, E_OUTOFMEMORY);
-        return ZVE_SUBFUNCTION;
-    }
-    *out = model;
-    model->AddRef();
-    HRESULT hr = model->Init(command, graphics);
-    if (hr < 0) {
-        // Init keeps no graphics manager when it fails: releasing the model
-        // only releases its shared data and buffer.
-        model->Release();
-        *out = nullptr;
-        return hr;
-    }
-    return S_OK;
-}
-
 ModelMD5::ModelMD5()
-    : pMeta(nullptr),
-      pGraphics(nullptr),
-      pVB(nullptr),
-      nDefaultAnimation(-1),
-      nCurrentAnimation(-1),
-      fTimeLeft(0.0f),
-      bStaticPose(0),
-      nRef(0) {}
+    : pVB(nullptr), nDefaultAnimation(-1), nCurrentAnimation(-1), fTimeLeft(0.0f), bStaticPose(0) {}
 
-ModelMD5::~ModelMD5() {
-    if (pMeta) {
-        pMeta->Release();
-        pMeta = nullptr;
-    }
-    if (pVB) {
-        pVB->Release();
-        pVB = nullptr;
-    }
-    if (pGraphics) {
-        pGraphics->RemoveGeometry(this);
-        pGraphics->Release();
-        pGraphics = nullptr;
-    }
-}
+// The Meta, the instance's vertex buffer, then the graphics manager.
+ModelMD5::~ModelMD5() { ReleaseInstance(&pVB); }
 
 HRESULT ModelMD5::Init(const String& command, IGraphics* graphics) {
     CallScope scope(this, "Init()");
-    if (!graphics) {
-        scope.ReportFailure(kInvalid, kSource, __LINE__, E_INVALIDARG);
-        return ZVE_SUBFUNCTION;
-    }
-    pMeta = new (std::nothrow) ModelMD5Meta();
-    if (!pMeta) {
-        scope.ReportFailure(kNoMemory, kSource, __LINE__, E_OUTOFMEMORY);
-        return ZVE_SUBFUNCTION;
-    }
+    HRESULT hr = CreateMeta(scope, graphics);
+    if (hr < 0) return hr;
     if (scope.ReportFailure("-", kSource, __LINE__, pMeta->Load(command, graphics)) < 0) return ZVE_SUBFUNCTION;
     matWorld = pMeta->matWorld;
     if (scope.ReportFailure("-", kSource, __LINE__, ReserveScratch(pMeta->vBones.count)) < 0)
@@ -125,49 +60,16 @@ HRESULT ModelMD5::Init(const String& command, IGraphics* graphics) {
     return S_OK;
 }
 
-u32 ModelMD5::AddRef() { return ++nRef; }
-
-u32 ModelMD5::Release() {
-    if (nRef == 0) return 0;
-    if (--nRef > 0) return nRef;
-    delete this;
-    return 0;
-}
-
-const String& ModelMD5::GetName() {
-    static String name("ModelMD5");
-    return name;
-}
-
-HRESULT ModelMD5::Clone(IInterface** out) {
-    CallScope scope(this, "Clone()");
-    if (!out) {
-        scope.ReportFailure(kInvalid, kSource, __LINE__, E_INVALIDARG);
-        return ZVE_SUBFUNCTION;
-    }
+HRESULT ModelMD5::CheckCloneSource(CallScope& scope) {
     if (!pMeta || !pGraphics) {
         scope.ReportFailure("Cannot clone a model that is not loaded", kSource, __LINE__, E_FAIL);
         return ZVE_SUBFUNCTION;
     }
-    ModelMD5* clone = new (std::nothrow) ModelMD5();
-    if (!clone) {
-        scope.ReportFailure(kNoMemory, kSource, __LINE__, E_OUTOFMEMORY);
-        return ZVE_SUBFUNCTION;
-    }
-    clone->AddRef();
-    // Its own vertex buffer; the clone holds nothing else yet, so a failure
-    // frees it without touching the manager or the shared data.
-    if (pGraphics->CreateVB(FVF, pMeta->vVertices.count, true, &clone->pVB) < 0) {
-        clone->Release();
-        return E_FAIL;
-    }
-    pGraphics->AddRef();
-    clone->pGraphics = pGraphics;
-    pMeta->AddRef();
-    clone->pMeta = pMeta;
-    clone->matWorld = matWorld;
-    *out = static_cast<IModel*>(clone);
     return S_OK;
+}
+
+HRESULT ModelMD5::PrepareClone(ModelMD5* clone) {
+    return pGraphics->CreateVB(FVF, pMeta->vVertices.count, true, &clone->pVB);
 }
 
 HRESULT ModelMD5::ReserveScratch(u32 joints) {
@@ -489,12 +391,6 @@ HRESULT ModelMD5::Reset() {
     return S_OK;
 }
 
-HRESULT ModelMD5::GetTypeAndCommand(String* type, String* command) {
-    if (type) *type = "md5";
-    if (command) *command = pMeta ? pMeta->strFile : String("NO_FILE");
-    return S_OK;
-}
-
 HRESULT ModelMD5::GetBuffers(GeometryBuffers* out) {
     if (!out) return E_FAIL;
     out->pVB = pVB;
@@ -506,10 +402,4 @@ HRESULT ModelMD5::GetBuffers(GeometryBuffers* out) {
 void ModelMD5::GetBoundingBox(Vector3* min, Vector3* max) {
     if (min) *min = vMin;
     if (max) *max = vMax;
-}
-
-void ModelMD5::SetWorldMatrix(Matrix world) { matWorld = world; }
-
-void ModelMD5::GetWorldMatrix(Matrix* out) {
-    if (out) *out = matWorld;
 }

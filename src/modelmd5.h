@@ -16,14 +16,16 @@
 //                          text; out of range clears the default
 #pragma once
 
+#include "modelinstance.h"
 #include "modelmd5meta.h"
-#include "zvgraphics.h"
-#include "zvphysics.h"
-#include "zvplugin.h"
-#include "zvstuff.h"
 
-class ModelMD5 : public IModel, public IPhyEntity {
+class ModelMD5 : public ModelInstance<ModelMD5, ModelMD5Meta> {
 public:
+    static constexpr const char* kClassName = "ModelMD5";
+    static constexpr const char* kTypeName = "md5";
+    static constexpr const char* kSourceName = "modelmd5";
+    static constexpr const char* kFactoryName = "ModelMD5::Create()";
+
     // One posed joint.
     struct AnimatedBone {
         Vector3 vPos;
@@ -39,23 +41,11 @@ public:
     };
     static const u32 FVF = 0x112;
 
-    // The geometry factory of the plug-in record (type "md5").
-    static HRESULT Create(const String& type, const String& command, IGraphics* graphics, IGeometry** out);
-    // Fills the plug-in record: "ModelMD5", 0.30, "md5", Create.
-    static u32 GetPlugInInfos(PlugIn* blank);
-
-    // IInterface
-    u32 AddRef() override;
-    u32 Release() override;
-    const String& GetName() override;
-    HRESULT Clone(IInterface** out) override;
-
     // IGeometry
     HRESULT Update(float elapsed) override;
     HRESULT Render() override;
     HRESULT Reset() override;
     HRESULT SendCommand(const String& command, String* parameter) override;
-    HRESULT GetTypeAndCommand(String* type, String* command) override;
 
     // IModel
     HRESULT AddAnimation(const String& name, float weight) override;
@@ -67,8 +57,6 @@ public:
 
     // IPhyEntity
     void GetBoundingBox(Vector3* min, Vector3* max) override;
-    void SetWorldMatrix(Matrix world) override;
-    void GetWorldMatrix(Matrix* out) override;
 
     // Loads the model (a .md5mesh file or "file.def[?model]") and creates the
     // instance's vertex buffer.  The graphics manager is kept without a
@@ -85,17 +73,13 @@ public:
     // Seconds animation `id` of the shared data lasts (0 for an unknown id).
     float GetPlayingLength(u32 id) const;
 
-    ModelMD5Meta* pMeta;     // one reference
-    IGraphics* pGraphics;    // one reference
     IVertexBuffer* pVB;      // the skinned vertices, dynamic
-    Matrix matWorld;
     Vector3 vRootOffset;     // the first root joint's position, engine axes
     Vector3 vMin, vMax;      // model space
     i32 nDefaultAnimation;   // -1: none
     i32 nCurrentAnimation;   // -1: the bind pose is shown
     float fTimeLeft;         // seconds left of the playing animation
     u32 bStaticPose;         // the bind pose is in pVB and nothing plays
-    u32 nRef;
 
     // Scratch shared by all instances, valid during one Update: the pose of
     // the model being updated, and each joint's rotation-translation as
@@ -108,11 +92,16 @@ protected:
     ~ModelMD5() override;
 
 private:
+    friend class ModelInstance<ModelMD5, ModelMD5Meta>;
+
+    // Clone: only a loaded model is cloned, and the clone gets its own
+    // vertex buffer.
+    HRESULT CheckCloneSource(CallScope& scope);
+    HRESULT PrepareClone(ModelMD5* clone);
+
     // Adds the root displacement of the last pose to the world translation.
     void MoveWorldByRootOffset();
     // Makes the scratch arrays hold `joints` entries (they never shrink).
     static HRESULT ReserveScratch(u32 joints);
 
-    ModelMD5(const ModelMD5&) = delete;
-    ModelMD5& operator=(const ModelMD5&) = delete;
 };
