@@ -93,6 +93,12 @@ public:
     // Appends a new geometry to the list; when the list cannot grow the
     // geometry is released and *out set to null.
     HRESULT ListNewGeometry(IGeometry** out);
+    // Shared by VB, IB and Texture: the last Release deletes the resource; a
+    // new one is listed and handed out (deleted when it cannot be listed).
+    template <class Resource>
+    static u32 ReleaseResource(Resource* resource, u32& refCount);
+    template <class Resource, class Interface>
+    static HRESULT ListNewResource(CallScope& scope, Vector<Resource*>& list, Resource* resource, Interface** out);
     // Rebuilds an index buffer's edge list from its system copy; called by
     // IB::Unlock after every unlock.
     HRESULT GenConnectivityInfos(IB* buffer);

@@ -26,7 +26,49 @@ void WarnLimit(CallScope& scope, bool firstFrame, const char* what, u32 n, const
     scope.WriteLog(ZVLOG_WARNING, message, kSource, line);
 }
 
+// Releases a resource's Direct3D object, first forgetting it as the device's
+// current one.
+template <class D3DObject, class LastObject>
+void ReleaseD3DObject(D3DObject* object, LastObject*& last) {
+    if (!object) return;
+    if (last == object) last = nullptr;
+    object->Release();
+}
+
+// The Unlock() of a vertex or an index buffer.
+template <class D3DBuffer>
+HRESULT UnlockD3DBuffer(CallScope& scope, D3DBuffer* buffer) {
+    if (!buffer) {
+        scope.ReportFailure(kObjectLost, kSource, __LINE__, D3DERR_DEVICELOST);
+        return ZVE_SUBFUNCTION;
+    }
+    HRESULT hr = buffer->Unlock();
+    if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+    return S_OK;
+}
+
 }  // namespace
+
+template <class Resource>
+u32 ZVGraphics::ReleaseResource(Resource* resource, u32& refCount) {
+    if (refCount <= 1) {
+        delete resource;
+        return 0;
+    }
+    return --refCount;
+}
+
+template <class Resource, class Interface>
+HRESULT ZVGraphics::ListNewResource(CallScope& scope, Vector<Resource*>& list, Resource* resource, Interface** out) {
+    if (list.Add(resource) < 0) {
+        delete resource;
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        return ZVE_SUBFUNCTION;
+    }
+    resource->AddRef();
+    *out = resource;
+    return S_OK;
+}
 
 // ---------------------------------------------------------------------------
 // Vertex buffers
@@ -43,22 +85,13 @@ ZVGraphics::VB::VB(ZVGraphics* owner)
 
 ZVGraphics::VB::~VB() {
     delete[] pPositions;
-    if (pD3DVB) {
-        if (pGraphics->pLastVB == pD3DVB) pGraphics->pLastVB = nullptr;
-        pD3DVB->Release();
-    }
+    ReleaseD3DObject(pD3DVB, pGraphics->pLastVB);
     pGraphics->vVBs.Remove(this);
 }
 
 u32 ZVGraphics::VB::AddRef() { return ++nRef; }
 
-u32 ZVGraphics::VB::Release() {
-    if (nRef <= 1) {
-        delete this;
-        return 0;
-    }
-    return --nRef;
-}
+u32 ZVGraphics::VB::Release() { return ReleaseResource(this, nRef); }
 
 const String& ZVGraphics::VB::GetName() {
     static String name("VB");
@@ -109,13 +142,7 @@ HRESULT ZVGraphics::VB::Lock(void** data, Vector3** positions) {
 
 HRESULT ZVGraphics::VB::Unlock() {
     CallScope scope(this, "Unlock()");
-    if (!pD3DVB) {
-        scope.ReportFailure(kObjectLost, kSource, __LINE__, D3DERR_DEVICELOST);
-        return ZVE_SUBFUNCTION;
-    }
-    HRESULT hr = pD3DVB->Unlock();
-    if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
-    return S_OK;
+    return UnlockD3DBuffer(scope, pD3DVB);
 }
 
 // ---------------------------------------------------------------------------
@@ -133,22 +160,13 @@ ZVGraphics::IB::IB(ZVGraphics* owner)
 ZVGraphics::IB::~IB() {
     delete[] pIndices;
     delete[] pFaceFlags;
-    if (pD3DIB) {
-        if (pGraphics->pLastIB == pD3DIB) pGraphics->pLastIB = nullptr;
-        pD3DIB->Release();
-    }
+    ReleaseD3DObject(pD3DIB, pGraphics->pLastIB);
     pGraphics->vIBs.Remove(this);
 }
 
 u32 ZVGraphics::IB::AddRef() { return ++nRef; }
 
-u32 ZVGraphics::IB::Release() {
-    if (nRef <= 1) {
-        delete this;
-        return 0;
-    }
-    return --nRef;
-}
+u32 ZVGraphics::IB::Release() { return ReleaseResource(this, nRef); }
 
 const String& ZVGraphics::IB::GetName() {
     static String name("IB");
@@ -190,12 +208,7 @@ HRESULT ZVGraphics::IB::Lock(u16** data, u16** systemCopy) {
 
 HRESULT ZVGraphics::IB::Unlock() {
     CallScope scope(this, "Unlock()");
-    if (!pD3DIB) {
-        scope.ReportFailure(kObjectLost, kSource, __LINE__, D3DERR_DEVICELOST);
-        return ZVE_SUBFUNCTION;
-    }
-    HRESULT hr = pD3DIB->Unlock();
-    if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+    if (UnlockD3DBuffer(scope, pD3DIB) < 0) return ZVE_SUBFUNCTION;
     // The edge list for the stencil shadows follows the new indices.
     pGraphics->GenConnectivityInfos(this);
     return S_OK;
@@ -207,22 +220,13 @@ HRESULT ZVGraphics::IB::Unlock() {
 ZVGraphics::Texture::Texture(ZVGraphics* owner) : nRef(0), pGraphics(owner), pD3DTexture(nullptr) {}
 
 ZVGraphics::Texture::~Texture() {
-    if (pD3DTexture) {
-        if (pGraphics->pLastTexture == pD3DTexture) pGraphics->pLastTexture = nullptr;
-        pD3DTexture->Release();
-    }
+    ReleaseD3DObject(pD3DTexture, pGraphics->pLastTexture);
     pGraphics->vTextures.Remove(this);
 }
 
 u32 ZVGraphics::Texture::AddRef() { return ++nRef; }
 
-u32 ZVGraphics::Texture::Release() {
-    if (nRef <= 1) {
-        delete this;
-        return 0;
-    }
-    return --nRef;
-}
+u32 ZVGraphics::Texture::Release() { return ReleaseResource(this, nRef); }
 
 const String& ZVGraphics::Texture::GetName() {
     static String name("Texture");
@@ -311,14 +315,7 @@ HRESULT ZVGraphics::CreateVB(u32 fvf, u32 vertexCount, bool dynamic, IVertexBuff
         }
     }
 
-    if (vVBs.Add(vb) < 0) {
-        delete vb;
-        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-        return ZVE_SUBFUNCTION;
-    }
-    vb->AddRef();
-    *out = vb;
-    return S_OK;
+    return ListNewResource(scope, vVBs, vb, out);
 }
 
 HRESULT ZVGraphics::CreateIB(u32 indexCount, bool dynamic, IIndexBuffer** out) {
@@ -359,14 +356,7 @@ HRESULT ZVGraphics::CreateIB(u32 indexCount, bool dynamic, IIndexBuffer** out) {
         delete ib;
         return ZVE_SUBFUNCTION;
     }
-    if (vIBs.Add(ib) < 0) {
-        delete ib;
-        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-        return ZVE_SUBFUNCTION;
-    }
-    ib->AddRef();
-    *out = ib;
-    return S_OK;
+    return ListNewResource(scope, vIBs, ib, out);
 }
 
 HRESULT ZVGraphics::CreateTexture(const String& fileName, ITexture** out) {
@@ -394,14 +384,7 @@ HRESULT ZVGraphics::CreateTexture(const String& fileName, ITexture** out) {
         delete texture;
         return hr;
     }
-    if (vTextures.Add(texture) < 0) {
-        delete texture;
-        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-        return ZVE_SUBFUNCTION;
-    }
-    texture->AddRef();
-    *out = texture;
-    return S_OK;
+    return ListNewResource(scope, vTextures, texture, out);
 }
 
 HRESULT ZVGraphics::DesactiveTexture(u32 stage) {

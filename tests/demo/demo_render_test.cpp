@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config.h"
+#include "render_support.h"
 #include "zvcore.h"
 #include "zvfile.h"
 #include "zvgraphicsd3d9.h"
@@ -22,47 +23,10 @@
 
 namespace {
 
+using zvrendertest::Bitmap;
+using zvrendertest::ReadBmp;
+
 const std::string kDir = ZV_DEMO_DIR;
-
-// A 24-bit BMP read back: pixels as 0xRRGGBB, top row first.
-struct Bitmap {
-    int width = 0, height = 0;
-    std::vector<uint32_t> pixels;
-    uint32_t At(int x, int y) const {
-        if (x < 0 || y < 0 || x >= width || y >= height) return 0xDEADBEEF;
-        return pixels[(size_t)y * width + x];
-    }
-};
-
-bool ReadBmp(const std::string& path, Bitmap* out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::vector<uint8_t> data;
-    uint8_t buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
-    std::fclose(f);
-    if (data.size() < 54 || data[0] != 'B' || data[1] != 'M') return false;
-    auto at = [&](size_t i) {
-        return (uint32_t)data[i] | (uint32_t)data[i + 1] << 8 | (uint32_t)data[i + 2] << 16 | (uint32_t)data[i + 3] << 24;
-    };
-    const uint32_t offset = at(10);
-    int32_t w = (int32_t)at(18), h = (int32_t)at(22);
-    if ((data[28] | data[29] << 8) != 24 || w <= 0 || h == 0) return false;
-    const bool bottomUp = h > 0;
-    if (h < 0) h = -h;
-    const size_t stride = ((size_t)w * 3 + 3) & ~(size_t)3;
-    if (data.size() < offset + stride * (size_t)h) return false;
-    out->width = w;
-    out->height = h;
-    out->pixels.assign((size_t)w * h, 0);
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* row = &data[offset + stride * (size_t)(bottomUp ? h - 1 - y : y)];
-        for (int x = 0; x < w; ++x)
-            out->pixels[(size_t)y * w + x] = (uint32_t)row[3 * x + 2] << 16 | (uint32_t)row[3 * x + 1] << 8 | row[3 * x];
-    }
-    return true;
-}
 
 int Brightness(uint32_t rgb) { return (int)((rgb >> 16) & 0xFF) + (int)((rgb >> 8) & 0xFF) + (int)(rgb & 0xFF); }
 
@@ -120,16 +84,7 @@ protected:
         return bmp;
     }
     // The pixel of an engine point.
-    void Project(const Vector3& p, int* x, int* y) {
-        Matrix view, proj;
-        graphics->GetViewProj(&view, &proj);
-        const Matrix clip = view * proj;
-        double v[4];
-        for (int c = 0; c < 4; ++c) v[c] = p.x * clip.m[0][c] + p.y * clip.m[1][c] + p.z * clip.m[2][c] + clip.m[3][c];
-        ZVGraphics* zv = dynamic_cast<ZVGraphics*>(graphics);
-        *x = (int)((v[0] / v[3] + 1.0) / 2.0 * zv->d3dpp.BackBufferWidth);
-        *y = (int)((1.0 - v[1] / v[3]) / 2.0 * zv->d3dpp.BackBufferHeight);
-    }
+    void Project(const Vector3& p, int* x, int* y) { zvrendertest::ProjectToPixel(graphics, p, x, y); }
     uint32_t PixelAt(const Bitmap& bmp, const Vector3& p) {
         int x = 0, y = 0;
         Project(p, &x, &y);

@@ -15,19 +15,20 @@
 #include "model3ds.h"
 #include "toolkit3ds.h"
 #include "zv3dswriter.h"
+#include "render_support.h"
 #include "zvcore.h"
 #include "zvgraphicsd3d9.h"
 #include "zvimagewriters.h"
 
 namespace m3dstest {
 
-inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-inline size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
+using zvrendertest::Bitmap;
+using zvrendertest::Blue;
+using zvrendertest::Contains;
+using zvrendertest::Count;
+using zvrendertest::Green;
+using zvrendertest::ReadBmp;
+using zvrendertest::Red;
 
 // The scope and message of every warning and error entry of a log, in
 // order: "[scope] Error : \"message\"" (time and source position left out).
@@ -84,48 +85,8 @@ inline zvtools::Material3ds Matte(const std::string& name, uint8_t r, uint8_t g,
     return m;
 }
 
-// A 24-bit BMP read back: pixels as 0xRRGGBB, top row first.
-struct Bitmap {
-    int width = 0, height = 0;
-    std::vector<uint32_t> pixels;
-    uint32_t At(int x, int y) const { return pixels[(size_t)y * width + x]; }
-};
 
-inline bool ReadBmp(const std::string& path, Bitmap* out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::vector<uint8_t> data;
-    uint8_t buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
-    std::fclose(f);
-    if (data.size() < 54 || data[0] != 'B' || data[1] != 'M') return false;
-    auto word = [&](size_t at) {
-        return (uint32_t)data[at] | data[at + 1] << 8 | data[at + 2] << 16 | (uint32_t)data[at + 3] << 24;
-    };
-    uint32_t offset = word(10);
-    int32_t w = (int32_t)word(18), h = (int32_t)word(22);
-    if ((data[28] | data[29] << 8) != 24 || w <= 0 || h == 0) return false;
-    bool bottomUp = h > 0;
-    if (h < 0) h = -h;
-    size_t stride = ((size_t)w * 3 + 3) & ~(size_t)3;
-    if (data.size() < offset + stride * h) return false;
-    out->width = w;
-    out->height = h;
-    out->pixels.assign((size_t)w * h, 0);
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* row = &data[offset + stride * (bottomUp ? h - 1 - y : y)];
-        for (int x = 0; x < w; ++x)
-            out->pixels[(size_t)y * w + x] = (uint32_t)row[3 * x + 2] << 16 | (uint32_t)row[3 * x + 1] << 8 | row[3 * x];
-    }
-    return true;
-}
-
-inline int Red(uint32_t c) { return (int)(c >> 16 & 0xFF); }
-inline int Green(uint32_t c) { return (int)(c >> 8 & 0xFF); }
-inline int Blue(uint32_t c) { return (int)(c & 0xFF); }
-
-class Model3DSTest : public ::testing::Test {
+class Model3DSTest : public zvrendertest::FrameFixture {
 protected:
     void SetUp() override {
         ClearErrors3ds();
@@ -135,28 +96,14 @@ protected:
         dir = std::string(GetExeDir().c_str()) + "model3dsdata/";
         mkdir(dir.c_str(), 0755);
         Paths.Add(String(dir.c_str()));
-        ASSERT_EQ(CreateCore(&core), S_OK);
-        ASSERT_EQ(core->Init(nullptr, "model3ds test", 320, 240), S_OK);
-        ASSERT_EQ(core->CreateGraphics(&graphics), S_OK);
-        zv = dynamic_cast<ZVGraphics*>(graphics);
-        ASSERT_NE(zv, nullptr);
+        OpenCore("model3ds test");
     }
     void TearDown() override {
         for (IGeometry* g : geometries) g->Release();
         geometries.clear();
-        if (physics) physics->Release();
-        if (graphics) graphics->Release();
-        if (core) core->Release();
+        CloseCore();
         Paths = saved;
-        ZVTestCaptureLog(nullptr);
         ClearErrors3ds();
-    }
-    // The device (and the visibility manager a frame needs).
-    void Start() {
-        ASSERT_EQ(core->CreatePhysics(&physics), S_OK);
-        DisplaySettings s(0, 1, 0, 0);
-        ASSERT_EQ(graphics->SetScreenMode(&s, false, false), S_OK);
-        core->Update(true);
     }
     std::string Write(const std::string& name, const zvtools::Scene3ds& scene) {
         EXPECT_TRUE(zvtools::WriteScene3ds(dir + name, scene));
@@ -199,20 +146,6 @@ protected:
         const ZVGraphics::IB* ib = static_cast<const ZVGraphics::IB*>(meta->pIB);
         return std::vector<u16>(ib->pIndices, ib->pIndices + ib->nIndices);
     }
-    void Camera(Vector3 eye, Vector3 at) {
-        Vector3 up(0, 1, 0);
-        ASSERT_EQ(graphics->SetCamera(&eye, &at, &up), S_OK);
-    }
-    // The pixel of a world point in the back buffer.
-    void Project(const Vector3& p, int* x, int* y) {
-        Matrix view, proj;
-        graphics->GetViewProj(&view, &proj);
-        Matrix clip = view * proj;
-        double v[4];
-        for (int c = 0; c < 4; ++c) v[c] = p.x * clip.m[0][c] + p.y * clip.m[1][c] + p.z * clip.m[2][c] + clip.m[3][c];
-        *x = (int)((v[0] / v[3] + 1.0) / 2.0 * zv->d3dpp.BackBufferWidth);
-        *y = (int)((1.0 - v[1] / v[3]) / 2.0 * zv->d3dpp.BackBufferHeight);
-    }
     uint32_t PixelOf(const Bitmap& bmp, const Vector3& p) {
         int x, y;
         Project(p, &x, &y);
@@ -228,23 +161,9 @@ protected:
         std::remove(name);
         return bmp;
     }
-    Light PointLight(Vector3 at) {
-        Light l = Light();
-        l.Type = D3DLIGHT_POINT;
-        l.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
-        l.Position = at;
-        l.Range = 1000.0f;
-        l.Attenuation0 = 1.0f;
-        return l;
-    }
 
-    std::string log;
     std::string dir;
     Vector<String> saved;
-    ICore* core = nullptr;
-    IGraphics* graphics = nullptr;
-    IPhysics* physics = nullptr;
-    ZVGraphics* zv = nullptr;
     std::vector<IGeometry*> geometries;
 };
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "render_support.h"
 #include "zvcore.h"
 #include "zvd3d9test.h"
 #include "zvgraphicsd3d9.h"
@@ -18,13 +19,13 @@
 
 namespace rendertest {
 
-inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-inline size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
+using zvrendertest::Bitmap;
+using zvrendertest::Blue;
+using zvrendertest::Contains;
+using zvrendertest::Count;
+using zvrendertest::Green;
+using zvrendertest::ReadBmp;
+using zvrendertest::Red;
 
 struct MeshVertex {
     Vector3 p;
@@ -172,89 +173,18 @@ inline TestMesh* MakeBox(ZVGraphics* g, Vector3 lo, Vector3 hi) {
     return new TestMesh(g, v, idx);
 }
 
-// A 24-bit BMP read back: pixels as 0xRRGGBB, top row first.
-struct Bitmap {
-    int width = 0, height = 0;
-    std::vector<uint32_t> pixels;
-    uint32_t At(int x, int y) const { return pixels[(size_t)y * width + x]; }
-};
 
-inline bool ReadBmp(const std::string& path, Bitmap* out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::vector<uint8_t> data;
-    uint8_t buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
-    std::fclose(f);
-    if (data.size() < 54 || data[0] != 'B' || data[1] != 'M') return false;
-    auto u32At = [&](size_t at) { return (uint32_t)data[at] | data[at + 1] << 8 | data[at + 2] << 16 | (uint32_t)data[at + 3] << 24; };
-    uint32_t offset = u32At(10);
-    int32_t w = (int32_t)u32At(18), h = (int32_t)u32At(22);
-    uint16_t bpp = (uint16_t)(data[28] | data[29] << 8);
-    if (bpp != 24 || w <= 0 || h == 0) return false;
-    bool bottomUp = h > 0;
-    if (h < 0) h = -h;
-    size_t stride = ((size_t)w * 3 + 3) & ~(size_t)3;
-    if (data.size() < offset + stride * h) return false;
-    out->width = w;
-    out->height = h;
-    out->pixels.assign((size_t)w * h, 0);
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* row = &data[offset + stride * (bottomUp ? h - 1 - y : y)];
-        for (int x = 0; x < w; ++x)
-            out->pixels[(size_t)y * w + x] = (uint32_t)row[3 * x + 2] << 16 | (uint32_t)row[3 * x + 1] << 8 | row[3 * x];
-    }
-    return true;
-}
-
-inline int Red(uint32_t c) { return (int)(c >> 16 & 0xFF); }
-inline int Green(uint32_t c) { return (int)(c >> 8 & 0xFF); }
-inline int Blue(uint32_t c) { return (int)(c & 0xFF); }
-
-class RenderTest : public ::testing::Test {
+class RenderTest : public zvrendertest::FrameFixture {
 protected:
-    void SetUp() override {
-        ZVTestCaptureLog(&log);
-        ASSERT_EQ(CreateCore(&core), S_OK);
-        ASSERT_EQ(core->Init(nullptr, "render test", 320, 240), S_OK);
-        ASSERT_EQ(core->CreateGraphics(&graphics), S_OK);
-        zv = dynamic_cast<ZVGraphics*>(graphics);
-        ASSERT_NE(zv, nullptr);
-    }
+    void SetUp() override { OpenCore("render test"); }
     void TearDown() override {
         for (TestMesh* m : meshes) m->Release();
         meshes.clear();
-        if (physics) physics->Release();
-        if (graphics) graphics->Release();
-        if (core) core->Release();
-        ZVTestCaptureLog(nullptr);
-    }
-    void Start(bool withPhysics = true) {
-        if (withPhysics) {
-            ASSERT_EQ(core->CreatePhysics(&physics), S_OK);
-        }
-        DisplaySettings s(0, 1, 0, 0);
-        ASSERT_EQ(graphics->SetScreenMode(&s, false, false), S_OK);
-        core->Update(true);
+        CloseCore();
     }
     TestMesh* Keep(TestMesh* m) {
         meshes.push_back(m);
         return m;
-    }
-    void Camera(Vector3 eye, Vector3 at) {
-        Vector3 up(0, 1, 0);
-        ASSERT_EQ(graphics->SetCamera(&eye, &at, &up), S_OK);
-    }
-    // The pixel of a world point in the back buffer.
-    void Project(const Vector3& p, int* x, int* y) {
-        Matrix view, proj;
-        graphics->GetViewProj(&view, &proj);
-        Matrix clip = view * proj;
-        double v[4];
-        for (int c = 0; c < 4; ++c) v[c] = p.x * clip.m[0][c] + p.y * clip.m[1][c] + p.z * clip.m[2][c] + clip.m[3][c];
-        *x = (int)((v[0] / v[3] + 1.0) / 2.0 * zv->d3dpp.BackBufferWidth);
-        *y = (int)((1.0 - v[1] / v[3]) / 2.0 * zv->d3dpp.BackBufferHeight);
     }
     // Draws one frame and reads it back through a screenshot.
     Bitmap Frame(const char* name = "frame.bmp") {
@@ -264,21 +194,7 @@ protected:
         EXPECT_TRUE(ReadBmp(name, &bmp));
         return bmp;
     }
-    Light PointLight(Vector3 at) {
-        Light l = Light();
-        l.Type = D3DLIGHT_POINT;
-        l.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
-        l.Position = at;
-        l.Range = 1000.0f;
-        l.Attenuation0 = 1.0f;
-        return l;
-    }
 
-    std::string log;
-    ICore* core = nullptr;
-    IGraphics* graphics = nullptr;
-    IPhysics* physics = nullptr;
-    ZVGraphics* zv = nullptr;
     std::vector<TestMesh*> meshes;
 };
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "log_capture.h"
 #include "modelcal3dmeta.h"
 #include "zvcal3dwriter.h"
 #include "zvstuff.h"
@@ -27,18 +28,7 @@ inline std::string Write(const std::string& name, const std::vector<uint8_t>& by
     return path;
 }
 
-class LogCapture {
-public:
-    LogCapture() { ZVTestCaptureLog(&log); }
-    ~LogCapture() { ZVTestCaptureLog(nullptr); }
-    size_t Count(const std::string& text) const {
-        size_t n = 0;
-        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-        return n;
-    }
-    bool Has(const std::string& text) const { return log.find(text) != std::string::npos; }
-    std::string log;
-};
+using zvtestlog::LogCapture;
 
 // Entries as the log writes them, up to the time of day.
 inline std::string ErrorEntry(const std::string& scope, const std::string& text) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "log_capture.h"
 #include "modelmd5meta.h"
 #include "zvgraphics.h"
 #include "zvmd5writer.h"
@@ -33,18 +34,7 @@ inline std::string Write(const std::string& name, const std::string& text) {
     return path;
 }
 
-class LogCapture {
-public:
-    LogCapture() { ZVTestCaptureLog(&log); }
-    ~LogCapture() { ZVTestCaptureLog(nullptr); }
-    size_t Count(const std::string& text) const {
-        size_t n = 0;
-        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-        return n;
-    }
-    bool Has(const std::string& text) const { return log.find(text) != std::string::npos; }
-    std::string log;
-};
+using zvtestlog::LogCapture;
 
 // The warning entry of an MD5 format error, without its time of day: what
 // follows "At hh:mm:ss" is checked separately.
