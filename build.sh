@@ -9,7 +9,7 @@ mode=${1:-run}
 
 packages=(build-essential cmake pkg-config libsdl2-dev libgl-dev libgl1-mesa-dri
           libpng-dev libjpeg-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libfreetype-dev fonts-dejavu-core xvfb xauth clang libclang-rt-14-dev zenity)
+          libfreetype-dev fonts-dejavu-core xvfb xauth xdotool zenity clang libclang-rt-14-dev)
 
 install_missing() {
   local missing=()

@@ -150,7 +150,7 @@ Expected D3DLighting(const D3DMATERIAL9& m, const D3DLIGHT9& l, D3DCOLOR globalA
     float H[3] = {V[0] / vl + L[0], V[1] / vl + L[1], V[2] / vl + L[2]};
     const float hl = std::sqrt(H[0] * H[0] + H[1] * H[1] + H[2] * H[2]);
     const float ndh = std::max(0.0f, (N[0] * H[0] + N[1] * H[1] + N[2] * H[2]) / hl);
-    const float spec = (specular && ndl > 0.0f) ? std::pow(ndh, m.Power) : 0.0f;
+    const float specularTerm = (specular && ndl > 0.0f) ? std::pow(ndh, m.Power) : 0.0f;
     const float ga[3] = {((globalAmbient >> 16) & 255) / 255.0f, ((globalAmbient >> 8) & 255) / 255.0f,
                          (globalAmbient & 255) / 255.0f};
     const float ma[3] = {m.Ambient.r, m.Ambient.g, m.Ambient.b}, md[3] = {m.Diffuse.r, m.Diffuse.g, m.Diffuse.b},
@@ -160,7 +160,7 @@ Expected D3DLighting(const D3DMATERIAL9& m, const D3DLIGHT9& l, D3DCOLOR globalA
     float out[3];
     for (int c = 0; c < 3; ++c) {
         const float diffuse = std::min(1.0f, me[c] + ma[c] * (ga[c] + la[c] * atten) + md[c] * ld[c] * ndl * atten);
-        const float s = std::min(1.0f, ms[c] * ls[c] * spec * atten);
+        const float s = std::min(1.0f, ms[c] * ls[c] * specularTerm * atten);
         out[c] = std::min(1.0f, diffuse + s);
     }
     return {out[0], out[1], out[2]};

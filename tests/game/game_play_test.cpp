@@ -51,13 +51,13 @@ protected:
     void SetUp() override {
         WriteCommonContent();
         RemoveScreenshots();
-        spec.models = {{"arena.3ds", 0, 0, 0, 0}};
+        scene.models = {{"arena.3ds", 0, 0, 0, 0}};
     }
     void TearDown() override {
         std::remove(SceneFilePath().c_str());
         RemoveScreenshots();
     }
-    void WriteScene() { ASSERT_TRUE(zvtools::WriteTextFile(SceneFilePath(), SceneText(spec))); }
+    void WriteScene() { ASSERT_TRUE(zvtools::WriteTextFile(SceneFilePath(), SceneText(scene))); }
     // Screenshot n of the frame on screen.
     static void Shoot(Driver& d, int n) {
         d.WaitFrames(2);
@@ -69,11 +69,11 @@ protected:
         return p;
     }
 
-    SceneSpec spec;
+    SceneDesc scene;
 };
 
 TEST_F(GamePlayTest, EscEndsACleanRunThatReleasesEverything) {
-    spec.models.push_back({"crate.3ds", 0, -40, 500, 0});
+    scene.models.push_back({"crate.3ds", 0, -40, 500, 0});
     WriteScene();
     GameSession session;
     ASSERT_TRUE(session.Play([](Driver& d) {
@@ -96,7 +96,7 @@ TEST_F(GamePlayTest, EscEndsACleanRunThatReleasesEverything) {
 }
 
 TEST_F(GamePlayTest, TheCloseBoxEndsTheGameTheSameWay) {
-    spec.models.push_back({"crate.3ds", 0, -40, 500, 0});
+    scene.models.push_back({"crate.3ds", 0, -40, 500, 0});
     WriteScene();
     GameSession session;
     ASSERT_TRUE(session.Play([](Driver& d) {
@@ -296,7 +296,7 @@ TEST_F(GamePlayTest, HoldingFireShootsOneBulletEveryFourTenthsOfASecond) {
 
 TEST_F(GamePlayTest, AnOpponentAheadIsKilledAndComesBack) {
     // Further than the sight distance: the crate only turns on the spot.
-    spec.models.push_back({"crate.3ds", 0, -40, 450, 0});
+    scene.models.push_back({"crate.3ds", 0, -40, 450, 0});
     WriteScene();
     GameSession session;
     u32 killsWhileDead = 0;
@@ -337,7 +337,7 @@ TEST_F(GamePlayTest, AnOpponentAheadIsKilledAndComesBack) {
 // counts when the death has played, and it stands up again after about 7 s.
 TEST_F(GamePlayTest, AnAnimatedOpponentAheadDiesAndGetsUp) {
     ASSERT_TRUE(WriteMD5Opponent(DataDir(), "figure", {"idle", "walk", "run", "attack", "pain", "death", "getup"}));
-    spec.models.push_back({"figure.def?figure", 0, -40, 450, 0});
+    scene.models.push_back({"figure.def?figure", 0, -40, 450, 0});
     WriteScene();
     GameSession session;
     u32 killsWhenDown = 0;
@@ -383,7 +383,7 @@ TEST_F(GamePlayTest, AnAnimatedOpponentAheadDiesAndGetsUp) {
 }
 
 TEST_F(GamePlayTest, AnOpponentAtArmsLengthHitsThePlayer) {
-    spec.models.push_back({"crate.3ds", 0, -40, -300, 0});
+    scene.models.push_back({"crate.3ds", 0, -40, -300, 0});
     WriteScene();
     GameSession session;
     ASSERT_TRUE(session.Play([](Driver& d) { d.WaitFrames(12); }));

@@ -40,9 +40,9 @@ TEST_F(GameProgramTest, WithoutASceneFileItEndsWithMinusOne) {
 }
 
 TEST_F(GameProgramTest, WithoutAModelItEndsWithMinusOne) {
-    SceneSpec spec;
-    spec.paths = {"."};
-    ASSERT_TRUE(zvtools::WriteTextFile(dir + "zvscene.txt", SceneText(spec)));
+    SceneDesc scene;
+    scene.paths = {"."};
+    ASSERT_TRUE(zvtools::WriteTextFile(dir + "zvscene.txt", SceneText(scene)));
     ASSERT_TRUE(CopyFile(ZV_FONT_IMAGE, dir + "lucida_console.tga"));
     EXPECT_EQ(RunProgram(), 255);
     const std::string log = Log();

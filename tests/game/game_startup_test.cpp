@@ -14,15 +14,15 @@ protected:
         std::remove(SceneFilePath().c_str());
         Paths = Vector<String>();
         ZVTestCaptureLog(&log);
-        spec.models = {{"arena.3ds", 0, 0, 0, 0}};
+        scene.models = {{"arena.3ds", 0, 0, 0, 0}};
     }
     void TearDown() override {
         ZVTestCaptureLog(nullptr);
         std::remove(SceneFilePath().c_str());
     }
-    void WriteScene() { ASSERT_TRUE(zvtools::WriteTextFile(SceneFilePath(), SceneText(spec))); }
+    void WriteScene() { ASSERT_TRUE(zvtools::WriteTextFile(SceneFilePath(), SceneText(scene))); }
 
-    SceneSpec spec;
+    SceneDesc scene;
     std::string log;
 };
 
@@ -43,7 +43,7 @@ TEST_F(GameStartupTest, AMissingSceneFileStopsBeforeAnythingIsMade) {
 }
 
 TEST_F(GameStartupTest, ASceneFileWithoutModelsIsRefused) {
-    spec.models.clear();
+    scene.models.clear();
     WriteScene();
     {
         DeathMatch game;
@@ -58,7 +58,7 @@ TEST_F(GameStartupTest, ASceneFileWithoutModelsIsRefused) {
 }
 
 TEST_F(GameStartupTest, AnArenaThatCannotBeLoadedClosesEverything) {
-    spec.models = {{"nowhere.3ds", 0, 0, 0, 0}};
+    scene.models = {{"nowhere.3ds", 0, 0, 0, 0}};
     WriteScene();
     DeathMatch game;
     EXPECT_LT(game.Init(), 0);
@@ -71,7 +71,7 @@ TEST_F(GameStartupTest, AnArenaThatCannotBeLoadedClosesEverything) {
 TEST_F(GameStartupTest, AnEntryThatIsNoModelCannotBeAnOpponent) {
     // An image is a font's command: "glyphs.font" makes a font, not a model.
     ASSERT_TRUE(CopyFile(ZV_FONT_IMAGE, DataDir() + "glyphs.font"));
-    spec.models.push_back({"glyphs.font", 0, 0, 100, 0});
+    scene.models.push_back({"glyphs.font", 0, 0, 100, 0});
     WriteScene();
     DeathMatch game;
     EXPECT_LT(game.Init(), 0);
@@ -82,7 +82,7 @@ TEST_F(GameStartupTest, AnEntryThatIsNoModelCannotBeAnOpponent) {
 }
 
 TEST_F(GameStartupTest, TheSceneBoxIsTheArenaPlacedAndShrunkBy50) {
-    spec.models.push_back({"crate.3ds", 10, -40, 300, 90});
+    scene.models.push_back({"crate.3ds", 10, -40, 300, 90});
     WriteScene();
     DeathMatch game;
     ASSERT_EQ(game.Init(), S_OK);
@@ -113,8 +113,8 @@ TEST_F(GameStartupTest, TheSceneBoxIsTheArenaPlacedAndShrunkBy50) {
 // axes, with its own heading and position.
 TEST_F(GameStartupTest, TwoOpponentsOfOneModelEachStartFromTheModelsAxes) {
     ASSERT_TRUE(WriteMD5Opponent(DataDir(), "figure", {"idle", "walk"}));
-    spec.models.push_back({"figure.def?figure", 100, -40, 200, 90});
-    spec.models.push_back({"figure.def?figure", -300, -40, 50, -45});
+    scene.models.push_back({"figure.def?figure", 100, -40, 200, 90});
+    scene.models.push_back({"figure.def?figure", -300, -40, 50, -45});
     WriteScene();
     DeathMatch game;
     ASSERT_EQ(game.Init(), S_OK);
@@ -144,7 +144,7 @@ TEST_F(GameStartupTest, TwoOpponentsOfOneModelEachStartFromTheModelsAxes) {
 TEST_F(GameStartupTest, AThinArenaKeepsItsCentreInsteadOfAnInvertedBox) {
     // 2 * 15 * 2 = 60 units high once placed: less than the 100 the margins take.
     ASSERT_TRUE(WriteArena(DataDir() + "flat.3ds", 200, 250, 2, false));
-    spec.models = {{"flat.3ds", 0, 0, 0, 0}};
+    scene.models = {{"flat.3ds", 0, 0, 0, 0}};
     WriteScene();
     DeathMatch game;
     ASSERT_GE(game.Init(), 0);

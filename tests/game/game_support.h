@@ -185,7 +185,7 @@ struct SceneModel {
     float x = 0, y = 0, z = 0, degrees = 0;
 };
 
-struct SceneSpec {
+struct SceneDesc {
     std::vector<std::string> paths = {"gamedata"};
     std::vector<SceneModel> models;
     float eye[3] = {0, 10, -400};
@@ -194,23 +194,23 @@ struct SceneSpec {
     std::vector<std::vector<float>> lights = {{0, 60, -250}, {-300, 60, 300}};  // positions, white light
 };
 
-inline std::string SceneText(const SceneSpec& spec) {
+inline std::string SceneText(const SceneDesc& scene) {
     std::string text = "// written by the game tests\n";
     char line[256];
-    for (const std::string& p : spec.paths) text += "path " + p + "\n";
-    for (const SceneModel& m : spec.models) {
+    for (const std::string& p : scene.paths) text += "path " + p + "\n";
+    for (const SceneModel& m : scene.models) {
         std::snprintf(line, sizeof line, "model %s\n{\n    position %g %g %g %g\n}\n", m.file.c_str(), m.x, m.y, m.z,
                       m.degrees);
         text += line;
     }
     std::snprintf(line, sizeof line,
                   "display\n{\n    adapter 0\n    resolution %d %d\n    windowed 1\n    strict 0\n    performance 0\n}\n",
-                  spec.width, spec.height);
+                  scene.width, scene.height);
     text += line;
-    std::snprintf(line, sizeof line, "camera\n{\n    eye %g %g %g\n    lookat %g %g %g\n}\n", spec.eye[0], spec.eye[1],
-                  spec.eye[2], spec.lookAt[0], spec.lookAt[1], spec.lookAt[2]);
+    std::snprintf(line, sizeof line, "camera\n{\n    eye %g %g %g\n    lookat %g %g %g\n}\n", scene.eye[0], scene.eye[1],
+                  scene.eye[2], scene.lookAt[0], scene.lookAt[1], scene.lookAt[2]);
     text += line;
-    for (const auto& l : spec.lights) {
+    for (const auto& l : scene.lights) {
         std::snprintf(line, sizeof line,
                       "pointlight\n{\n    position %g %g %g\n    ambient 0.2 0.2 0.2\n    diffuse 1 1 1\n"
                       "    specular 0.3 0.3 0.3\n}\n",
