@@ -90,9 +90,10 @@ public:
     // format" for a code without one).  One static String, overwritten by
     // every call.
     static const String& FormatName(u32 format);
-    // Appends a new geometry to the list; when the list cannot grow the
-    // geometry is released and *out set to null.
-    HRESULT ListNewGeometry(IGeometry** out);
+    // Makes room in the list for one more geometry before one is made, so
+    // that every geometry made can be listed; E_OUTOFMEMORY (reported) when
+    // the list cannot grow.
+    HRESULT ReserveGeometrySlot(CallScope& scope);
     // Shared by VB, IB and Texture: the last Release deletes the resource; a
     // new one is listed and handed out (deleted when it cannot be listed).
     template <class Resource>

@@ -421,8 +421,9 @@ HRESULT ZVGraphics::CreateGeometry(const String& type, const String& command, IG
     for (u32 i = 0; i < PlugInGeometries.count; ++i) {
         const PlugIn& record = PlugInGeometries[i];
         if (record.type != type) continue;
-        GeometryFactory factory = record.AsGeometry();
         *out = nullptr;
+        if (ReserveGeometrySlot(scope) < 0) return E_OUTOFMEMORY;
+        GeometryFactory factory = record.AsGeometry();
         HRESULT hr = factory ? factory(type, command, this, out) : E_FAIL;
         if (scope.ReportFailure(String("Error while creating : <") + type + "> Command = <" + command + ">",
                                 kSource, __LINE__, hr) < 0)
@@ -432,7 +433,7 @@ HRESULT ZVGraphics::CreateGeometry(const String& type, const String& command, IG
             return ZVE_SUBFUNCTION;
         }
         AddRef();  // the new geometry's reference to the manager
-        return ListNewGeometry(out);
+        return vGeometries.Add(*out);  // into the slot reserved above
     }
     scope.ReportFailure(String("Unknow Type : <") + type + "> Command = <" + command + ">", kSource, __LINE__,
                         E_FAIL);
@@ -449,6 +450,8 @@ HRESULT ZVGraphics::CreateClonedGeometry(IGeometry* source, IGeometry** out) {
         scope.ReportFailure("Not allowed while rendering", kSource, __LINE__, E_FAIL);
         return ZVE_SUBFUNCTION;
     }
+    *out = nullptr;
+    if (ReserveGeometrySlot(scope) < 0) return E_OUTOFMEMORY;
     IInterface* clone = nullptr;
     HRESULT hr = source->Clone(&clone);
     if (scope.ReportFailure("Geometry Cloning Failed", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
@@ -468,20 +471,16 @@ HRESULT ZVGraphics::CreateClonedGeometry(IGeometry* source, IGeometry** out) {
     // only once when it is destroyed.
     for (u32 i = 0; i < vGeometries.count; ++i)
         if (vGeometries[i] == geometry) return S_OK;
-    return ListNewGeometry(out);
+    return vGeometries.Add(geometry);  // into the slot reserved above
 }
 
-// Appends *out to the list.  A geometry that cannot be listed is given back
-// (its destructor finds nothing to remove and releases the manager) rather
-// than handed out unlisted: it would never be updated, drawn or reset.
-HRESULT ZVGraphics::ListNewGeometry(IGeometry** out) {
-    HRESULT hr = vGeometries.Add(*out);
-    if (hr < 0) {
-        IGeometry* geometry = *out;
-        *out = nullptr;
-        geometry->Release();
-    }
-    return hr;
+// Room for one more entry is made before a geometry is: a geometry that
+// could not be listed would have to be given back, and its destructor would
+// then look for itself in the list in vain.
+HRESULT ZVGraphics::ReserveGeometrySlot(CallScope& scope) {
+    if (vGeometries.Reserve(vGeometries.count + 1, false) >= 0) return S_OK;
+    scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+    return E_OUTOFMEMORY;
 }
 
 HRESULT ZVGraphics::RemoveGeometry(IGeometry* geometry) {

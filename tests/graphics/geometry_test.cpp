@@ -1,7 +1,24 @@
 // The geometry registry of the graphics manager: creation through the
 // plug-in records, sharing by cloning, removal, the reset hook, and the
 // shutdown report of geometries still alive.
+#include <atomic>
+
 #include "graphics_support.h"
+
+// Array allocations that may fail (the engine's containers use only these)
+// are taken from the ordinary allocator, except for the one of the size a
+// test asks to fail next: that one fails as if memory had run out.
+static std::atomic<size_t> g_failingArraySize{0};
+
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+    size_t failing = size;
+    if (g_failingArraySize.compare_exchange_strong(failing, 0)) return nullptr;
+    try {
+        return ::operator new[](size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 using gfxtest::Contains;
 using gfxtest::GraphicsTest;
@@ -190,6 +207,47 @@ TEST_F(GeometryTest, RemovingAnUnlistedGeometryFails) {
     EXPECT_EQ(zv->vGeometries.count, 1u);
     g->Release();
     EXPECT_EQ(zv->nRef, 1u);
+}
+
+// The list of geometries cannot grow: a new geometry, made by its factory
+// or by cloning, is refused before it is made, so that nothing has to be
+// given back and no false "not found" reaches the log.
+TEST_F(GeometryTest, AListThatCannotGrowRefusesNewGeometriesCleanly) {
+    // Twelve listed geometries: a thirteenth needs an array of 13 pointers,
+    // a size that nothing else allocates on the way.
+    std::vector<IGeometry*> listed(12, nullptr);
+    for (size_t i = 0; i < listed.size(); ++i) {
+        String command("m");
+        command += (unsigned int)i;
+        ASSERT_EQ(graphics->CreateGeometry("test", command, &listed[i]), S_OK);
+    }
+    const size_t thirteen = 13 * sizeof(IGeometry*);
+    log.clear();
+
+    g_failingArraySize = thirteen;
+    IGeometry* g = reinterpret_cast<IGeometry*>(&g_factoryCalls);
+    EXPECT_EQ(graphics->CreateGeometry("test", "new.x", &g), E_OUTOFMEMORY);
+    EXPECT_EQ(g, nullptr);
+    EXPECT_EQ(g_factoryCalls, 12);  // nothing was made
+    g_failingArraySize = thirteen;
+    g = reinterpret_cast<IGeometry*>(&g_factoryCalls);
+    EXPECT_EQ(graphics->CreateGeometry("test", "m0", &g), E_OUTOFMEMORY);  // a clone of the first
+    EXPECT_EQ(g, nullptr);
+    EXPECT_EQ(g_failingArraySize, 0u);  // both failures were the list's
+
+    EXPECT_EQ(g_destroyed, 0);
+    EXPECT_EQ(zv->vGeometries.count, 12u);
+    EXPECT_EQ(zv->nRef, 13u);  // the program's and the listed geometries'
+    EXPECT_EQ(gfxtest::Count(log, "Not Enough Memory"), 2u) << log;
+    EXPECT_FALSE(Contains(log, "GeometryToRemove not found")) << log;
+
+    // With memory again, the same requests succeed.
+    ASSERT_EQ(graphics->CreateGeometry("test", "new.x", &g), S_OK);
+    g->Release();
+    for (IGeometry* geometry : listed) geometry->Release();
+    EXPECT_EQ(zv->vGeometries.count, 0u);
+    EXPECT_EQ(zv->nRef, 1u);
+    EXPECT_FALSE(Contains(log, "GeometryToRemove not found")) << log;
 }
 
 TEST_F(GeometryTest, EveryGeometryIsResetAfterTheDevice) {
