@@ -275,5 +275,6 @@ public:
 };
 
 // A light's four-float colour as a 32-bit Direct3D colour (A in bits 24-31,
-// then R, G, B); each component times 255, truncated, not clamped.
+// then R, G, B); each component times 255, truncated, not clamped to 1.0 (the
+// low byte is kept).  Products no 64-bit integer holds saturate; NaN gives 0.
 D3DCOLOR ToD3DColor(const D3DCOLORVALUE& colour);

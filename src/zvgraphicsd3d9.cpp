@@ -451,6 +451,13 @@ HRESULT ZVGraphics::SetScreenMode(const DisplaySettings* settings, bool performa
         nAdapter = adapter;
         strFormats = formats;
         bStencil = stencil;
+        // A lost device cannot be reset yet: the new mode waits for the
+        // frame that finds the device ready to be reset.
+        if (pD3DDevice->TestCooperativeLevel() == D3DERR_DEVICELOST) {
+            bModeChangePending = true;
+            ReportWarning(scope, "Device Lost; the screen mode changes when the device can be reset", __LINE__);
+            return S_FALSE;
+        }
         hr = UpdateScreenMode();
         if (hr < 0) {
             d3dpp = oldPP;

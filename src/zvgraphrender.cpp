@@ -29,10 +29,25 @@ static D3DLIGHT9 ToD3DLight(const Light& light) {
     return out;
 }
 
+namespace {
+
+// One colour component times 255, truncated; its low byte is kept, so that a
+// component above 1.0 wraps.  Products beyond the range of a 64-bit integer
+// saturate (a huge component gives 0xFF, a huge negative one 0) and NaN gives
+// 0: a colour read from a file never makes the conversion undefined.
+u32 ColourByte(float component) {
+    const double scaled = component * 255.0;
+    if (scaled != scaled) return 0;
+    if (scaled >= 9223372036854775807.0) return 0xFFu;  // 2^63 and above
+    if (scaled < -9223372036854775807.0) return 0;
+    return (u32)((i64)scaled & 0xFF);
+}
+
+}  // namespace
+
 D3DCOLOR ToD3DColor(const D3DCOLORVALUE& colour) {
-    u32 r = (u32)(i64)(colour.r * 255.0), g = (u32)(i64)(colour.g * 255.0);
-    u32 b = (u32)(i64)(colour.b * 255.0), a = (u32)(i64)(colour.a * 255.0);
-    return ((a & 0xFFu) << 24) | ((r & 0xFFu) << 16) | ((g & 0xFFu) << 8) | (b & 0xFFu);
+    return (ColourByte(colour.a) << 24) | (ColourByte(colour.r) << 16) | (ColourByte(colour.g) << 8) |
+           ColourByte(colour.b);
 }
 
 HRESULT ZVGraphics::SetRenderState(u32 state, u32 value) {
@@ -420,8 +435,9 @@ HRESULT ZVGraphics::UpdateAndRender(float elapsedSeconds) {
     CallScope scope(this, "UpdateAndRender()");
     if (elapsedSeconds < 0.0f) ZV_REPORT(kInvalid, E_INVALIDARG);
     if (!pD3DDevice || bRendering) return S_FALSE;
-    if (bModeChangePending) ZV_REPORT("-", UpdateScreenMode());
 
+    // While the device is lost nothing can be drawn, nor can it be reset: a
+    // pending mode change waits for the frame that finds it ready.
     HRESULT hr = pD3DDevice->TestCooperativeLevel();
     if (hr == D3DERR_DEVICELOST) {
         scope.WriteLog(ZVLOG_WARNING, "Device Lost", kSource, __LINE__);
@@ -429,6 +445,8 @@ HRESULT ZVGraphics::UpdateAndRender(float elapsedSeconds) {
     }
     if (hr == D3DERR_DEVICENOTRESET) {
         scope.WriteLog(ZVLOG_WARNING, "Device To Reset", kSource, __LINE__);
+        ZV_REPORT("-", UpdateScreenMode());
+    } else if (bModeChangePending) {
         ZV_REPORT("-", UpdateScreenMode());
     }
     if (!pCore || !pCore->GetPhysics()) ZV_REPORT("The Physics Engine is required", E_FAIL);

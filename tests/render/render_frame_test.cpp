@@ -1,6 +1,8 @@
 // The frame: results, lighting paths against Direct3D 9's fixed-function
 // formula, counters, Draw's guards and batches, lights, screenshots, lost
 // devices and the stencil shadow path.
+#include <limits>
+
 #include "render_scene.h"
 #include "zvgraphstenshad.h"
 
@@ -12,6 +14,18 @@ TEST(RenderColour, ToD3DColorPacksTruncatedComponents) {
     EXPECT_EQ(ToD3DColor(D3DCOLORVALUE{0.0f, 0.0f, 1.0f, 0.0f}), 0x000000FFu);
     // No clamping: 2.0 gives 510, of which the low byte is kept.
     EXPECT_EQ(ToD3DColor(D3DCOLORVALUE{2.0f, 0.0f, 0.0f, 1.0f}), 0xFFFE0000u);
+}
+
+// Colours of a scene file such as 1e39 (infinite as a float), -1e39 or nan,
+// or finite ones too large for any integer once scaled: saturated, NaN as 0.
+TEST(RenderColour, ToD3DColorSaturatesComponentsNoIntegerHolds) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(ToD3DColor(D3DCOLORVALUE{inf, nan, -inf, 1.0f}), 0xFFFF0000u);
+    EXPECT_EQ(ToD3DColor(D3DCOLORVALUE{1e30f, -1e30f, 0.5f, nan}), 0x00FF007Fu);
+    EXPECT_EQ(ToD3DColor(D3DCOLORVALUE{-nan, 3e38f, -3e38f, inf}), 0xFF00FF00u);
+    // Values that convert keep wrapping as before: -1.0 gives -255.
+    EXPECT_EQ(ToD3DColor(D3DCOLORVALUE{-1.0f, 0.5f, 0.0f, 1.0f}), 0xFF017F00u);
 }
 
 TEST_F(RenderTest, FrameResultsBeforeAndAroundTheFrame) {
