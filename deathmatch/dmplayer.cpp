@@ -24,6 +24,14 @@ float g_fNextShotTime = 0.0f;
 
 bool Down(const u8 keys[256], u32 code) { return (keys[code] & 0x80) != 0; }
 
+// The unit view direction from eye to the look-at point; (0, 0, 1) when the
+// two meet, so that the camera always has somewhere to look.
+Vector3 ViewDirection(const Vector3& eye, const Vector3& lookAt) {
+    Vector3 dir = lookAt - eye;
+    if (dir.Length() == 0.0) return Vector3(0.0f, 0.0f, 1.0f);
+    return dir.Normalize();
+}
+
 float Clock(IGraphics* graphics) {
     ICore* core = graphics ? graphics->GetCore() : nullptr;
     return core ? (float)core->GetTime() : 0.0f;
@@ -43,13 +51,7 @@ HRESULT Player::Init(DeathMatch* deathMatch, IGraphics* graphics, IFont* font, V
     vUp = Vector3(0.0f, 1.0f, 0.0f);
     vEye = vStartEye = eye;
     vLookAt = vStartLookAt = lookAt;
-
-    Vector3 dir = vLookAt - vEye;
-    if (dir.Length() == 0.0)
-        dir = Vector3(0.0f, 0.0f, 1.0f);
-    else
-        dir.Normalize();
-    vLookAt = vEye + dir;
+    vLookAt = vEye + ViewDirection(vEye, vLookAt);
     if (!pGraphics) return E_INVALIDARG;
     return pGraphics->SetCamera(&vEye, &vLookAt, &vUp);
 }
@@ -128,8 +130,7 @@ HRESULT Player::ProcessInput(const u8 keys[256], const DIMOUSESTATE* mouse) {
         vUp = Vector3(0.0f, 1.0f, 0.0f);
         vEye = vStartEye;
         vLookAt = vStartLookAt;
-        dir = vLookAt - vEye;
-        dir.Normalize();
+        dir = ViewDirection(vEye, vLookAt);
     }
     // The eye keeps its height and stays inside the scene.
     vEye.y = vStartEye.y;
