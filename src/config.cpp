@@ -1,6 +1,9 @@
 // The scene file reader.
 #include "config.h"
 
+#include <climits>
+#include <cstring>
+
 namespace {
 
 const float kDegreesToRadians = 0.017453292f;
@@ -35,18 +38,60 @@ bool NamesAre(Vector<Parser::Line>& inner, const char* const* names) {
     return all;
 }
 
-Vector3 ReadVector3(const Parser::Line& line) {
-    return Vector3(line.Tokens.data[1].ToFloat(), line.Tokens.data[2].ToFloat(), line.Tokens.data[3].ToFloat());
-}
+// Reads the numbers of one command.  A number beyond its type's range
+// saturates, with a warning naming the command and the entry that holds it.
+class NumberReader {
+public:
+    NumberReader(CallScope& scope, const String& fileName, u32 index, Parser::Line& command)
+        : scope(scope), fileName(fileName), index(index), command(command) {}
 
-D3DCOLORVALUE ReadColour(const Parser::Line& line) {
-    D3DCOLORVALUE c;
-    c.r = line.Tokens.data[1].ToFloat();
-    c.g = line.Tokens.data[2].ToFloat();
-    c.b = line.Tokens.data[3].ToFloat();
-    c.a = 1.0f;
-    return c;
-}
+    int Int(const Parser::Line& entry, u32 token) {
+        bool outOfRange = false;
+        const int value = entry.Tokens.data[token].ToInt(&outOfRange);
+        if (outOfRange) {
+            String saturated;
+            saturated += value;
+            WarnOutOfRange(entry, token, saturated);
+        }
+        return value;
+    }
+    float Float(const Parser::Line& entry, u32 token) {
+        bool outOfRange = false;
+        const float value = entry.Tokens.data[token].ToFloat(&outOfRange);
+        if (outOfRange) {
+            String saturated;
+            std::strcpy(saturated.floatFormat, "%g");  // FLT_MAX as 3.40282e+38
+            saturated += (double)value;
+            WarnOutOfRange(entry, token, saturated);
+        }
+        return value;
+    }
+    Vector3 Vector(const Parser::Line& entry) { return Vector3(Float(entry, 1), Float(entry, 2), Float(entry, 3)); }
+    D3DCOLORVALUE Colour(const Parser::Line& entry) {
+        D3DCOLORVALUE c;
+        c.r = Float(entry, 1);
+        c.g = Float(entry, 2);
+        c.b = Float(entry, 3);
+        c.a = 1.0f;
+        return c;
+    }
+
+private:
+    void WarnOutOfRange(const Parser::Line& entry, u32 token, const String& saturated) {
+        String reason("Number out of range in '");
+        reason += entry.Tokens.data[0];
+        reason += "' : ";
+        reason += entry.Tokens.data[token];
+        reason += " read as ";
+        reason += saturated;
+        Warn(scope, fileName, index, command, reason.c_str());
+    }
+
+    CallScope& scope;
+    const String& fileName;
+    u32 index;
+    Parser::Line& command;
+};
 
 }  // namespace
 
@@ -85,6 +130,7 @@ HRESULT Config::Load(const String& fileName) {
         String& command = line.Tokens.data[0];
         command.ToLower();
         Vector<Parser::Line>& inner = line.InnerLines;
+        NumberReader numbers(scope, fileName, i, line);
 
         if (command == "path") {
             if (line.Tokens.count != 2) Warn(scope, fileName, i, line, "Wrong number of Tokens");
@@ -98,9 +144,8 @@ HRESULT Config::Load(const String& fileName) {
                 Parser::Line& first = inner.data[0];
                 bool valid = first.Tokens.count == 5 && first.Tokens.data[0].ToLower() == "position";
                 if (valid) {
-                    position = Vector4(first.Tokens.data[1].ToFloat(), first.Tokens.data[2].ToFloat(),
-                                       first.Tokens.data[3].ToFloat(),
-                                       first.Tokens.data[4].ToFloat() * kDegreesToRadians);
+                    position = Vector4(numbers.Float(first, 1), numbers.Float(first, 2), numbers.Float(first, 3),
+                                       numbers.Float(first, 4) * kDegreesToRadians);
                 } else {
                     Warn(scope, fileName, i, line, "Invalid Content");
                 }
@@ -116,12 +161,12 @@ HRESULT Config::Load(const String& fileName) {
             } else if (!NamesAre(inner, names)) {
                 Warn(scope, fileName, i, line, "Unknow Token[0] in an InnerLine");
             } else {
-                adapter = (u32)inner.data[0].Tokens.data[1].ToInt();
-                width = (u32)inner.data[1].Tokens.data[1].ToInt();
-                height = (u32)inner.data[1].Tokens.data[2].ToInt();
-                windowed = inner.data[2].Tokens.data[1].ToInt() != 0;
-                strict = inner.data[3].Tokens.data[1].ToInt() != 0;
-                performance = inner.data[4].Tokens.data[1].ToInt() != 0;
+                adapter = (u32)numbers.Int(inner.data[0], 1);
+                width = (u32)numbers.Int(inner.data[1], 1);
+                height = (u32)numbers.Int(inner.data[1], 2);
+                windowed = numbers.Int(inner.data[2], 1) != 0;
+                strict = numbers.Int(inner.data[3], 1) != 0;
+                performance = numbers.Int(inner.data[4], 1) != 0;
             }
         } else if (command == "camera") {
             static const u32 counts[2] = {4, 4};
@@ -133,8 +178,8 @@ HRESULT Config::Load(const String& fileName) {
             } else if (!NamesAre(inner, names)) {
                 Warn(scope, fileName, i, line, "Unknow Token[0] in an InnerLine");
             } else {
-                eye = ReadVector3(inner.data[0]);
-                lookAt = ReadVector3(inner.data[1]);
+                eye = numbers.Vector(inner.data[0]);
+                lookAt = numbers.Vector(inner.data[1]);
             }
         } else if (command == "pointlight") {
             static const u32 counts[4] = {4, 4, 4, 4};
@@ -148,10 +193,10 @@ HRESULT Config::Load(const String& fileName) {
             } else {
                 Light light;
                 light.Type = 1;
-                light.Position = ReadVector3(inner.data[0]);
-                light.Ambient = ReadColour(inner.data[1]);
-                light.Diffuse = ReadColour(inner.data[2]);
-                light.Specular = ReadColour(inner.data[3]);
+                light.Position = numbers.Vector(inner.data[0]);
+                light.Ambient = numbers.Colour(inner.data[1]);
+                light.Diffuse = numbers.Colour(inner.data[2]);
+                light.Specular = numbers.Colour(inner.data[3]);
                 light.Direction = Vector3(0.0f, 0.0f, 0.0f);
                 light.Range = 1000.0f;
                 light.Falloff = 0.0f;
@@ -169,4 +214,17 @@ HRESULT Config::Load(const String& fileName) {
 
     file.Close();
     return S_OK;
+}
+
+HRESULT Config::CheckResolution() const {
+    // Numbers read saturate at INT_MAX, so a size above it was negative.
+    if (width <= (u32)INT_MAX && height <= (u32)INT_MAX) return S_OK;
+    CallScope scope(nullptr, "Config::CheckResolution()");
+    String message("The display resolution ");
+    message += (int)width;
+    message += "x";
+    message += (int)height;
+    message += " is negative; the scene file must give a width and a height of 0 or more";
+    scope.WriteLog(ZVLOG_ERROR, message, "config", __LINE__);
+    return E_INVALIDARG;
 }

@@ -30,6 +30,10 @@ public:
     // were written) or ZVE_SUBFUNCTION when the file cannot be opened.  Resets
     // the scalar fields to their defaults; appends to the vectors.
     HRESULT Load(const String& fileName);
+    // A negative resolution of the display command (which the u32 fields
+    // would hold as a huge size) is refused: an error entry naming it and
+    // E_INVALIDARG.  S_OK for any other size.
+    HRESULT CheckResolution() const;
 
     Vector<String> paths;
     Vector<String> models;

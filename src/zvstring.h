@@ -44,8 +44,14 @@ public:
     const char* c_str() const { return data ? data : ""; }
     bool IsEmpty() const { return length == 0; }
 
-    int ToInt() const;      // scanf "%d"; 0 when nothing can be read
-    float ToFloat() const;  // scanf "%f"; 0 when nothing can be read
+    // The number at the start of the text, read as scanf's "%d" and "%f"
+    // read it (leading blanks, a sign, decimal digits; for floats also
+    // exponents, hexadecimal, inf and nan); 0 when nothing can be read.  A
+    // number beyond the type's range saturates (INT_MIN or INT_MAX, -FLT_MAX
+    // or FLT_MAX) and sets *outOfRange; too small a float reads as the
+    // nearest float, as scanf reads it.
+    int ToInt(bool* outOfRange = nullptr) const;
+    float ToFloat(bool* outOfRange = nullptr) const;
 
     // Searches return 0xFFFFFFFF (FindFirst*) or -1 (FindLastOf) when nothing matches.
     u32 FindFirstOf(const String& set, u32 start) const;

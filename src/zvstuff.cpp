@@ -5,6 +5,9 @@
 #include <locale.h>
 #include <time.h>
 
+#include <cerrno>
+#include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -214,17 +217,35 @@ bool String::operator==(const char* text) const {
     return n == length && (n == 0 || std::memcmp(data, t, n) == 0);
 }
 
-int String::ToInt() const {
-    int value = 0;
+int String::ToInt(bool* outOfRange) const {
+    if (outOfRange) *outOfRange = false;
     CLocaleScope c;
-    if (std::sscanf(c_str(), "%d", &value) != 1) return 0;
-    return value;
+    const char* text = c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    if (end == text) return 0;
+    if (errno == ERANGE || value > INT_MAX || value < INT_MIN) {
+        if (outOfRange) *outOfRange = true;
+        return value < 0 ? INT_MIN : INT_MAX;
+    }
+    return (int)value;
 }
 
-float String::ToFloat() const {
-    float value = 0.0f;
+float String::ToFloat(bool* outOfRange) const {
+    if (outOfRange) *outOfRange = false;
     CLocaleScope c;
-    if (std::sscanf(c_str(), "%f", &value) != 1) return 0.0f;
+    const char* text = c_str();
+    char* end = nullptr;
+    errno = 0;
+    const float value = std::strtof(text, &end);
+    if (end == text) return 0.0f;
+    // ERANGE with an infinite result is an overflow; with a tiny one the
+    // nearest float (0 or a denormal) is what the text means.
+    if (errno == ERANGE && std::isinf(value)) {
+        if (outOfRange) *outOfRange = true;
+        return value < 0.0f ? -FLT_MAX : FLT_MAX;
+    }
     return value;
 }
 

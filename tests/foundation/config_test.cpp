@@ -1,6 +1,8 @@
 // Config: the scene file's commands, their validation and the warnings.
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
 #include <string>
 
 #include "config.h"
@@ -207,6 +209,57 @@ TEST_F(ConfigTest, PointLightCases) {
                        Warning("Command[2] : 'pointlight'); Error : Unknow Token[0] in an InnerLine"));
     ASSERT_EQ(config.lights.count, 2u);
     EXPECT_FLOAT_EQ(config.lights.data[1].Position.y, 2.0f);
+}
+
+// Numbers too large for their type saturate, with one warning per number
+// naming the command and the entry; the rest of the command still counts.
+TEST_F(ConfigTest, NumbersOutOfRangeSaturateWithAWarning) {
+    EXPECT_EQ(Load("display\n{\n adapter 0\n resolution 99999999999 600\n windowed 1\n strict 0\n"
+                   " performance -99999999999\n}\n"
+                   "pointlight { position 0 1e39 0\n ambient 0 0 0\n diffuse -1e39 1 nan\n specular 1 1 1 }\n"
+                   "model a.3ds { position 1 2 3 1e40 }\n"),
+              S_OK);
+    EXPECT_EQ(log,
+              Warning("Command[0] : 'display'); Error : Number out of range in 'resolution' : 99999999999 read as "
+                      "2147483647") +
+                  Warning("Command[0] : 'display'); Error : Number out of range in 'performance' : -99999999999 "
+                          "read as -2147483648") +
+                  Warning("Command[1] : 'pointlight'); Error : Number out of range in 'position' : 1e39 read as "
+                          "3.40282e+38") +
+                  Warning("Command[1] : 'pointlight'); Error : Number out of range in 'diffuse' : -1e39 read as "
+                          "-3.40282e+38") +
+                  Warning("Command[2] : 'model' = a.3ds); Error : Number out of range in 'position' : 1e40 read "
+                          "as 3.40282e+38"));
+    EXPECT_EQ(config.width, 2147483647u);
+    EXPECT_EQ(config.height, 600u);
+    EXPECT_TRUE(config.performance);
+    ASSERT_EQ(config.lights.count, 1u);
+    EXPECT_EQ(config.lights.data[0].Position.y, FLT_MAX);
+    EXPECT_EQ(config.lights.data[0].Diffuse.r, -FLT_MAX);
+    EXPECT_TRUE(std::isnan(config.lights.data[0].Diffuse.b));  // a NaN is no overflow: the frame packs it as 0
+    ASSERT_EQ(config.positions.count, 1u);
+    EXPECT_EQ(config.positions.data[0].w, FLT_MAX * 0.017453292f);
+    EXPECT_EQ(config.CheckResolution(), S_OK);
+}
+
+// A negative size would reach the screen mode as 4294967295: refused.
+TEST_F(ConfigTest, ANegativeResolutionIsRefused) {
+    ASSERT_EQ(Load("display\n{\n adapter 0\n resolution -1 -1\n windowed 1\n strict 0\n performance 0\n}\n"),
+              S_OK);
+    EXPECT_EQ(log, "");
+    zvtest::LogCapture capture;
+    EXPECT_EQ(config.CheckResolution(), E_INVALIDARG);
+    EXPECT_NE(capture.log.find("[Config::CheckResolution()] Error : \"The display resolution -1x-1 is negative"),
+              std::string::npos)
+        << capture.log;
+    ASSERT_EQ(Load("display\n{\n adapter 0\n resolution 640 -99999999999\n windowed 1\n strict 0\n"
+                   " performance 0\n}\n"),
+              S_OK);
+    EXPECT_EQ(config.CheckResolution(), E_INVALIDARG);
+    ASSERT_EQ(Load("display\n{\n adapter 0\n resolution 0 2147483647\n windowed 1\n strict 0\n"
+                   " performance 0\n}\n"),
+              S_OK);
+    EXPECT_EQ(config.CheckResolution(), S_OK);
 }
 
 TEST_F(ConfigTest, UnknownCommandsAndBlockOnlyLines) {

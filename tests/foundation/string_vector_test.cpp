@@ -2,6 +2,11 @@
 // self-referencing appends and deep copies.
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
 #include "zvstuff.h"
 
 // Under AddressSanitizer a failed allocation must come back as null, as it
@@ -113,6 +118,50 @@ TEST(String, ReadingNumbers) {
     EXPECT_EQ(String("  -7").ToInt(), -7);
     EXPECT_FLOAT_EQ(String("2.5").ToFloat(), 2.5f);
     EXPECT_FLOAT_EQ(String("x").ToFloat(), 0.0f);
+}
+
+// Every number in range reads exactly as scanf's "%d" and "%f" read it, to
+// the bit; only the flag tells it was in range.
+TEST(String, NumbersInRangeReadAsScanfReadsThem) {
+    const char* const texts[] = {"0",     "-0",    "12abc", "  -7",    " +7",   "2147483647", "-2147483648",
+                                 "2.5",   ".5",    "5.",    "1e",      "1e+",   "12e-",       "0x1p3",
+                                 "0x1.8p1", "0x",  "inf",   "-infinity", "1e-40", "1e-50",    "3.4028235e38",
+                                 "-3.4028235e38", "1.5e3.2", "1,5",   "e5",    "-",          "",
+                                 "abc",   "\t9",  "007",   "1e38",    "-1e-45", "nan"};
+    for (const char* text : texts) {
+        int expectedInt = 0;
+        if (std::sscanf(text, "%d", &expectedInt) != 1) expectedInt = 0;
+        float expectedFloat = 0.0f;
+        if (std::sscanf(text, "%f", &expectedFloat) != 1) expectedFloat = 0.0f;
+        bool intOut = true, floatOut = true;
+        EXPECT_EQ(String(text).ToInt(&intOut), expectedInt) << text;
+        const float value = String(text).ToFloat(&floatOut);
+        if (std::isnan(expectedFloat))
+            EXPECT_TRUE(std::isnan(value)) << text;
+        else
+            EXPECT_EQ(std::memcmp(&value, &expectedFloat, sizeof value), 0) << text << " " << value;
+        EXPECT_FALSE(intOut) << text;
+        EXPECT_FALSE(floatOut) << text;
+    }
+}
+
+TEST(String, NumbersOutOfRangeSaturate) {
+    bool out = false;
+    EXPECT_EQ(String("99999999999").ToInt(&out), 2147483647);
+    EXPECT_TRUE(out);
+    EXPECT_EQ(String("-99999999999").ToInt(&out), -2147483647 - 1);
+    EXPECT_TRUE(out);
+    EXPECT_EQ(String("2147483648").ToInt(&out), 2147483647);
+    EXPECT_TRUE(out);
+    EXPECT_EQ(String("-2147483649").ToInt(&out), -2147483647 - 1);
+    EXPECT_TRUE(out);
+    EXPECT_EQ(String("99999999999999999999999999").ToInt(), 2147483647);
+    EXPECT_EQ(String("1e39").ToFloat(&out), FLT_MAX);
+    EXPECT_TRUE(out);
+    EXPECT_EQ(String("-1e39").ToFloat(&out), -FLT_MAX);
+    EXPECT_TRUE(out);
+    EXPECT_EQ(String("3.4028236e38").ToFloat(), FLT_MAX);
+    EXPECT_EQ(String("-1e99999").ToFloat(), -FLT_MAX);
 }
 
 TEST(String, Searches) {
