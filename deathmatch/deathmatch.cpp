@@ -23,6 +23,9 @@ Vector3 g_vLightBase;
 const float kInputTick = 0.025f;
 const float kLightTick = 0.025f;
 const float kWorldSpeed = 1.2f;  // the world runs faster than the clock
+// Cell size and left edge of the device information text, in pixels.
+const u32 kInfoSize = 14;
+const u32 kInfoX = 5;
 
 String& FrameRateText() {
     static String text;
@@ -78,6 +81,7 @@ HRESULT DeathMatch::Init() {
     if (scope.ReportFailure("Config file loading file; verify that 'zvscene.txt' is in the ExeDir", kSource, __LINE__,
                             hr) < 0)
         return ZVE_SUBFUNCTION;
+    if (scope.ReportFailure("-", kSource, __LINE__, config.CheckResolution()) < 0) return ZVE_SUBFUNCTION;
     nAdapter = config.adapter;
     nWidth = config.width;
     nHeight = config.height;
@@ -119,17 +123,7 @@ HRESULT DeathMatch::Init() {
             ZV_INIT_CALL(E_FAIL);
         }
 
-        // Loading screen.
-        pFont->DrawText2DScaled(String("Zorvane DeathMatch v") + kVersion, 0xFFFFFFFFu, 0, 0.04f, 0.05f, 0.05f, 1.0f,
-                                0.0f);
-        pFont->DrawText2DScaled("Loading ...", 0xFFFFFFFFu, 0, 0.1f, 0.1f, 0.4f, 1.0f, 0.0f);
-        if (bWindowed)
-            pFont->DrawText2DScaled(
-                "Warning: Playing in Windowed mode is not easy\nTo go in FullScreen, press the key 'F11'\n(when the "
-                "game starts)",
-                0xFFFF5555u, 0, 0.028f, 0.02f, 0.55f, 1.0f, 0.0f);
-        pFont->DrawText2DScaled("Walk with the arrow keys, aim with the mouse, shoot with any mouse button", 0xFFFFFFFFu,
-                                0, 0.02f, 0.02f, 0.95f, 1.0f, 0.0f);
+        DrawLoadingScreen();
         ZV_INIT_CALL(pGraphics->UpdateAndRender(0.0f));
         ZV_INIT_CALL(pGraphics->SetRenderState(LIGHTNINGPATH, nLightningPath));
 
@@ -179,6 +173,25 @@ failed:
     scope.ReportFailure("Initialisation of Zorvane failed", kSource, failedLine, hr);
     Close();
     return hr;
+}
+
+void DeathMatch::DrawLoadingScreen() {
+    pFont->DrawText2DScaled(String("Zorvane DeathMatch v") + kVersion, 0xFFFFFFFFu, 0, 0.04f, 0.05f, 0.05f, 1.0f, 0.0f);
+    pFont->DrawText2DScaled("Loading ...", 0xFFFFFFFFu, 0, 0.1f, 0.1f, 0.4f, 1.0f, 0.0f);
+    if (bWindowed)
+        pFont->DrawText2DScaled(
+            "Warning: Playing in Windowed mode is not easy\nTo go in FullScreen, press the key 'F11'\n(when the "
+            "game starts)",
+            0xFFFF5555u, 0, 0.028f, 0.02f, 0.55f, 1.0f, 0.0f);
+    pFont->DrawText2DScaled("Arrow keys walk, the mouse aims, any mouse button shoots", 0xFFFFFFFFu, 0, 0.02f, 0.02f,
+                            0.95f, 1.0f, 0.0f);
+}
+
+String DeathMatch::Banner() {
+    String banner = "Zorvane v";
+    banner += kVersion;
+    banner += " - Skirmora: a 3DS arena deathmatch";
+    return banner;
 }
 
 void DeathMatch::BuildSceneBox(IPhyEntity* scene) {
@@ -241,9 +254,7 @@ HRESULT DeathMatch::Run() {
         scope.ReportFailure("Not initialized. Call Init() before", kSource, __LINE__, E_FAIL);
         return ZVE_SUBFUNCTION;
     }
-    String banner = "Zorvane v";
-    banner += kVersion;
-    banner += " - Skirmora, a small deathmatch in a 3DS arena";
+    const String banner = Banner();
     scope.WriteLog(ZVLOG_INFO, "Main Loop...\n", kSource, __LINE__);
 
     float t = (float)pCore->GetTime();
@@ -320,7 +331,11 @@ void DeathMatch::DrawTexts(const String& banner, float fps) {
     pFont->DrawText2D(FrameRateText(), 0xFFFFFF00u, 0x33000000u, 14, 5, 5, 1.0f, 0.0f);
     if (bShowInfos) {
         BuildInfos(fps);
-        pFont->DrawText2D(strInfos, 0xFFFFFFFFu, 0x55000000u, 14, 5, 25, 1.0f, 0.0f);
+        // The adapter's name and large numbers could run off the window.
+        DisplaySettings mode;
+        pGraphics->GetScreenMode(&mode);
+        pFont->DrawText2D(FitLinesToWidth(strInfos, kInfoSize, kInfoX, mode.nWidth), 0xFFFFFFFFu, 0x55000000u,
+                          kInfoSize, kInfoX, 25, 1.0f, 0.0f);
         strInfos = "GamePlay Stats :";
         strInfos += "\nNumOpponents=";
         strInfos += (unsigned int)monsters.count;
@@ -471,15 +486,15 @@ HRESULT DeathMatch::BuildInfos(float fps) {
     strInfos.floatFormat[2] = '2';  // two decimals from now on
     strInfos += "\n";
     strInfos += (unsigned int)stats.nDrawCalls;
-    strInfos += " Draws : ";
+    strInfos += " Draws, ";
     strInfos += (double)stats.nPrimitives * 0.001;
-    strInfos += " KPrims => ";
+    strInfos += " KPrims, ";
     strInfos += (double)stats.nPrimitives * fps * 0.001;
     strInfos += " KPrims/s";
     switch (nLightningPath) {
-    case NoLightning: strInfos += "   NoLightning"; break;
-    case SimpleLighting: strInfos += "   SimpleLighting"; break;
-    case StencilShadow: strInfos += "   StencilShadow"; break;
+    case NoLightning: strInfos += ", NoLightning"; break;
+    case SimpleLighting: strInfos += ", SimpleLighting"; break;
+    case StencilShadow: strInfos += ", StencilShadow"; break;
     default: break;
     }
     strInfos += "\nPress 'F1' for the help and 'F2' to hide this infos";

@@ -35,6 +35,12 @@ public:
     bool IsOutOfScene(Vector3* point);
     // Every opponent removes the bullets that hit it; always 0.
     HRESULT CheckBullets(Vector<Player::Bullet>* bullets);
+    // Queues the texts of the loading screen.
+    void DrawLoadingScreen();
+    // Queues the texts of one frame.
+    void DrawTexts(const String& banner, float fps);
+    // The banner shown with the help.
+    static String Banner();
 
     ICore* pCore;
     IGraphics* pGraphics;
@@ -74,8 +80,6 @@ private:
     // Places the arena and derives the box the player, the bullets and the
     // opponents stay in.
     void BuildSceneBox(IPhyEntity* scene);
-    // Queues the texts of one frame.
-    void DrawTexts(const String& banner, float fps);
 
     DeathMatch(const DeathMatch&) = delete;
     DeathMatch& operator=(const DeathMatch&) = delete;

@@ -238,6 +238,28 @@ double LinesHeight(u32 lines) { return 1.0 + kLineSpacing * (double)(lines - 1);
 
 // ---------------------------------------------------------------------------
 
+String FitLinesToWidth(const String& text, u32 size, u32 x, u32 right) {
+    const u32 columns = (size == 0 || right <= x) ? 0 : (right - x) / size;
+    String fitted;
+    u32 start = 0;
+    while (start <= text.length) {
+        u32 end = start;
+        while (end < text.length && (u8)text.data[end] != kNewline) ++end;
+        if (end - start <= columns) {
+            fitted += text.SubString(start, end);
+        } else if (columns >= 3) {
+            fitted += text.SubString(start, start + columns - 3);
+            fitted += "...";
+        } else {
+            fitted += text.SubString(start, start + columns);
+        }
+        if (end == text.length) break;
+        fitted += "\n";
+        start = end + 1;
+    }
+    return fitted;
+}
+
 HRESULT Font::Create(const String& type, const String& command, IGraphics* graphics, IGeometry** out) {
     CallScope scope(nullptr, "Font::Create()");
     if (!out) {

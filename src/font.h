@@ -51,6 +51,13 @@ public:
                                     Vector3* extent) = 0;
 };
 
+// The text with every line cut that, drawn from x along (1, 0) in cells of
+// `size` pixels, would run past the right edge `right` (in pixels); a cut
+// line ends in "..." when there is room for it, so that the cut shows.  For
+// texts whose content comes from outside (adapter names, animation names,
+// numbers), so that they stay inside the window.
+String FitLinesToWidth(const String& text, u32 size, u32 x, u32 right);
+
 class Font : public IFont {
 public:
     struct Text2D {

@@ -22,6 +22,11 @@ const float kCameraStep = 10.0f;
 const float kCameraTurn = 0.07f;
 // The animations run at three quarters of the clock's speed.
 const float kAnimationSpeed = 0.75f;
+// Cell size of the texts in pixels, and the left edges of the information
+// (or help) text and of the animation text.
+const u32 kTextSize = 14;
+const u32 kInfoX = 5;
+const u32 kAnimsX = 200;
 
 // The toggle keys, in the order InputProcess handles them.
 enum ToggleKey { kF11, kF7, kF5, kSpace, kR, kL, kF, kV, kP, kF2, kF1, kToggleCount };
@@ -168,6 +173,7 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
     if (scope.ReportFailure("Config file loading file; verify that 'zvscene.txt' is in the ExeDir", kSource,
                             __LINE__, hr) < 0)
         return ZVE_SUBFUNCTION;
+    if (scope.ReportFailure("-", kSource, __LINE__, config.CheckResolution()) < 0) return ZVE_SUBFUNCTION;
     nAdapter = config.adapter;
     nWidth = config.width;
     nHeight = config.height;
@@ -344,31 +350,7 @@ HRESULT Viewer::Run() {
                 g_strFps += (double)fps;
                 g_strFps = String("ZV FPS=") + g_strFps.SubString(0, g_strFps.length >= 4 ? g_strFps.length - 4 : 0);
 
-                pFont->DrawText2D(g_strFps, 0xFFFFFF00u, 0x55000000u, 14, 5, 5, 1.0f, 0.0f);
-                if (bShowInfos) {
-                    BuildInfos(fps);
-                    pFont->DrawText2D(strInfos, 0xFFFFFFFFu, 0x55000000u, 14, 5, 25, 1.0f, 0.0f);
-                } else if (bShowHelp) {
-                    pFont->DrawText2D(strHelp, 0xFFFFFFFFu, 0x55000000u, 14, 5, 25, 1.0f, 0.0f);
-                } else {
-                    pFont->DrawText2D("Press 'F1' for the help or 'F2' for more infos", 0xFFFFFFFFu, 0, 14, 5, 25,
-                                      1.0f, 0.0f);
-                }
-                if (bShowHelp)
-                    pFont->DrawText2DScaled(banner, 0xFFFFFF00u, 0xFF000000u, 0.027f, 0.01f, 0.93f, 1.0f, 0.0f);
-                if (pModel) {
-                    String anims = "NumAnims=";
-                    u32 count = pModel->GetNumAnimations();
-                    anims += (unsigned int)count;
-                    for (u32 i = 0; i < count; ++i) {
-                        if (!pModel->IsAnimationPlaying(i)) continue;
-                        anims += " Play:";
-                        anims += (unsigned int)i;
-                        anims += "=";
-                        anims += pModel->GetAnimationName(i);
-                    }
-                    pFont->DrawText2D(anims, 0xFF0099FFu, 0x55000000u, 14, 200, 5, 1.0f, 0.0f);
-                }
+                DrawTexts(banner, fps);
 
                 if (bMoveLight && lights.count > 0) {
                     if (t > g_state.fLastLightTick + kInputTick) {
@@ -401,6 +383,39 @@ HRESULT Viewer::Run() {
     }
     if (hr < 0) scope.ReportFailure("Error in the Main Loop", kSource, __LINE__, hr);
     return S_OK;
+}
+
+void Viewer::DrawTexts(const String& banner, float fps) {
+    // The adapter's name, animation names and large numbers could run off the
+    // window: those texts are cut at its right edge.
+    DisplaySettings mode;
+    pGraphics->GetScreenMode(&mode);
+    pFont->DrawText2D(g_strFps, 0xFFFFFF00u, 0x55000000u, 14, 5, 5, 1.0f, 0.0f);
+    if (bShowInfos) {
+        BuildInfos(fps);
+        pFont->DrawText2D(FitLinesToWidth(strInfos, kTextSize, kInfoX, mode.nWidth), 0xFFFFFFFFu, 0x55000000u,
+                          kTextSize, kInfoX, 25, 1.0f, 0.0f);
+    } else if (bShowHelp) {
+        pFont->DrawText2D(strHelp, 0xFFFFFFFFu, 0x55000000u, kTextSize, kInfoX, 25, 1.0f, 0.0f);
+    } else {
+        pFont->DrawText2D("Press 'F1' for the help or 'F2' for more infos", 0xFFFFFFFFu, 0, kTextSize, kInfoX, 25,
+                          1.0f, 0.0f);
+    }
+    if (bShowHelp) pFont->DrawText2DScaled(banner, 0xFFFFFF00u, 0xFF000000u, 0.027f, 0.01f, 0.93f, 1.0f, 0.0f);
+    if (pModel) {
+        String anims = "NumAnims=";
+        u32 count = pModel->GetNumAnimations();
+        anims += (unsigned int)count;
+        for (u32 i = 0; i < count; ++i) {
+            if (!pModel->IsAnimationPlaying(i)) continue;
+            anims += " Play:";
+            anims += (unsigned int)i;
+            anims += "=";
+            anims += pModel->GetAnimationName(i);
+        }
+        pFont->DrawText2D(FitLinesToWidth(anims, kTextSize, kAnimsX, mode.nWidth), 0xFF0099FFu, 0x55000000u,
+                          kTextSize, kAnimsX, 5, 1.0f, 0.0f);
+    }
 }
 
 HRESULT Viewer::Close() {
@@ -469,15 +484,15 @@ HRESULT Viewer::BuildInfos(float fps) {
     strInfos.floatFormat[2] = '2';
     strInfos += "\n";
     strInfos += (unsigned int)stats.nDrawCalls;
-    strInfos += " Draws : ";
+    strInfos += " Draws, ";
     strInfos += (double)stats.nPrimitives * 0.001;
-    strInfos += " KPrims => ";
+    strInfos += " KPrims, ";
     strInfos += (double)stats.nPrimitives * (double)fps * 0.001;
     strInfos += " KPrims/s";
     switch (nLightningPath) {
-    case NoLightning: strInfos += "   NoLightning"; break;
-    case SimpleLighting: strInfos += "   SimpleLighting"; break;
-    case StencilShadow: strInfos += "   StencilShadow"; break;
+    case NoLightning: strInfos += ", NoLightning"; break;
+    case SimpleLighting: strInfos += ", SimpleLighting"; break;
+    case StencilShadow: strInfos += ", StencilShadow"; break;
     default: break;
     }
     strInfos += "\nCam vPos={";

@@ -34,6 +34,8 @@ public:
     HRESULT Close();
     // The device information text into strInfos; always 0.
     HRESULT BuildInfos(float fps);
+    // Queues the texts of one frame (the banner is shown with the help).
+    void DrawTexts(const String& banner, float fps);
     // One input tick: animations, toggles, the help text and the camera.
     HRESULT InputProcess();
     // Picks one MD5 model of a ".def" list (asking on the console when there

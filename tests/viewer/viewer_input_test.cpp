@@ -152,8 +152,8 @@ TEST_F(ViewerInputTest, CameraKeysMoveAndTheTextFollows) {
                                 "Press 'F1' for the help and 'F2' to hide this infos"))
         << infos;
     EXPECT_TRUE(Contains(infos, "320x240 ")) << infos;
-    EXPECT_TRUE(Contains(infos, " Draws : ")) << infos;
-    EXPECT_TRUE(Contains(infos, "   StencilShadow\nCam")) << infos;
+    EXPECT_TRUE(Contains(infos, " Draws, ")) << infos;
+    EXPECT_TRUE(Contains(infos, " KPrims/s, StencilShadow\nCam")) << infos;
 
     // The graphics manager's camera follows, always with the up vector (0, 1, 0).
     Vector3 eye, at, up;
