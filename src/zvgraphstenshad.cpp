@@ -21,9 +21,12 @@ void SortRun(u64* first, u64* last) {
     }
 }
 
-// Entries of a bucket: the far vertex b in the high half, the stored edge's
-// number in the low half, so that sorting orders them by (b, storage order).
-inline u64 Entry(u16 b, u32 id) { return ((u64)b << 32) | id; }
+// An edge met in increasing vertex order (a < b) as one sortable number:
+// a in the top 16 bits, b in the next 16, the stored edge's number in the low
+// half, so that sorting orders the edges by (a, b, storage order).
+inline u64 Entry(u16 a, u16 b, u32 id) { return ((u64)a << 48) | ((u64)b << 32) | id; }
+// The (a, b) pair of an entry.
+inline u32 PairOf(u64 entry) { return (u32)(entry >> 32); }
 
 }  // namespace
 
@@ -34,56 +37,72 @@ HRESULT ZVBuildEdges(const u16* indices, u32 count, Vector<Edge>& edges) {
         edges.count = 0;
         return S_OK;
     }
-    // The edges met in increasing vertex order (a < b) are bucketed by a, and
-    // each bucket is sorted by (b, storage order): a reversed edge then finds
-    // the first stored edge of its pair whose face1 is free by a binary
-    // search in a short bucket, and every pair keeps a cursor past its taken
-    // edges.  Memory stays a few bytes per edge, touched mostly in order.
-    const u32 kBuckets = 0x10000;
-    u32* start = new (std::nothrow) u32[kBuckets + 1];
-    if (!start) return E_OUTOFMEMORY;
-    for (u32 i = 0; i <= kBuckets; ++i) start[i] = 0;
-    u32 forward = 0, reversed = 0;
+    // The edges met in increasing vertex order (a < b) are sorted by
+    // (a, b, storage order): a reversed edge then finds the first stored edge
+    // of its pair whose face1 is free by a binary search, and every pair
+    // keeps a cursor past its taken edges.  Memory stays a few bytes per
+    // edge, touched mostly in order, and the work follows the number of
+    // triangles (and of the vertices they use), not the 65,536 possible
+    // indices.
+    u32 forward = 0, reversed = 0, vertices = 0;
     for (u32 t = 0; t < triangles; ++t) {
         const u16* tri = indices + 3 * t;
         for (u32 e = 0; e < 3; ++e) {
             u16 p = tri[e], q = tri[(e + 1) % 3];
             if (p < q) {
-                ++start[p + 1];
                 ++forward;
+                if (p + 1u > vertices) vertices = p + 1u;
             } else if (p > q) {
                 ++reversed;
             }
         }
     }
-    for (u32 i = 0; i < kBuckets; ++i) start[i + 1] += start[i];
-
+    // Where the first vertices span little more than the edges, the edges
+    // are bucketed by a (a counting sort) and each short bucket is sorted on
+    // its own; a few edges over far-apart vertices are sorted as a whole.
+    const bool bucketed = vertices <= 4 * forward + 64;
+    u32* start = bucketed ? new (std::nothrow) u32[vertices + 1] : nullptr;
+    u32* fill = bucketed ? new (std::nothrow) u32[vertices] : nullptr;
     u64* entries = new (std::nothrow) u64[forward ? forward : 1];
     u32* face1 = new (std::nothrow) u32[forward ? forward : 1];
     u32* cursor = new (std::nothrow) u32[forward ? forward : 1];
-    u32* fill = new (std::nothrow) u32[kBuckets];
     u8* unmatched = new (std::nothrow) u8[reversed ? reversed : 1];
-    HRESULT hr = entries && face1 && cursor && fill && unmatched ? S_OK : E_OUTOFMEMORY;
+    HRESULT hr = entries && face1 && cursor && unmatched && (!bucketed || (start && fill)) ? S_OK : E_OUTOFMEMORY;
     if (hr == S_OK) {
-        for (u32 i = 0; i < kBuckets; ++i) fill[i] = start[i];
+        if (bucketed) {
+            for (u32 i = 0; i <= vertices; ++i) start[i] = 0;
+            for (u32 t = 0; t < triangles; ++t) {
+                const u16* tri = indices + 3 * t;
+                for (u32 e = 0; e < 3; ++e) {
+                    u16 p = tri[e], q = tri[(e + 1) % 3];
+                    if (p < q) ++start[p + 1];
+                }
+            }
+            for (u32 i = 0; i < vertices; ++i) start[i + 1] += start[i];
+            for (u32 i = 0; i < vertices; ++i) fill[i] = start[i];
+        }
         u32 id = 0;
         for (u32 t = 0; t < triangles; ++t) {
             const u16* tri = indices + 3 * t;
             for (u32 e = 0; e < 3; ++e) {
                 u16 p = tri[e], q = tri[(e + 1) % 3];
                 if (p >= q) continue;
-                entries[fill[p]++] = Entry(q, id);
+                entries[bucketed ? fill[p]++ : id] = Entry(p, q, id);
                 face1[id] = ZV_EDGE_NOFACE;
                 ++id;
             }
         }
-        for (u32 a = 0; a < kBuckets; ++a) {
-            u32 n = start[a + 1] - start[a];
-            if (n > 16) {
-                std::sort(entries + start[a], entries + start[a + 1]);
-            } else if (n > 1) {
-                SortRun(entries + start[a], entries + start[a + 1]);
+        if (bucketed) {
+            for (u32 a = 0; a < vertices; ++a) {
+                u32 n = start[a + 1] - start[a];
+                if (n > 16) {
+                    std::sort(entries + start[a], entries + start[a + 1]);
+                } else if (n > 1) {
+                    SortRun(entries + start[a], entries + start[a + 1]);
+                }
             }
+        } else {
+            std::sort(entries, entries + forward);
         }
         for (u32 i = 0; i < forward; ++i) cursor[i] = i;
 
@@ -95,14 +114,21 @@ HRESULT ZVBuildEdges(const u16* indices, u32 count, Vector<Edge>& edges) {
             for (u32 e = 0; e < 3; ++e) {
                 u16 p = tri[e], q = tri[(e + 1) % 3];
                 if (p <= q) continue;
-                u64* first = entries + start[q];
-                u64* last = entries + start[q + 1];
-                u64* group = std::lower_bound(first, last, Entry(p, 0));
+                // Bucketed, the pair (q, p) can only be in q's bucket (and
+                // there is none past the last first vertex).
+                u64* first = entries;
+                u64* last = entries + forward;
+                if (bucketed) {
+                    first = entries + (q < vertices ? start[q] : forward);
+                    last = entries + (q < vertices ? start[q + 1] : forward);
+                }
+                const u64 pair = Entry(q, p, 0);
+                u64* group = std::lower_bound(first, last, pair);
                 bool found = false;
-                if (group < last && (u16)(*group >> 32) == p) {
+                if (group < last && PairOf(*group) == PairOf(pair)) {
                     u32 g = (u32)(group - entries);
                     u32 at = cursor[g];
-                    if (at < (u32)(last - entries) && (u16)(entries[at] >> 32) == p) {
+                    if (at < (u32)(last - entries) && PairOf(entries[at]) == PairOf(pair)) {
                         face1[(u32)entries[at]] = t;
                         cursor[g] = at + 1;
                         found = true;

@@ -39,6 +39,22 @@ void BM_BuildEdges(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildEdges)->Unit(benchmark::kMillisecond);
 
+// The small buffers most models unlock: one triangle, and a box of twelve.
+void BM_BuildEdgesSmallBuffer(benchmark::State& state) {
+    static const u16 kTriangle[3] = {0, 1, 2};
+    static const u16 kBox[36] = {0, 1, 3, 0, 3, 2, 4, 6, 7, 4, 7, 5, 0, 4, 5, 0, 5, 1,
+                                 2, 3, 7, 2, 7, 6, 0, 2, 6, 0, 6, 4, 1, 5, 7, 1, 7, 3};
+    const u16* idx = state.range(0) == 1 ? kTriangle : kBox;
+    const u32 count = state.range(0) == 1 ? 3 : 36;
+    Vector<Edge> edges;
+    for (auto _ : state) {
+        ZVBuildEdges(idx, count, edges);
+        benchmark::DoNotOptimize(edges.data);
+    }
+    state.SetItemsProcessed(state.iterations() * (int64_t)(count / 3));
+}
+BENCHMARK(BM_BuildEdgesSmallBuffer)->Arg(1)->Arg(12)->Unit(benchmark::kMicrosecond);
+
 void BM_ShadowVolume(benchmark::State& state) {
     const Grid& g = TheGrid();
     Vector<Edge> edges;

@@ -137,6 +137,34 @@ TEST(ShadowEdges, HashedBuildMatchesTheListWalkOnAMessyMesh) {
     }
 }
 
+// Meshes whose edges are sorted by bucket (vertices few against the edges)
+// and as a whole (a few triangles over far-apart indices) give the same
+// edges as the list walk.
+TEST(ShadowEdges, BothSortsMatchTheListWalk) {
+    std::vector<std::vector<u16>> meshes;
+    u32 seed = 777;
+    auto next = [&seed](u32 range) {
+        seed = seed * 1103515245u + 12345u;
+        return (u16)((seed >> 16) % range);
+    };
+    std::vector<u16> crowded;  // 900 triangles over 40 vertices
+    for (int i = 0; i < 3 * 900; ++i) crowded.push_back(next(40));
+    meshes.push_back(crowded);
+    std::vector<u16> sparse;  // 20 triangles over the whole index range
+    for (int i = 0; i < 3 * 20; ++i) sparse.push_back((u16)(65535 - next(6) * 13000 - next(3)));
+    meshes.push_back(sparse);
+    meshes.push_back({65533, 65534, 65535, 65535, 65534, 0});  // one shared edge at the top
+    for (const std::vector<u16>& idx : meshes) {
+        std::vector<Edge> e = BuildEdges(idx);
+        std::vector<Edge> ref = ReferenceEdges(idx);
+        ASSERT_EQ(e.size(), ref.size());
+        for (size_t i = 0; i < e.size(); ++i) {
+            SCOPED_TRACE(i);
+            ExpectEdge(e[i], ref[i].a, ref[i].b, ref[i].face0, ref[i].face1);
+        }
+    }
+}
+
 TEST(ShadowEdges, RebuildReplacesTheOldList) {
     Vector<Edge> edges;
     std::vector<u16> big = {0, 1, 2, 2, 1, 3, 3, 1, 4};
