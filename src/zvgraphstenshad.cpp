@@ -28,56 +28,35 @@ inline u64 Entry(u16 a, u16 b, u32 id) { return ((u64)a << 48) | ((u64)b << 32) 
 // The (a, b) pair of an entry.
 inline u32 PairOf(u64 entry) { return (u32)(entry >> 32); }
 
-}  // namespace
-
-HRESULT ZVBuildEdges(const u16* indices, u32 count, Vector<Edge>& edges) {
-    u32 triangles = count / 3;
-    if (!indices && triangles) return E_INVALIDARG;
-    if (!triangles) {
-        edges.count = 0;
-        return S_OK;
-    }
-    // The edges met in increasing vertex order (a < b) are sorted by
-    // (a, b, storage order): a reversed edge then finds the first stored edge
-    // of its pair whose face1 is free by a binary search, and every pair
-    // keeps a cursor past its taken edges.  Memory stays a few bytes per
-    // edge, touched mostly in order, and the work follows the number of
-    // triangles (and of the vertices they use), not the 65,536 possible
-    // indices.
-    u32 forward = 0, reversed = 0, vertices = 0;
+// The edge list of the triangles, whose indices are all below `vertices`;
+// kBucketed chooses the sort of the forward edges (see ZVBuildEdges).
+template <bool kBucketed>
+HRESULT BuildEdgesSorted(const u16* indices, u32 triangles, u32 vertices, Vector<Edge>& edges) {
+    u32* start = kBucketed ? new (std::nothrow) u32[vertices + 1] : nullptr;
+    if (kBucketed && !start) return E_OUTOFMEMORY;
+    if (kBucketed)
+        for (u32 i = 0; i <= vertices; ++i) start[i] = 0;
+    u32 forward = 0, reversed = 0;
     for (u32 t = 0; t < triangles; ++t) {
         const u16* tri = indices + 3 * t;
         for (u32 e = 0; e < 3; ++e) {
             u16 p = tri[e], q = tri[(e + 1) % 3];
             if (p < q) {
+                if (kBucketed) ++start[p + 1];
                 ++forward;
-                if (p + 1u > vertices) vertices = p + 1u;
             } else if (p > q) {
                 ++reversed;
             }
         }
     }
-    // Where the first vertices span little more than the edges, the edges
-    // are bucketed by a (a counting sort) and each short bucket is sorted on
-    // its own; a few edges over far-apart vertices are sorted as a whole.
-    const bool bucketed = vertices <= 4 * forward + 64;
-    u32* start = bucketed ? new (std::nothrow) u32[vertices + 1] : nullptr;
-    u32* fill = bucketed ? new (std::nothrow) u32[vertices] : nullptr;
+    u32* fill = kBucketed ? new (std::nothrow) u32[vertices] : nullptr;
     u64* entries = new (std::nothrow) u64[forward ? forward : 1];
     u32* face1 = new (std::nothrow) u32[forward ? forward : 1];
     u32* cursor = new (std::nothrow) u32[forward ? forward : 1];
     u8* unmatched = new (std::nothrow) u8[reversed ? reversed : 1];
-    HRESULT hr = entries && face1 && cursor && unmatched && (!bucketed || (start && fill)) ? S_OK : E_OUTOFMEMORY;
+    HRESULT hr = entries && face1 && cursor && unmatched && (!kBucketed || fill) ? S_OK : E_OUTOFMEMORY;
     if (hr == S_OK) {
-        if (bucketed) {
-            for (u32 i = 0; i <= vertices; ++i) start[i] = 0;
-            for (u32 t = 0; t < triangles; ++t) {
-                const u16* tri = indices + 3 * t;
-                for (u32 e = 0; e < 3; ++e) {
-                    u16 p = tri[e], q = tri[(e + 1) % 3];
-                    if (p < q) ++start[p + 1];
-                }
-            }
+        if (kBucketed) {
             for (u32 i = 0; i < vertices; ++i) start[i + 1] += start[i];
             for (u32 i = 0; i < vertices; ++i) fill[i] = start[i];
         }
@@ -87,12 +66,12 @@ HRESULT ZVBuildEdges(const u16* indices, u32 count, Vector<Edge>& edges) {
             for (u32 e = 0; e < 3; ++e) {
                 u16 p = tri[e], q = tri[(e + 1) % 3];
                 if (p >= q) continue;
-                entries[bucketed ? fill[p]++ : id] = Entry(p, q, id);
+                entries[kBucketed ? fill[p]++ : id] = Entry(p, q, id);
                 face1[id] = ZV_EDGE_NOFACE;
                 ++id;
             }
         }
-        if (bucketed) {
+        if (kBucketed) {
             for (u32 a = 0; a < vertices; ++a) {
                 u32 n = start[a + 1] - start[a];
                 if (n > 16) {
@@ -114,14 +93,9 @@ HRESULT ZVBuildEdges(const u16* indices, u32 count, Vector<Edge>& edges) {
             for (u32 e = 0; e < 3; ++e) {
                 u16 p = tri[e], q = tri[(e + 1) % 3];
                 if (p <= q) continue;
-                // Bucketed, the pair (q, p) can only be in q's bucket (and
-                // there is none past the last first vertex).
-                u64* first = entries;
-                u64* last = entries + forward;
-                if (bucketed) {
-                    first = entries + (q < vertices ? start[q] : forward);
-                    last = entries + (q < vertices ? start[q + 1] : forward);
-                }
+                // Bucketed, the pair (q, p) can only be in q's bucket.
+                u64* first = kBucketed ? entries + start[q] : entries;
+                u64* last = kBucketed ? entries + start[q + 1] : entries + forward;
                 const u64 pair = Entry(q, p, 0);
                 u64* group = std::lower_bound(first, last, pair);
                 bool found = false;
@@ -172,6 +146,38 @@ HRESULT ZVBuildEdges(const u16* indices, u32 count, Vector<Edge>& edges) {
     delete[] fill;
     delete[] unmatched;
     return hr;
+}
+
+}  // namespace
+
+HRESULT ZVBuildEdges(const u16* indices, u32 count, Vector<Edge>& edges) {
+    u32 triangles = count / 3;
+    if (!indices && triangles) return E_INVALIDARG;
+    if (!triangles) {
+        edges.count = 0;
+        return S_OK;
+    }
+    // The edges met in increasing vertex order (a < b) are sorted by
+    // (a, b, storage order): a reversed edge then finds the first stored edge
+    // of its pair whose face1 is free by a binary search, and every pair
+    // keeps a cursor past its taken edges.  Memory stays a few bytes per
+    // edge, touched mostly in order, and the work follows the number of
+    // triangles (and of the vertices they use), not the 65,536 possible
+    // indices.
+    //
+    // Where the vertices used are not many more than the indices, the edges
+    // are bucketed by a (a counting sort) and each short bucket is sorted on
+    // its own; a few edges over far-apart vertices are sorted as a whole.
+    // A buffer that large has room for every index; only smaller ones look
+    // for their highest.
+    const u32 bucketLimit = 6 * triangles + 64;
+    u32 vertices = 0x10000;
+    if (bucketLimit < vertices) {
+        vertices = 0;
+        for (u32 i = 0; i < 3 * triangles; ++i) vertices = std::max(vertices, indices[i] + 1u);
+    }
+    if (vertices <= bucketLimit) return BuildEdgesSorted<true>(indices, triangles, vertices, edges);
+    return BuildEdgesSorted<false>(indices, triangles, vertices, edges);
 }
 
 void ZVClassifyTriangles(const Vector3* positions, u32 vertexCount, const u16* indices, u32 count,

@@ -137,9 +137,9 @@ TEST(ShadowEdges, HashedBuildMatchesTheListWalkOnAMessyMesh) {
     }
 }
 
-// Meshes whose edges are sorted by bucket (vertices few against the edges)
-// and as a whole (a few triangles over far-apart indices) give the same
-// edges as the list walk.
+// Meshes whose edges are sorted by bucket (vertices not many more than the
+// indices) and as a whole (a few triangles over far-apart indices) give the
+// same edges as the list walk.
 TEST(ShadowEdges, BothSortsMatchTheListWalk) {
     std::vector<std::vector<u16>> meshes;
     u32 seed = 777;
@@ -154,6 +154,9 @@ TEST(ShadowEdges, BothSortsMatchTheListWalk) {
     for (int i = 0; i < 3 * 20; ++i) sparse.push_back((u16)(65535 - next(6) * 13000 - next(3)));
     meshes.push_back(sparse);
     meshes.push_back({65533, 65534, 65535, 65535, 65534, 0});  // one shared edge at the top
+    std::vector<u16> large;  // enough triangles to bucket over the whole index range
+    for (int i = 0; i < 3 * 11000; ++i) large.push_back(i % 1000 == 0 ? (u16)65535 : next(300));
+    meshes.push_back(large);
     for (const std::vector<u16>& idx : meshes) {
         std::vector<Edge> e = BuildEdges(idx);
         std::vector<Edge> ref = ReferenceEdges(idx);
