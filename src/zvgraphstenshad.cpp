@@ -166,11 +166,12 @@ HRESULT ZVBuildEdges(const u16* indices, u32 count, Vector<Edge>& edges) {
     // indices.
     //
     // Where the vertices used are not many more than the indices, the edges
-    // are bucketed by a (a counting sort) and each short bucket is sorted on
-    // its own; a few edges over far-apart vertices are sorted as a whole.
-    // A buffer that large has room for every index; only smaller ones look
-    // for their highest.
-    const u32 bucketLimit = 6 * triangles + 64;
+    // are bucketed by a (a counting sort, one table entry per vertex) and
+    // each short bucket is sorted on its own; a few edges over far-apart
+    // vertices are sorted as a whole.  A buffer of 10,912 triangles or more
+    // affords a table for all 65,536 indices; only smaller ones look for
+    // their highest index first.
+    const u64 bucketLimit = 6ull * triangles + 64;
     u32 vertices = 0x10000;
     if (bucketLimit < vertices) {
         vertices = 0;
