@@ -2,8 +2,6 @@
 // data every ModelMD5 instance of one file shares.
 #include "modelmd5meta.h"
 
-#include <locale.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -14,32 +12,13 @@
 
 #include "zvgraphics.h"
 #include "zvkernel.h"
+#include "zvscan.h"
 
 namespace {
 
 const char kSource[] = "modelmd5meta";
 const double kPi = 3.14159265358979323846;
 const char kTooBigForFile[] = "Count too big for the size of the file";
-
-// Numbers in MD5 files are always written with a '.', whatever locale the
-// program may have chosen.
-locale_t CLocale() {
-    static locale_t loc = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-    return loc;
-}
-
-class CLocaleScope {
-public:
-    CLocaleScope() : previous_(CLocale() ? uselocale(CLocale()) : (locale_t)0) {}
-    ~CLocaleScope() {
-        if (previous_) uselocale(previous_);
-    }
-
-private:
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-    locale_t previous_;
-};
 
 // Number of the flag bits 0 to 5 that are set: the components a joint animates.
 u32 CountComponentBits(u32 flags) {
@@ -123,7 +102,7 @@ public:
     bool ExpectToken(const char* token) {
         Next();
         word[0] = '\0';
-        std::sscanf(line.c_str(), "%2047s", word);
+        ScanText(line.c_str(), "%2047s", word);
         if (std::strcmp(word, token) == 0) return true;
         SyntaxError(String("Cannot find Token \"") + token + "\" !!!");
         return false;
@@ -134,7 +113,7 @@ public:
         Next();
         word[0] = '\0';
         int version = 0;
-        std::sscanf(line.c_str(), "%2047s %d", word, &version);
+        ScanText(line.c_str(), "%2047s %d", word, &version);
         if (std::strcmp(word, "MD5Version") != 0) {
             SyntaxError("Cannot find Magic Token \"MD5Version\" !!!");
             return false;
@@ -318,7 +297,6 @@ HRESULT ModelMD5Meta::LoadMesh(const String& fileName, IGraphics* graphics) {
 
 HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* subMeshes) {
     CallScope scope(nullptr, "ModelMD5Meta::LoadMesh()");
-    CLocaleScope cLocale;
     if (!subMeshes) {
         scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
         return ZVE_SUBFUNCTION;
@@ -329,12 +307,12 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
 
     int numJoints = 0;
     in.Next();
-    std::sscanf(in.line.c_str(), "numJoints %d", &numJoints);
+    ScanText(in.line.c_str(), "numJoints %d", &numJoints);
     if (!in.CheckCount(numJoints, "No bone in the skeleton", in.MaxRecords())) return E_FAIL;
 
     int numMeshes = 0;
     in.Next();
-    std::sscanf(in.line.c_str(), "numMeshes %d", &numMeshes);
+    ScanText(in.line.c_str(), "numMeshes %d", &numMeshes);
     if (!in.CheckCount(numMeshes, "No mesh in the model", in.MaxRecords())) return E_FAIL;
 
     if (!in.ExpectToken("joints")) return E_FAIL;
@@ -357,7 +335,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         int parent = -1;
         float p[3] = {0.0f, 0.0f, 0.0f};
         float q[3] = {0.0f, 0.0f, 0.0f};
-        int n = std::sscanf(in.line.c_str(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent, &p[0],
+        int n = ScanText(in.line.c_str(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent, &p[0],
                             &p[1], &p[2], &q[0], &q[1], &q[2]);
         if (n < 8) return in.PrematureEnd("bone");
         if (parent < -1 || parent >= numJoints || parent == (int)i) {
@@ -471,7 +449,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // "mesh {", then the shader line (after one optional comment line).
         in.Next();
         in.word[0] = '\0';
-        if (std::sscanf(in.line.c_str(), "%2047s", in.word) < 1) {
+        if (ScanText(in.line.c_str(), "%2047s", in.word) < 1) {
             hr = in.PrematureEnd("mesh");
             break;
         }
@@ -484,7 +462,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         if (in.line.length >= 3 && in.line.data[0] == '\t' && in.line.data[1] == '/' && in.line.data[2] == '/')
             in.Next();
         in.word[0] = '\0';
-        if (std::sscanf(in.line.c_str(), "\tshader \"%2047s\"", in.word) < 1) {
+        if (ScanText(in.line.c_str(), "\tshader \"%2047s\"", in.word) < 1) {
             in.SyntaxError("Cannot find Token \"shader\" !!!");
             hr = E_FAIL;
             break;
@@ -495,7 +473,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // Vertices.
         int numVerts = 0;
         in.Next();
-        std::sscanf(in.line.c_str(), "\tnumverts %d", &numVerts);
+        ScanText(in.line.c_str(), "\tnumverts %d", &numVerts);
         if (!in.CheckCount(numVerts, "Assertion failed", in.MaxRecords())) {
             hr = E_FAIL;
             break;
@@ -511,7 +489,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             in.Next();
             int id = -1, firstWeight = 0, numWeights = 0;
             float u = 0.0f, v = 0.0f;
-            int n = std::sscanf(in.line.c_str(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight, &numWeights);
+            int n = ScanText(in.line.c_str(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight, &numWeights);
             Vertex& vertex = sub.pVertices[k];
             vertex.fU = u;
             vertex.fV = v;
@@ -535,7 +513,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // Triangles.
         int numTris = 0;
         in.Next();
-        std::sscanf(in.line.c_str(), "\tnumtris %d", &numTris);
+        ScanText(in.line.c_str(), "\tnumtris %d", &numTris);
         if (!in.CheckCount(numTris, "Assertion failed", in.MaxRecords())) {
             hr = E_FAIL;
             break;
@@ -552,7 +530,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             in.Next();
             int id = -1;
             int index[3] = {0, 0, 0};
-            int n = std::sscanf(in.line.c_str(), "\ttri %d %d %d %d", &id, &index[0], &index[1], &index[2]);
+            int n = ScanText(in.line.c_str(), "\ttri %d %d %d %d", &id, &index[0], &index[1], &index[2]);
             for (u32 c = 0; c < 3; ++c) sub.pIndices[3 * k + c] = 0;
             if (n < 4) {
                 hr = in.PrematureEnd("Triangle");
@@ -577,7 +555,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // Weights.
         int numWeights = 0;
         in.Next();
-        std::sscanf(in.line.c_str(), "\tnumweights %d", &numWeights);
+        ScanText(in.line.c_str(), "\tnumweights %d", &numWeights);
         if (!in.CheckCount(numWeights, "Assertion failed", in.MaxRecords())) {
             hr = E_FAIL;
             break;
@@ -594,7 +572,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             int id = -1, joint = -1;
             float bias = 0.0f;
             float p[3] = {0.0f, 0.0f, 0.0f};
-            int n = std::sscanf(in.line.c_str(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
+            int n = ScanText(in.line.c_str(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
                                 &p[1], &p[2]);
             Influence& weight = sub.pInfluences[k];
             weight.nBone = 0;
@@ -849,7 +827,6 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
 
 HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, const Vector<String>* boneNames) {
     CallScope scope(nullptr, "ModelMD5Meta::LoadAnimation()");
-    CLocaleScope cLocale;
     if (!out) {
         scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
         return ZVE_SUBFUNCTION;
@@ -860,17 +837,17 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
 
     int numFrames = 0;
     in.Next();
-    std::sscanf(in.line.c_str(), "numFrames %d", &numFrames);
+    ScanText(in.line.c_str(), "numFrames %d", &numFrames);
     if (!in.CheckCount(numFrames, "No Frame in the animation file", in.MaxRecords())) return E_FAIL;
 
     int numJoints = 0;
     in.Next();
-    std::sscanf(in.line.c_str(), "numJoints %d", &numJoints);
+    ScanText(in.line.c_str(), "numJoints %d", &numJoints);
     if (!in.CheckCount(numJoints, "No Bones in the animation file", in.MaxRecords())) return E_FAIL;
 
     float frameRate = 0.0f;
     in.Next();
-    std::sscanf(in.line.c_str(), "frameRate %f", &frameRate);
+    ScanText(in.line.c_str(), "frameRate %f", &frameRate);
     if (frameRate == 0.0f) {
         in.SyntaxError("FrameRate == 0.0f in the animation file");
         return E_FAIL;
@@ -884,7 +861,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     // and a separator in the file: the file size bounds their total.
     int numComponents = 0;
     in.Next();
-    std::sscanf(in.line.c_str(), "numAnimatedComponents %d", &numComponents);
+    ScanText(in.line.c_str(), "numAnimatedComponents %d", &numComponents);
     if (!in.CheckCount(numComponents, "No AnimatedComponents in the animation file", 6ull * (u64)numJoints,
                        "More AnimatedComponents than 6 per bone"))
         return E_FAIL;
@@ -933,7 +910,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         in.Next();
         in.word[0] = '\0';
         int parent = -1, flags = 0, start = 0;
-        int n = std::sscanf(in.line.c_str(), "\t\"%2047s\t%d %d %d", in.word, &parent, &flags, &start);
+        int n = ScanText(in.line.c_str(), "\t\"%2047s\t%d %d %d", in.word, &parent, &flags, &start);
         if (n < 4) return in.PrematureEnd("bone");
         if (flags < 0 || flags > 63) {
             in.SyntaxError("Assertion failed");
@@ -965,7 +942,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     for (u32 f = 0; f < nFrames; ++f) {
         in.Next();
         float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        int n = std::sscanf(in.line.c_str(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
+        int n = ScanText(in.line.c_str(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
                             &v[5]);
         if (n < 6) return in.PrematureEnd("bound");
         out->vBounds.data[2 * f] = Vector3(v[0], v[1], v[2]);
@@ -977,7 +954,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     for (u32 j = 0; j < nJoints; ++j) {
         in.Next();
         float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        int n = std::sscanf(in.line.c_str(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
+        int n = ScanText(in.line.c_str(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
                             &v[5]);
         if (n < 6) return in.PrematureEnd("BaseFrame Keys");
         out->vBasePos.data[j] = Vector3(v[0], v[1], v[2]);
@@ -989,7 +966,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         in.Next();
         in.word[0] = '\0';
         int id = -1;
-        int n = std::sscanf(in.line.c_str(), "%2047s %d", in.word, &id);
+        int n = ScanText(in.line.c_str(), "%2047s %d", in.word, &id);
         if (n < 2) return in.PrematureEnd("frame");
         if (std::strcmp(in.word, "frame") != 0) {
             in.SyntaxError("Cannot find Token \"frame\" !!!");
@@ -1006,7 +983,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
             if (flags == 0) continue;
             in.Next();
             float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-            n = std::sscanf(in.line.c_str(), "\t%f %f %f %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+            n = ScanText(in.line.c_str(), "\t%f %f %f %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
             if (n == EOF) return in.PrematureEnd("Keys");
             if ((u32)n != CountComponentBits(flags)) {
                 in.SyntaxError("Number of Components read don't match with bone needs");
