@@ -34,27 +34,38 @@ u32 CountComponentBits(u32 flags) {
 class MD5Reader {
 public:
     MD5Reader(CallScope& scope, const String& fileName)
-        : lineCounter(0), fileSize(0), scope_(scope), fileName_(fileName), sourceKnown_(false) {
+        : fileSize(0), scope_(scope), fileName_(fileName), text_(nullptr), lines_(nullptr, 0), sourceKnown_(false) {
         word[0] = '\0';
     }
+    ~MD5Reader() { delete[] text_; }
 
-    // Opens the file ("rb") and measures it.  The failure is reported with
-    // fileName + " cannot be opened".
+    // Opens the file ("rb") and reads it into memory.  The failure to open
+    // is reported with fileName + " cannot be opened".
     HRESULT Open() {
-        HRESULT hr = file_.Open(fileName_, "rb");
+        File file;
+        HRESULT hr = file.Open(fileName_, "rb");
         if (scope_.ReportFailure(fileName_ + " cannot be opened", kSource, __LINE__, hr) < 0) return hr;
         fileSize = 0;
-        if (std::fseek(file_.handle, 0, SEEK_END) == 0) {
-            long size = std::ftell(file_.handle);
+        if (std::fseek(file.handle, 0, SEEK_END) == 0) {
+            long size = std::ftell(file.handle);
             if (size > 0) fileSize = (u64)size;
         }
-        std::rewind(file_.handle);
+        std::rewind(file.handle);
+        text_ = new (std::nothrow) char[fileSize > 0 ? fileSize : 1];
+        if (!text_) {
+            scope_.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+            return E_OUTOFMEMORY;
+        }
+        // A file that shrank meanwhile is read as far as it goes.
+        fileSize = fileSize > 0 ? std::fread(text_, 1, (size_t)fileSize, file.handle) : 0;
+        file.Close();
+        lines_ = ModelMD5Meta::LineReader(text_, fileSize);
         return S_OK;
     }
 
-    void Close() { file_.Close(); }
-
-    bool Next() { return ModelMD5Meta::ReadLine(file_.handle, &line, &lineCounter); }
+    bool Next() { return lines_.Next(); }
+    const char* Line() const { return lines_.Text(); }
+    u32 LineLength() const { return lines_.Length(); }
 
     // The most records of one kind the file can hold: every record is a line
     // of at least 4 characters.
@@ -67,7 +78,7 @@ public:
         message += ShownLine();
         message += "; Error : ";
         message += text;
-        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lineCounter);
+        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
     }
 
     // The premature-end entry, then "Error while loading <file>".  E_FAIL.
@@ -77,7 +88,7 @@ public:
         message += "; Error while reading ";
         message += what;
         message += "\nUnexpected EndOfFile; The file is probably corrupted";
-        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lineCounter);
+        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
         scope_.ReportFailure("Error while loading " + fileName_, kSource, __LINE__, E_FAIL);
         return E_FAIL;
     }
@@ -102,7 +113,7 @@ public:
     bool ExpectToken(const char* token) {
         Next();
         word[0] = '\0';
-        ScanText(line.c_str(), "%2047s", word);
+        ScanText(Line(), "%2047s", word);
         if (std::strcmp(word, token) == 0) return true;
         SyntaxError(String("Cannot find Token \"") + token + "\" !!!");
         return false;
@@ -113,7 +124,7 @@ public:
         Next();
         word[0] = '\0';
         int version = 0;
-        ScanText(line.c_str(), "%2047s %d", word, &version);
+        ScanText(Line(), "%2047s %d", word, &version);
         if (std::strcmp(word, "MD5Version") != 0) {
             SyntaxError("Cannot find Magic Token \"MD5Version\" !!!");
             return false;
@@ -123,15 +134,15 @@ public:
         return true;
     }
 
-    String line;
-    u32 lineCounter;
     u64 fileSize;
     char word[ModelMD5Meta::LineBufferSize];
 
 private:
     // The line as the entries show it: without its final CR LF when it has one.
     String ShownLine() const {
-        if (line.length >= 2 && line.data[line.length - 2] == '\r') return line.SubString(0, line.length - 2);
+        const u32 length = LineLength();
+        String line(Line());
+        if (length >= 2 && Line()[length - 2] == '\r') return line.SubString(0, length - 2);
         return line;
     }
 
@@ -145,7 +156,8 @@ private:
 
     CallScope& scope_;
     const String& fileName_;
-    File file_;
+    char* text_;  // the whole file
+    ModelMD5Meta::LineReader lines_;
     String source_;
     bool sourceKnown_;
 
@@ -261,22 +273,42 @@ float ModelMD5Meta::UnitQuaternionW(float x, float y, float z) {
 // ---------------------------------------------------------------------------
 // Lines
 
-bool ModelMD5Meta::ReadLine(FILE* file, String* line, u32* lineCounter) {
-    char buffer[LineBufferSize];
+ModelMD5Meta::LineReader::LineReader(const char* data, u64 size)
+    : lineCounter(0), data_(data), size_(data ? size : 0), position_(0), endOfFile_(false), first_(0),
+      length_(0) {
+    buffer_[0] = '\0';
+}
+
+bool ModelMD5Meta::LineReader::Next() {
     bool more = true;
+    u32 length = 0;
     do {
-        *line = "";
-        ++*lineCounter;
-        if (!file || !std::fgets(buffer, sizeof(buffer), file)) {
-            more = false;  // end of the file (or a read error, which ends it as well)
+        length = 0;
+        ++lineCounter;
+        if (position_ >= size_) {
+            more = false;  // the end of the file
             break;
         }
-        *line += buffer;
-    } while (line->length < 4 && !std::feof(file));
+        // One line read: up to its line end, at most LineBufferSize - 1
+        // bytes; a read that stops short of both has met the end of the file.
+        const char* piece = data_ + position_;
+        const u64 left = size_ - position_;
+        const u32 most = left < LineBufferSize - 1 ? (u32)left : LineBufferSize - 1;
+        const char* end = static_cast<const char*>(std::memchr(piece, '\n', most));
+        const u32 read = end ? (u32)(end - piece) + 1 : most;
+        position_ += read;
+        if (!end && read < LineBufferSize - 1) endOfFile_ = true;
+        // The line is its text up to the first NUL byte.
+        const char* nul = static_cast<const char*>(std::memchr(piece, '\0', read));
+        length = nul ? (u32)(nul - piece) : read;
+        std::memcpy(buffer_, piece, length);
+    } while (length < 4 && !endOfFile_);
+    buffer_[length] = '\0';
 
     u32 first = 0;
-    while (first < line->length && (line->data[first] == '\r' || line->data[first] == '\n')) ++first;
-    if (first > 0) *line = line->SubString(first, line->length);
+    while (first < length && (buffer_[first] == '\r' || buffer_[first] == '\n')) ++first;
+    first_ = first;
+    length_ = length - first;
     return more;
 }
 
@@ -307,12 +339,12 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
 
     int numJoints = 0;
     in.Next();
-    ScanText(in.line.c_str(), "numJoints %d", &numJoints);
+    ScanText(in.Line(), "numJoints %d", &numJoints);
     if (!in.CheckCount(numJoints, "No bone in the skeleton", in.MaxRecords())) return E_FAIL;
 
     int numMeshes = 0;
     in.Next();
-    ScanText(in.line.c_str(), "numMeshes %d", &numMeshes);
+    ScanText(in.Line(), "numMeshes %d", &numMeshes);
     if (!in.CheckCount(numMeshes, "No mesh in the model", in.MaxRecords())) return E_FAIL;
 
     if (!in.ExpectToken("joints")) return E_FAIL;
@@ -335,7 +367,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         int parent = -1;
         float p[3] = {0.0f, 0.0f, 0.0f};
         float q[3] = {0.0f, 0.0f, 0.0f};
-        int n = ScanText(in.line.c_str(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent, &p[0],
+        int n = ScanText(in.Line(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent, &p[0],
                             &p[1], &p[2], &q[0], &q[1], &q[2]);
         if (n < 8) return in.PrematureEnd("bone");
         if (parent < -1 || parent >= numJoints || parent == (int)i) {
@@ -449,7 +481,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // "mesh {", then the shader line (after one optional comment line).
         in.Next();
         in.word[0] = '\0';
-        if (ScanText(in.line.c_str(), "%2047s", in.word) < 1) {
+        if (ScanText(in.Line(), "%2047s", in.word) < 1) {
             hr = in.PrematureEnd("mesh");
             break;
         }
@@ -459,10 +491,10 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             break;
         }
         in.Next();
-        if (in.line.length >= 3 && in.line.data[0] == '\t' && in.line.data[1] == '/' && in.line.data[2] == '/')
+        if (in.LineLength() >= 3 && in.Line()[0] == '\t' && in.Line()[1] == '/' && in.Line()[2] == '/')
             in.Next();
         in.word[0] = '\0';
-        if (ScanText(in.line.c_str(), "\tshader \"%2047s\"", in.word) < 1) {
+        if (ScanText(in.Line(), "\tshader \"%2047s\"", in.word) < 1) {
             in.SyntaxError("Cannot find Token \"shader\" !!!");
             hr = E_FAIL;
             break;
@@ -473,7 +505,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // Vertices.
         int numVerts = 0;
         in.Next();
-        ScanText(in.line.c_str(), "\tnumverts %d", &numVerts);
+        ScanText(in.Line(), "\tnumverts %d", &numVerts);
         if (!in.CheckCount(numVerts, "Assertion failed", in.MaxRecords())) {
             hr = E_FAIL;
             break;
@@ -489,7 +521,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             in.Next();
             int id = -1, firstWeight = 0, numWeights = 0;
             float u = 0.0f, v = 0.0f;
-            int n = ScanText(in.line.c_str(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight, &numWeights);
+            int n = ScanText(in.Line(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight, &numWeights);
             Vertex& vertex = sub.pVertices[k];
             vertex.fU = u;
             vertex.fV = v;
@@ -513,7 +545,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // Triangles.
         int numTris = 0;
         in.Next();
-        ScanText(in.line.c_str(), "\tnumtris %d", &numTris);
+        ScanText(in.Line(), "\tnumtris %d", &numTris);
         if (!in.CheckCount(numTris, "Assertion failed", in.MaxRecords())) {
             hr = E_FAIL;
             break;
@@ -530,7 +562,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             in.Next();
             int id = -1;
             int index[3] = {0, 0, 0};
-            int n = ScanText(in.line.c_str(), "\ttri %d %d %d %d", &id, &index[0], &index[1], &index[2]);
+            int n = ScanText(in.Line(), "\ttri %d %d %d %d", &id, &index[0], &index[1], &index[2]);
             for (u32 c = 0; c < 3; ++c) sub.pIndices[3 * k + c] = 0;
             if (n < 4) {
                 hr = in.PrematureEnd("Triangle");
@@ -555,7 +587,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // Weights.
         int numWeights = 0;
         in.Next();
-        ScanText(in.line.c_str(), "\tnumweights %d", &numWeights);
+        ScanText(in.Line(), "\tnumweights %d", &numWeights);
         if (!in.CheckCount(numWeights, "Assertion failed", in.MaxRecords())) {
             hr = E_FAIL;
             break;
@@ -572,7 +604,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             int id = -1, joint = -1;
             float bias = 0.0f;
             float p[3] = {0.0f, 0.0f, 0.0f};
-            int n = ScanText(in.line.c_str(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
+            int n = ScanText(in.Line(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
                                 &p[1], &p[2]);
             Influence& weight = sub.pInfluences[k];
             weight.nBone = 0;
@@ -612,7 +644,6 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         subMeshes->count = 0;
         return hr;
     }
-    in.Close();
     return S_OK;
 }
 
@@ -837,17 +868,17 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
 
     int numFrames = 0;
     in.Next();
-    ScanText(in.line.c_str(), "numFrames %d", &numFrames);
+    ScanText(in.Line(), "numFrames %d", &numFrames);
     if (!in.CheckCount(numFrames, "No Frame in the animation file", in.MaxRecords())) return E_FAIL;
 
     int numJoints = 0;
     in.Next();
-    ScanText(in.line.c_str(), "numJoints %d", &numJoints);
+    ScanText(in.Line(), "numJoints %d", &numJoints);
     if (!in.CheckCount(numJoints, "No Bones in the animation file", in.MaxRecords())) return E_FAIL;
 
     float frameRate = 0.0f;
     in.Next();
-    ScanText(in.line.c_str(), "frameRate %f", &frameRate);
+    ScanText(in.Line(), "frameRate %f", &frameRate);
     if (frameRate == 0.0f) {
         in.SyntaxError("FrameRate == 0.0f in the animation file");
         return E_FAIL;
@@ -861,7 +892,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     // and a separator in the file: the file size bounds their total.
     int numComponents = 0;
     in.Next();
-    ScanText(in.line.c_str(), "numAnimatedComponents %d", &numComponents);
+    ScanText(in.Line(), "numAnimatedComponents %d", &numComponents);
     if (!in.CheckCount(numComponents, "No AnimatedComponents in the animation file", 6ull * (u64)numJoints,
                        "More AnimatedComponents than 6 per bone"))
         return E_FAIL;
@@ -910,7 +941,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         in.Next();
         in.word[0] = '\0';
         int parent = -1, flags = 0, start = 0;
-        int n = ScanText(in.line.c_str(), "\t\"%2047s\t%d %d %d", in.word, &parent, &flags, &start);
+        int n = ScanText(in.Line(), "\t\"%2047s\t%d %d %d", in.word, &parent, &flags, &start);
         if (n < 4) return in.PrematureEnd("bone");
         if (flags < 0 || flags > 63) {
             in.SyntaxError("Assertion failed");
@@ -942,7 +973,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     for (u32 f = 0; f < nFrames; ++f) {
         in.Next();
         float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        int n = ScanText(in.line.c_str(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
+        int n = ScanText(in.Line(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
                             &v[5]);
         if (n < 6) return in.PrematureEnd("bound");
         out->vBounds.data[2 * f] = Vector3(v[0], v[1], v[2]);
@@ -954,7 +985,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     for (u32 j = 0; j < nJoints; ++j) {
         in.Next();
         float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        int n = ScanText(in.line.c_str(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
+        int n = ScanText(in.Line(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
                             &v[5]);
         if (n < 6) return in.PrematureEnd("BaseFrame Keys");
         out->vBasePos.data[j] = Vector3(v[0], v[1], v[2]);
@@ -966,7 +997,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         in.Next();
         in.word[0] = '\0';
         int id = -1;
-        int n = ScanText(in.line.c_str(), "%2047s %d", in.word, &id);
+        int n = ScanText(in.Line(), "%2047s %d", in.word, &id);
         if (n < 2) return in.PrematureEnd("frame");
         if (std::strcmp(in.word, "frame") != 0) {
             in.SyntaxError("Cannot find Token \"frame\" !!!");
@@ -983,7 +1014,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
             if (flags == 0) continue;
             in.Next();
             float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-            n = ScanText(in.line.c_str(), "\t%f %f %f %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+            n = ScanText(in.Line(), "\t%f %f %f %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
             if (n == EOF) return in.PrematureEnd("Keys");
             if ((u32)n != CountComponentBits(flags)) {
                 in.SyntaxError("Number of Components read don't match with bone needs");
@@ -996,7 +1027,6 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
             for (int c = 0; c < n; ++c) frame.data[written++] = v[c];
         }
     }
-    in.Close();
     return S_OK;
 }
 
