@@ -20,6 +20,12 @@ const char kSource[] = "modelmd5meta";
 const double kPi = 3.14159265358979323846;
 const char kTooBigForFile[] = "Count too big for the size of the file";
 
+// True for a line whose first characters after any white space are "//".
+bool IsCommentLine(const char* line) {
+    while (*line == ' ' || (*line >= '\t' && *line <= '\r')) ++line;
+    return line[0] == '/' && line[1] == '/';
+}
+
 // Number of the flag bits 0 to 5 that are set: the components a joint animates.
 u32 CountComponentBits(u32 flags) {
     u32 n = 0;
@@ -414,53 +420,28 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         return E_FAIL;
     }
 
-    // Every joint must hang below a root (no parent cycles), and not too deep
-    // for the recursive walks of the instances.
+    // Every joint must hang below a root (no parent cycles).  The walk from
+    // the roots reaches every joint once, parents before their children:
+    // the order in which the instances pose the skeleton, at any depth.
+    vPoseOrder.count = 0;
+    if (vPoseOrder.Reserve(nJoints, true) < 0) {
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
     {
-        u32* queue = new (std::nothrow) u32[nJoints];
-        u32* depth = new (std::nothrow) u32[nJoints];
-        if (!queue || !depth) {
-            delete[] queue;
-            delete[] depth;
-            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-            return E_OUTOFMEMORY;
-        }
-        u32 reached = 0, deepest = 0;
-        for (u32 r = 0; r < vRootBones.count; ++r) {
-            queue[reached] = (u32)vRootBones.data[r];
-            depth[reached++] = 1;
-        }
+        u32* order = vPoseOrder.data;
+        u32 reached = 0;
+        for (u32 r = 0; r < vRootBones.count; ++r) order[reached++] = (u32)vRootBones.data[r];
         for (u32 k = 0; k < reached; ++k) {
-            const Bone& bone = vBones.data[queue[k]];
-            if (depth[k] > deepest) deepest = depth[k];
-            for (u32 c = 0; c < bone.vChildren.count && reached < nJoints; ++c) {
-                queue[reached] = (u32)bone.vChildren.data[c];
-                depth[reached++] = depth[k] + 1;
-            }
+            const Bone& bone = vBones.data[order[k]];
+            for (u32 c = 0; c < bone.vChildren.count && reached < nJoints; ++c)
+                order[reached++] = (u32)bone.vChildren.data[c];
         }
-        delete[] depth;
         if (reached < nJoints) {
-            delete[] queue;
+            vPoseOrder.count = 0;
             scope.ReportFailure("Some bones cannot be reached from a root bone (cycle of parents)", kSource,
                                 __LINE__, E_FAIL);
             return E_FAIL;
-        }
-        if (deepest > MaxHierarchyDepth) {
-            delete[] queue;
-            scope.ReportFailure("The bone hierarchy is too deep", kSource, __LINE__, E_FAIL);
-            return E_FAIL;
-        }
-        // The walk reached every joint once, parents before their children:
-        // the order in which the instances pose the skeleton.
-        vPoseOrder.count = 0;
-        hr = vPoseOrder.Reserve(nJoints, true);
-        if (hr >= 0) {
-            for (u32 k = 0; k < nJoints; ++k) vPoseOrder.data[k] = queue[k];
-        }
-        delete[] queue;
-        if (hr < 0) {
-            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-            return E_OUTOFMEMORY;
         }
     }
     ComputeLocalBindPose();
@@ -478,7 +459,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         SubMeshData& sub = subMeshes->data[m];
         sub.Free();
 
-        // "mesh {", then the shader line (after one optional comment line).
+        // "mesh {", then the shader line (after any comment lines).
         in.Next();
         in.word[0] = '\0';
         if (ScanText(in.Line(), "%2047s", in.word) < 1) {
@@ -490,9 +471,9 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             hr = E_FAIL;
             break;
         }
-        in.Next();
-        if (in.LineLength() >= 3 && in.Line()[0] == '\t' && in.Line()[1] == '/' && in.Line()[2] == '/')
+        do {
             in.Next();
+        } while (IsCommentLine(in.Line()));
         in.word[0] = '\0';
         if (ScanText(in.Line(), "\tshader \"%2047s\"", in.word) < 1) {
             in.SyntaxError("Cannot find Token \"shader\" !!!");
@@ -502,11 +483,22 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         String shader(in.word);
         sub.strShader = shader.SubString(0, shader.length - 1);  // without the closing quote
 
+        // The three counts of a submesh are all 0 (an empty mesh, as exporters
+        // write helper objects) or none is; a count line that cannot be read
+        // leaves its count at -1 and is refused.
+        auto checkMeshCount = [&in](int count, bool first, bool emptySoFar) -> bool {
+            if (!first && (count == 0) != emptySoFar) {
+                in.SyntaxError("Assertion failed");
+                return false;
+            }
+            return count == 0 || in.CheckCount(count, "Assertion failed", in.MaxRecords());
+        };
+
         // Vertices.
-        int numVerts = 0;
+        int numVerts = -1;
         in.Next();
         ScanText(in.Line(), "\tnumverts %d", &numVerts);
-        if (!in.CheckCount(numVerts, "Assertion failed", in.MaxRecords())) {
+        if (!checkMeshCount(numVerts, true, false)) {
             hr = E_FAIL;
             break;
         }
@@ -543,10 +535,10 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         if (hr < 0) break;
 
         // Triangles.
-        int numTris = 0;
+        int numTris = -1;
         in.Next();
         ScanText(in.Line(), "\tnumtris %d", &numTris);
-        if (!in.CheckCount(numTris, "Assertion failed", in.MaxRecords())) {
+        if (!checkMeshCount(numTris, false, numVerts == 0)) {
             hr = E_FAIL;
             break;
         }
@@ -585,12 +577,18 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         if (hr < 0) break;
 
         // Weights.
-        int numWeights = 0;
+        int numWeights = -1;
         in.Next();
         ScanText(in.Line(), "\tnumweights %d", &numWeights);
-        if (!in.CheckCount(numWeights, "Assertion failed", in.MaxRecords())) {
+        if (!checkMeshCount(numWeights, false, numTris == 0)) {
             hr = E_FAIL;
             break;
+        }
+        if (numWeights == 0) {
+            String text("The mesh ");
+            text += (unsigned int)m;
+            text += " is empty (no vertex, triangle or weight): nothing of it is drawn";
+            in.SyntaxError(text);
         }
         sub.pInfluences = new (std::nothrow) Influence[(u32)numWeights];
         if (!sub.pInfluences) {
@@ -678,6 +676,7 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
     // The diffuse texture of each shader: "_df.tga", "_d.tga" or ".tga".
     static const char* const kTextureSuffixes[3] = {"_df.tga", "_d.tga", ".tga"};
     for (u32 m = 0; m < nMeshes; ++m) {
+        if (subs[m].nNumVertices == 0) continue;  // an empty mesh draws nothing
         for (const char* suffix : kTextureSuffixes) {
             String candidate = subs[m].strShader + suffix;
             if (TextureFileExists(candidate)) {
@@ -696,6 +695,7 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
 
     // Degenerate triangles go; after the first refusal the rest stay as read.
     for (u32 m = 0; m < nMeshes; ++m) {
+        if (subs[m].nNumIndices == 0) continue;  // an empty mesh
         if (graphics->CorrectIndices(&subs[m].pIndices, &subs[m].nNumIndices) < 0) break;
     }
 
