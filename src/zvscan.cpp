@@ -33,20 +33,20 @@ bool StartsWithWord(const char* p, const char* word) {
 }
 
 // "%d": false on a mismatch (no digit).  *in moves past what was consumed.
-bool ScanInt(const char** in, int* out) {
+bool ScanInt(const char** in, const char* end, int* out) {
     const char* start = *in;
-    const char* p = start;
-    if (*p == '-' || *p == '+') ++p;
-    const char* digits = p;
-    while (IsDigit(*p)) ++p;
-    *in = p;
-    if (p == digits) return false;
+    const bool negative = *start == '-';
+    const char* digits = (negative || *start == '+') ? start + 1 : start;
+    if (!IsDigit(*digits)) {
+        *in = digits;
+        return false;
+    }
     // Read as a long, saturated like strtol, then cut to an int as the C
     // library stores it.
-    const bool negative = *start == '-';
     long value = 0;
-    const std::from_chars_result r = std::from_chars(negative ? start : digits, p, value);
+    const std::from_chars_result r = std::from_chars(negative ? start : digits, end, value);
     if (r.ec == std::errc::result_out_of_range) value = negative ? LONG_MIN : LONG_MAX;
+    *in = r.ptr;
     *out = (int)value;
     return true;
 }
@@ -60,7 +60,7 @@ float StrtofC(const char* first, const char* last) {
 }
 
 // "%f": false on a mismatch.  *in moves past what was consumed.
-bool ScanFloat(const char** in, float* out) {
+bool ScanFloat(const char** in, const char* end, float* out) {
     const char* const start = *in;
     const char* p = start;
     const bool negative = *p == '-';
@@ -73,6 +73,18 @@ bool ScanFloat(const char** in, float* out) {
     }
     const char* const body = p;
     float value = 0.0f;
+
+    // The common case, a decimal number: the C library collects exactly
+    // what from_chars reads, unless an 'e' follows (an exponent without
+    // digits, "1e", which it consumes as well).
+    if ((IsDigit(*p) && !(p[0] == '0' && Lower(p[1]) == 'x')) || (*p == '.' && IsDigit(p[1]))) {
+        const std::from_chars_result r = std::from_chars(body, end, value, std::chars_format::general);
+        if (r.ec == std::errc() && Lower(*r.ptr) != 'e') {
+            *in = r.ptr;
+            *out = negative ? -value : value;
+            return true;
+        }
+    }
     if (Lower(*p) == 'n') {
         // "nan" (whatever follows is left to the format).
         if (!StartsWithWord(p, "nan")) {
@@ -167,6 +179,7 @@ void ScanWord(const char** in, char* out, u32 width) {
 int ScanText(const char* text, const char* format, const ScanTarget* targets, u32 numTargets) {
     if (!text || !format) return -1;
     const char* in = text;
+    const char* const end = text + std::strlen(text);
     int done = 0;
     u32 next = 0;
     const int endOfText = -1;  // the EOF result: the text ended before a conversion
@@ -197,11 +210,11 @@ int ScanText(const char* text, const char* format, const ScanTarget* targets, u3
         switch (conversion) {
             case 'd':
                 if (target.kind != ScanTarget::Int || width != 0) return done;
-                if (!ScanInt(&in, static_cast<int*>(target.pointer))) return done;
+                if (!ScanInt(&in, end, static_cast<int*>(target.pointer))) return done;
                 break;
             case 'f':
                 if (target.kind != ScanTarget::Float || width != 0) return done;
-                if (!ScanFloat(&in, static_cast<float*>(target.pointer))) return done;
+                if (!ScanFloat(&in, end, static_cast<float*>(target.pointer))) return done;
                 break;
             case 's':
                 if (target.kind != ScanTarget::Word) return done;

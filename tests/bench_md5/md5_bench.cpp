@@ -97,7 +97,7 @@ BENCHMARK(BM_ParseMesh)->Arg(1000)->Arg(20000);
 
 // A model as exporters write it: 38 joints (a spine with two arms, two legs
 // and a head), three meshes of 4,105 vertices in all over grids of
-// triangles, one or two weights per vertex, numbers with six decimals and a
+// triangles, one to three weights per vertex, numbers with six decimals and a
 // comment line before each shader: about 731 KB.
 std::string ExportedMeshText() {
     zvtools::MD5MeshFile f;
@@ -128,15 +128,16 @@ std::string ExportedMeshText() {
             vert.u = (float)(v % cols) / (float)(cols - 1);
             vert.v = (float)(v / cols) * 0.013f;
             vert.firstWeight = (int)mesh.weights.size();
-            vert.numWeights = 1 + v % 2;
+            vert.numWeights = 1 + v % 2 + (v % 17 == 0 ? 1 : 0);
             mesh.verts.push_back(vert);
             for (int k = 0; k < vert.numWeights; ++k) {
                 zvtools::MD5Weight w;
                 w.joint = (v / 97 + k * 5 + m * 11) % numJoints;
-                w.bias = vert.numWeights == 1 ? 1.0f : (k == 0 ? 0.684210f : 0.315790f);
-                w.pos[0] = 0.0171f * (float)(v % 1543) - 12.5f;
-                w.pos[1] = 23.456789f - 0.0093f * (float)(v % 2711);
-                w.pos[2] = (float)((v * 7 + k) % 331) * 0.1234567f - 20.0f;
+                const float biases[3][3] = {{1.0f}, {0.684210f, 0.315790f}, {0.5f, 0.3f, 0.2f}};
+                w.bias = biases[vert.numWeights - 1][k];
+                w.pos[0] = 0.171f * (float)(v % 1543) - 125.0f;
+                w.pos[1] = 234.56789f - 0.093f * (float)(v % 2711);
+                w.pos[2] = (float)((v * 7 + k) % 331) * 1.234567f - 200.0f;
                 mesh.weights.push_back(w);
             }
         }
