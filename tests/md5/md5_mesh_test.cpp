@@ -11,6 +11,7 @@
 #include "modelmd5.h"
 
 #include "md5_support.h"
+#include "zvfuzz_samples.h"
 
 namespace {
 
@@ -810,6 +811,33 @@ TEST(MD5Mesh, TruncatedAndCorruptedFilesNeverBreakTheReader) {
             check(changed);
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The fuzz targets start from sound files of every variant: each loads.
+TEST(MD5Mesh, FuzzSeedFilesLoad) {
+    Vector<String> boneNames;  // as the mesh reader keeps them, closing quote included
+    for (const std::string& name : zvfuzz::MD5JointNames()) boneNames.Add(String((name + "\"").c_str()));
+    int meshes = 0, anims = 0;
+    for (const zvfuzz::SeedFile& seed : zvfuzz::MD5Seeds()) {
+        const std::string path = md5test::Write("seed_" + seed.name, seed.text);
+        LogCapture capture;
+        if (seed.target == "md5mesh") {
+            FakeGraphics graphics;
+            ModelMD5Meta meta;
+            EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK) << seed.name << capture.log;
+            ++meshes;
+        } else if (seed.target == "md5anim") {
+            ModelMD5Meta::Animation animation;
+            EXPECT_EQ(ModelMD5Meta::LoadAnimation(path.c_str(), &animation, &boneNames), S_OK) << seed.name << capture.log;
+            ++anims;
+        }
+    }
+    EXPECT_GE(meshes, 5);
+    EXPECT_GE(anims, 3);
 }
 
 }  // namespace
