@@ -119,7 +119,7 @@ public:
     bool ExpectToken(const char* token) {
         Next();
         word[0] = '\0';
-        ScanText(Line(), "%2047s", word);
+        ScanLine(Line(), LineLength(), "%2047s", word);
         if (std::strcmp(word, token) == 0) return true;
         SyntaxError(String("Cannot find Token \"") + token + "\" !!!");
         return false;
@@ -130,7 +130,7 @@ public:
         Next();
         word[0] = '\0';
         int version = 0;
-        ScanText(Line(), "%2047s %d", word, &version);
+        ScanLine(Line(), LineLength(), "%2047s %d", word, &version);
         if (std::strcmp(word, "MD5Version") != 0) {
             SyntaxError("Cannot find Magic Token \"MD5Version\" !!!");
             return false;
@@ -345,12 +345,12 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
 
     int numJoints = 0;
     in.Next();
-    ScanText(in.Line(), "numJoints %d", &numJoints);
+    ScanLine(in.Line(), in.LineLength(), "numJoints %d", &numJoints);
     if (!in.CheckCount(numJoints, "No bone in the skeleton", in.MaxRecords())) return E_FAIL;
 
     int numMeshes = 0;
     in.Next();
-    ScanText(in.Line(), "numMeshes %d", &numMeshes);
+    ScanLine(in.Line(), in.LineLength(), "numMeshes %d", &numMeshes);
     if (!in.CheckCount(numMeshes, "No mesh in the model", in.MaxRecords())) return E_FAIL;
 
     if (!in.ExpectToken("joints")) return E_FAIL;
@@ -373,7 +373,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         int parent = -1;
         float p[3] = {0.0f, 0.0f, 0.0f};
         float q[3] = {0.0f, 0.0f, 0.0f};
-        int n = ScanText(in.Line(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent, &p[0],
+        int n = ScanLine(in.Line(), in.LineLength(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent, &p[0],
                             &p[1], &p[2], &q[0], &q[1], &q[2]);
         if (n < 8) return in.PrematureEnd("bone");
         if (parent < -1 || parent >= numJoints || parent == (int)i) {
@@ -462,7 +462,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // "mesh {", then the shader line (after any comment lines).
         in.Next();
         in.word[0] = '\0';
-        if (ScanText(in.Line(), "%2047s", in.word) < 1) {
+        if (ScanLine(in.Line(), in.LineLength(), "%2047s", in.word) < 1) {
             hr = in.PrematureEnd("mesh");
             break;
         }
@@ -475,7 +475,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             in.Next();
         } while (IsCommentLine(in.Line()));
         in.word[0] = '\0';
-        if (ScanText(in.Line(), "\tshader \"%2047s\"", in.word) < 1) {
+        if (ScanLine(in.Line(), in.LineLength(), "\tshader \"%2047s\"", in.word) < 1) {
             in.SyntaxError("Cannot find Token \"shader\" !!!");
             hr = E_FAIL;
             break;
@@ -497,7 +497,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // Vertices.
         int numVerts = -1;
         in.Next();
-        ScanText(in.Line(), "\tnumverts %d", &numVerts);
+        ScanLine(in.Line(), in.LineLength(), "\tnumverts %d", &numVerts);
         if (!checkMeshCount(numVerts, true, false)) {
             hr = E_FAIL;
             break;
@@ -513,7 +513,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             in.Next();
             int id = -1, firstWeight = 0, numWeights = 0;
             float u = 0.0f, v = 0.0f;
-            int n = ScanText(in.Line(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight, &numWeights);
+            int n = ScanLine(in.Line(), in.LineLength(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight, &numWeights);
             Vertex& vertex = sub.pVertices[k];
             vertex.fU = u;
             vertex.fV = v;
@@ -537,7 +537,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // Triangles.
         int numTris = -1;
         in.Next();
-        ScanText(in.Line(), "\tnumtris %d", &numTris);
+        ScanLine(in.Line(), in.LineLength(), "\tnumtris %d", &numTris);
         if (!checkMeshCount(numTris, false, numVerts == 0)) {
             hr = E_FAIL;
             break;
@@ -554,7 +554,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             in.Next();
             int id = -1;
             int index[3] = {0, 0, 0};
-            int n = ScanText(in.Line(), "\ttri %d %d %d %d", &id, &index[0], &index[1], &index[2]);
+            int n = ScanLine(in.Line(), in.LineLength(), "\ttri %d %d %d %d", &id, &index[0], &index[1], &index[2]);
             for (u32 c = 0; c < 3; ++c) sub.pIndices[3 * k + c] = 0;
             if (n < 4) {
                 hr = in.PrematureEnd("Triangle");
@@ -579,7 +579,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         // Weights.
         int numWeights = -1;
         in.Next();
-        ScanText(in.Line(), "\tnumweights %d", &numWeights);
+        ScanLine(in.Line(), in.LineLength(), "\tnumweights %d", &numWeights);
         if (!checkMeshCount(numWeights, false, numTris == 0)) {
             hr = E_FAIL;
             break;
@@ -602,7 +602,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             int id = -1, joint = -1;
             float bias = 0.0f;
             float p[3] = {0.0f, 0.0f, 0.0f};
-            int n = ScanText(in.Line(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
+            int n = ScanLine(in.Line(), in.LineLength(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
                                 &p[1], &p[2]);
             Influence& weight = sub.pInfluences[k];
             weight.nBone = 0;
@@ -868,17 +868,17 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
 
     int numFrames = 0;
     in.Next();
-    ScanText(in.Line(), "numFrames %d", &numFrames);
+    ScanLine(in.Line(), in.LineLength(), "numFrames %d", &numFrames);
     if (!in.CheckCount(numFrames, "No Frame in the animation file", in.MaxRecords())) return E_FAIL;
 
     int numJoints = 0;
     in.Next();
-    ScanText(in.Line(), "numJoints %d", &numJoints);
+    ScanLine(in.Line(), in.LineLength(), "numJoints %d", &numJoints);
     if (!in.CheckCount(numJoints, "No Bones in the animation file", in.MaxRecords())) return E_FAIL;
 
     float frameRate = 0.0f;
     in.Next();
-    ScanText(in.Line(), "frameRate %f", &frameRate);
+    ScanLine(in.Line(), in.LineLength(), "frameRate %f", &frameRate);
     if (frameRate == 0.0f) {
         in.SyntaxError("FrameRate == 0.0f in the animation file");
         return E_FAIL;
@@ -892,7 +892,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     // and a separator in the file: the file size bounds their total.
     int numComponents = 0;
     in.Next();
-    ScanText(in.Line(), "numAnimatedComponents %d", &numComponents);
+    ScanLine(in.Line(), in.LineLength(), "numAnimatedComponents %d", &numComponents);
     if (!in.CheckCount(numComponents, "No AnimatedComponents in the animation file", 6ull * (u64)numJoints,
                        "More AnimatedComponents than 6 per bone"))
         return E_FAIL;
@@ -941,7 +941,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         in.Next();
         in.word[0] = '\0';
         int parent = -1, flags = 0, start = 0;
-        int n = ScanText(in.Line(), "\t\"%2047s\t%d %d %d", in.word, &parent, &flags, &start);
+        int n = ScanLine(in.Line(), in.LineLength(), "\t\"%2047s\t%d %d %d", in.word, &parent, &flags, &start);
         if (n < 4) return in.PrematureEnd("bone");
         if (flags < 0 || flags > 63) {
             in.SyntaxError("Assertion failed");
@@ -973,7 +973,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     for (u32 f = 0; f < nFrames; ++f) {
         in.Next();
         float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        int n = ScanText(in.Line(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
+        int n = ScanLine(in.Line(), in.LineLength(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
                             &v[5]);
         if (n < 6) return in.PrematureEnd("bound");
         out->vBounds.data[2 * f] = Vector3(v[0], v[1], v[2]);
@@ -985,7 +985,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     for (u32 j = 0; j < nJoints; ++j) {
         in.Next();
         float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        int n = ScanText(in.Line(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
+        int n = ScanLine(in.Line(), in.LineLength(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
                             &v[5]);
         if (n < 6) return in.PrematureEnd("BaseFrame Keys");
         out->vBasePos.data[j] = Vector3(v[0], v[1], v[2]);
@@ -997,7 +997,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         in.Next();
         in.word[0] = '\0';
         int id = -1;
-        int n = ScanText(in.Line(), "%2047s %d", in.word, &id);
+        int n = ScanLine(in.Line(), in.LineLength(), "%2047s %d", in.word, &id);
         if (n < 2) return in.PrematureEnd("frame");
         if (std::strcmp(in.word, "frame") != 0) {
             in.SyntaxError("Cannot find Token \"frame\" !!!");
@@ -1014,7 +1014,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
             if (flags == 0) continue;
             in.Next();
             float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-            n = ScanText(in.Line(), "\t%f %f %f %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+            n = ScanLine(in.Line(), in.LineLength(), "\t%f %f %f %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
             if (n == EOF) return in.PrematureEnd("Keys");
             if ((u32)n != CountComponentBits(flags)) {
                 in.SyntaxError("Number of Components read don't match with bone needs");

@@ -176,10 +176,10 @@ void ScanWord(const char** in, char* out, u32 width) {
 
 }  // namespace
 
-int ScanText(const char* text, const char* format, const ScanTarget* targets, u32 numTargets) {
+int ScanText(const char* text, u32 length, const char* format, const ScanTarget* targets, u32 numTargets) {
     if (!text || !format) return -1;
     const char* in = text;
-    const char* const end = text + std::strlen(text);
+    const char* const end = text + (length == kScanUnknownLength ? std::strlen(text) : length);
     int done = 0;
     u32 next = 0;
     const int endOfText = -1;  // the EOF result: the text ended before a conversion

@@ -31,10 +31,20 @@ struct ScanTarget {
 
 // The conversions of the format take the targets in order; a conversion of
 // another kind than its target, or one without a target, ends the scan.
-int ScanText(const char* text, const char* format, const ScanTarget* targets, u32 numTargets);
+// length is the text's length when the caller knows it (the text is still
+// NUL-terminated at text[length]), else kScanUnknownLength.
+const u32 kScanUnknownLength = 0xFFFFFFFFu;
+int ScanText(const char* text, u32 length, const char* format, const ScanTarget* targets, u32 numTargets);
 
 template <class... T>
 int ScanText(const char* text, const char* format, T*... targets) {
     const ScanTarget list[] = {ScanTarget(targets)...};
-    return ScanText(text, format, list, (u32)sizeof...(T));
+    return ScanText(text, kScanUnknownLength, format, list, (u32)sizeof...(T));
+}
+
+// The same on a text of known length.
+template <class... T>
+int ScanLine(const char* text, u32 length, const char* format, T*... targets) {
+    const ScanTarget list[] = {ScanTarget(targets)...};
+    return ScanText(text, length, format, list, (u32)sizeof...(T));
 }

@@ -65,8 +65,9 @@ struct Slots {
     char bytes[kMaxTargets][kSlotSize];
 };
 
-// Empty when both read the line alike, else what differs.
-std::string Difference(const std::string& line, const char* format) {
+// Empty when both read the line alike, else what differs.  knownLength:
+// ScanText is given the line's length instead of finding it.
+std::string Difference(const std::string& line, const char* format, bool knownLength) {
     const std::vector<ScanTarget::Kind> kinds = KindsOf(format);
     Slots* old = new Slots;
     Slots* now = new Slots;
@@ -80,7 +81,8 @@ std::string Difference(const std::string& line, const char* format) {
         if (kinds[i] == ScanTarget::Float) targets.emplace_back(static_cast<float*>(slot));
         if (kinds[i] == ScanTarget::Word) targets.emplace_back(static_cast<char*>(slot));
     }
-    const int newResult = ScanText(line.c_str(), format, targets.data(), (u32)targets.size());
+    const u32 length = knownLength ? (u32)std::strlen(line.c_str()) : kScanUnknownLength;
+    const int newResult = ScanText(line.c_str(), length, format, targets.data(), (u32)targets.size());
     std::ostringstream out;
     if (oldResult != newResult) out << "result " << oldResult << " != " << newResult << "; ";
     for (size_t i = 0; i < kMaxTargets; ++i) {
@@ -109,9 +111,13 @@ void ExpectSameReading(const std::vector<std::string>& lines, const char* what) 
     int failures = 0;
     for (const std::string& line : lines) {
         for (const char* format : kReaderFormats) {
-            const std::string d = Difference(line, format);
-            if (d.empty()) continue;
-            if (++failures <= 10) ADD_FAILURE() << what << ": line \"" << line << "\" format \"" << format << "\": " << d;
+            for (bool knownLength : {false, true}) {
+                const std::string d = Difference(line, format, knownLength);
+                if (d.empty()) continue;
+                if (++failures <= 10)
+                    ADD_FAILURE() << what << ": line \"" << line << "\" format \"" << format << "\""
+                                  << (knownLength ? " (length given)" : "") << ": " << d;
+            }
         }
     }
     EXPECT_EQ(failures, 0) << what;
