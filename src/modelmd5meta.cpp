@@ -280,8 +280,7 @@ float ModelMD5Meta::UnitQuaternionW(float x, float y, float z) {
 // Lines
 
 ModelMD5Meta::LineReader::LineReader(const char* data, u64 size)
-    : lineCounter(0), data_(data), size_(data ? size : 0), position_(0), endOfFile_(false), first_(0),
-      length_(0) {
+    : lineCounter(0), data_(data), size_(data ? size : 0), position_(0), endOfFile_(false), first_(0), length_(0) {
     buffer_[0] = '\0';
 }
 
@@ -373,8 +372,8 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         int parent = -1;
         float p[3] = {0.0f, 0.0f, 0.0f};
         float q[3] = {0.0f, 0.0f, 0.0f};
-        int n = ScanLine(in.Line(), in.LineLength(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent, &p[0],
-                            &p[1], &p[2], &q[0], &q[1], &q[2]);
+        int n = ScanLine(in.Line(), in.LineLength(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent,
+                         &p[0], &p[1], &p[2], &q[0], &q[1], &q[2]);
         if (n < 8) return in.PrematureEnd("bone");
         if (parent < -1 || parent >= numJoints || parent == (int)i) {
             in.SyntaxError("Bad parent index");
@@ -513,7 +512,8 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             in.Next();
             int id = -1, firstWeight = 0, numWeights = 0;
             float u = 0.0f, v = 0.0f;
-            int n = ScanLine(in.Line(), in.LineLength(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight, &numWeights);
+            int n = ScanLine(in.Line(), in.LineLength(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight,
+                             &numWeights);
             Vertex& vertex = sub.pVertices[k];
             vertex.fU = u;
             vertex.fV = v;
@@ -603,7 +603,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             float bias = 0.0f;
             float p[3] = {0.0f, 0.0f, 0.0f};
             int n = ScanLine(in.Line(), in.LineLength(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
-                                &p[1], &p[2]);
+                             &p[1], &p[2]);
             Influence& weight = sub.pInfluences[k];
             weight.nBone = 0;
             weight.fWeight = bias;
@@ -974,7 +974,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         in.Next();
         float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
         int n = ScanLine(in.Line(), in.LineLength(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
-                            &v[5]);
+                         &v[5]);
         if (n < 6) return in.PrematureEnd("bound");
         out->vBounds.data[2 * f] = Vector3(v[0], v[1], v[2]);
         out->vBounds.data[2 * f + 1] = Vector3(v[3], v[4], v[5]);
@@ -986,7 +986,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         in.Next();
         float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
         int n = ScanLine(in.Line(), in.LineLength(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
-                            &v[5]);
+                         &v[5]);
         if (n < 6) return in.PrematureEnd("BaseFrame Keys");
         out->vBasePos.data[j] = Vector3(v[0], v[1], v[2]);
         out->vBaseOrient.data[j] = Quaternion(v[3], v[4], v[5], 0.0f);

@@ -10,8 +10,9 @@
 // - ".def" model lists: per model one mesh file and its animations (Load).
 //
 // Both MD5 formats are read into memory, handed out line by line
-// (LineReader) and scanned with fixed formats (ScanText).  Every format error is logged as a warning whose source is the
-// MD5 file's full path and whose line is the line of that file.
+// (LineReader) and scanned with fixed formats (ScanText).  Every format
+// error is logged as a warning whose source is the MD5 file's full path and
+// whose line is the line of that file.
 //
 // Everything an instance uses as an index has been checked by the readers:
 // triangle indices against their submesh's vertices, vertex weight ranges

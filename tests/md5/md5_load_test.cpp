@@ -283,7 +283,8 @@ TEST(MD5Lines, InMemoryReadingGivesTheLinesOfFgetsReading) {
         texts.push_back(text);
     }
     for (const zvfuzz::SeedFile& seed : zvfuzz::MD5Seeds()) texts.push_back(seed.text);
-    for (const std::string& text : texts) EXPECT_EQ(LinesOf(text), FgetsLinesOf(text)) << "text of " << text.size() << " bytes";
+    for (const std::string& text : texts)
+        EXPECT_EQ(LinesOf(text), FgetsLinesOf(text)) << "text of " << text.size() << " bytes";
 }
 
 }  // namespace

@@ -407,7 +407,8 @@ TEST_P(MD5MeshSyntax, FailsWithItsEntry) {
     std::string entry = md5test::SyntaxEntry(kScope, LineWith(text, at), bad.text);
     ASSERT_TRUE(capture.Has(entry)) << capture.log;
     std::string rest = capture.log.substr(capture.log.find(entry) + entry.size() + 8);
-    EXPECT_EQ(rest.substr(0, md5test::Position(path, LineOf(text, at)).size()), md5test::Position(path, LineOf(text, at)));
+    const std::string position = md5test::Position(path, LineOf(text, at));
+    EXPECT_EQ(rest.substr(0, position.size()), position);
     EXPECT_EQ(capture.Has("Msg : 'Error while reading Meshes'"), bad.inMesh);
     EXPECT_EQ(capture.Has("Msg : 'Error while loading " + path + "'"), bad.inMesh);
     EXPECT_TRUE(graphics.ibs.empty());
@@ -602,7 +603,8 @@ TEST(MD5Mesh, CommentLinesBeforeTheShaderAreSkipped) {
                 zvtools::MD5WriteOptions options;
                 options.commentIndent = indent;
                 options.crlf = crlf;
-                EXPECT_EQ(Parsed(md5test::Write("comments.md5mesh", zvtools::WriteMD5Mesh(variant, options))), reference)
+                const std::string path = md5test::Write("comments.md5mesh", zvtools::WriteMD5Mesh(variant, options));
+                EXPECT_EQ(Parsed(path), reference)
                     << "indent \"" << indent << "\", comments \"" << comments << "\", crlf " << crlf;
             }
         }
@@ -615,7 +617,8 @@ TEST(MD5Mesh, CommentLinesBeforeTheShaderAreSkipped) {
     ModelMD5Meta meta;
     LogCapture capture;
     EXPECT_EQ(meta.LoadMesh(md5test::Write("notcomment.md5mesh", text).c_str(), &graphics), E_FAIL);
-    EXPECT_TRUE(capture.Has("strBuffer=\tx // meshes: body\n; Error : Cannot find Token \"shader\" !!!")) << capture.log;
+    EXPECT_TRUE(capture.Has("strBuffer=\tx // meshes: body\n; Error : Cannot find Token \"shader\" !!!"))
+        << capture.log;
     // Comment lines up to the end of the file: no shader line.
     text = zvtools::WriteMD5Mesh(file);
     text = text.substr(0, text.find("\tshader \"models/body\"")) + "  // the end\n//\n";
@@ -656,16 +659,17 @@ TEST(MD5Mesh, EmptyMeshesStayAsEmptyRanges) {
         const DrawPrimitiveInfos& empty = meta.vSubMeshes[at];
         EXPECT_EQ(empty.nNumVertices, 0u);
         EXPECT_EQ(empty.nNumIndices, 0u);
-        EXPECT_EQ(empty.nFirstVertex, at == 0 ? 0u : meta.vSubMeshes[at - 1].nFirstVertex + meta.vSubMeshes[at - 1].nNumVertices);
+        const u32 previousEnd =
+            at == 0 ? 0u : meta.vSubMeshes[at - 1].nFirstVertex + meta.vSubMeshes[at - 1].nNumVertices;
+        EXPECT_EQ(empty.nFirstVertex, previousEnd);
         EXPECT_EQ(meta.vTextures[at], nullptr);
         for (const std::string& requested : graphics.requested) EXPECT_EQ(requested.find("helper"), std::string::npos);
         // One warning, naming the mesh, at its numweights line.
         const std::string warning = "The mesh " + std::to_string(at) + " is empty";
         EXPECT_EQ(capture.Count(" is empty"), 1u) << capture.log;
         EXPECT_FALSE(capture.Has("models/helper\" for the mesh")) << capture.log;
-        EXPECT_TRUE(capture.Has(md5test::SyntaxEntry(kScope, "\tnumweights 0\n",
-                                                     warning + " (no vertex, triangle or weight): nothing of it is drawn")))
-            << capture.log;
+        const std::string expected = warning + " (no vertex, triangle or weight): nothing of it is drawn";
+        EXPECT_TRUE(capture.Has(md5test::SyntaxEntry(kScope, "\tnumweights 0\n", expected))) << capture.log;
         EXPECT_TRUE(capture.Has(md5test::Position(path, LineOf(text, "\tnumweights 0\n")))) << capture.log;
 
         // Everything else as without the empty mesh.
@@ -733,8 +737,9 @@ TEST(MD5Mesh, OnlyMeshesWithAllCountsZeroAreEmpty) {
         ModelMD5Meta meta;
         LogCapture capture;
         EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL) << c.counts[0] << c.counts[1] << c.counts[2];
-        EXPECT_TRUE(capture.Has(md5test::SyntaxEntry(kScope, LineWith(text, std::string("\t") + c.at), "Assertion failed")))
-            << capture.log;
+        const std::string entry =
+            md5test::SyntaxEntry(kScope, LineWith(text, std::string("\t") + c.at), "Assertion failed");
+        EXPECT_TRUE(capture.Has(entry)) << capture.log;
         EXPECT_FALSE(capture.Has(" is empty")) << capture.log;
     }
 }
@@ -832,7 +837,8 @@ TEST(MD5Mesh, FuzzSeedFilesLoad) {
             ++meshes;
         } else if (seed.target == "md5anim") {
             ModelMD5Meta::Animation animation;
-            EXPECT_EQ(ModelMD5Meta::LoadAnimation(path.c_str(), &animation, &boneNames), S_OK) << seed.name << capture.log;
+            EXPECT_EQ(ModelMD5Meta::LoadAnimation(path.c_str(), &animation, &boneNames), S_OK)
+                << seed.name << capture.log;
             ++anims;
         }
     }
