@@ -95,4 +95,53 @@ zvtools::MD5Anim SampleMD5Anim(int numFrames) {
     return anim;
 }
 
+std::vector<SeedFile> MD5Seeds() {
+    std::vector<SeedFile> seeds;
+    zvtools::MD5WriteOptions crlf;
+    crlf.crlf = true;
+    crlf.comments = false;
+    seeds.push_back({"md5mesh", "one.md5mesh", zvtools::WriteMD5Mesh(SampleMD5Mesh(false))});
+    seeds.push_back({"md5mesh", "two_crlf.md5mesh", zvtools::WriteMD5Mesh(SampleMD5Mesh(true), crlf)});
+
+    // Comment lines before the shader indented with spaces, or not at all,
+    // two in a row; numbers with six decimals; an empty helper mesh.
+    zvtools::MD5MeshFile commented = SampleMD5Mesh(true);
+    commented.meshes[0].comment = "quad\nexported by hand";
+    commented.meshes[1].comment = "eye";
+    zvtools::MD5WriteOptions exporter;
+    exporter.commentIndent = "    ";
+    exporter.decimals = 6;
+    seeds.push_back({"md5mesh", "comments_spaces.md5mesh", zvtools::WriteMD5Mesh(commented, exporter)});
+    exporter.commentIndent = "";
+    exporter.crlf = true;
+    seeds.push_back({"md5mesh", "comments_flush_crlf.md5mesh", zvtools::WriteMD5Mesh(commented, exporter)});
+    zvtools::MD5MeshFile helper = SampleMD5Mesh(true);
+    zvtools::MD5Mesh empty;
+    empty.shader = "textures/helper";
+    empty.comment = "helper";
+    helper.meshes.insert(helper.meshes.begin() + 1, empty);
+    seeds.push_back({"md5mesh", "empty_mesh.md5mesh", zvtools::WriteMD5Mesh(helper)});
+
+    seeds.push_back({"md5anim", "three.md5anim", zvtools::WriteMD5Anim(SampleMD5Anim(3))});
+    seeds.push_back({"md5anim", "one_crlf.md5anim", zvtools::WriteMD5Anim(SampleMD5Anim(1), crlf)});
+    zvtools::MD5WriteOptions fixed;
+    fixed.decimals = 6;
+    seeds.push_back({"md5anim", "two_fixed.md5anim", zvtools::WriteMD5Anim(SampleMD5Anim(2), fixed)});
+
+    const std::string mesh = kDefMeshFile, anim = kDefAnimFile;
+    std::vector<zvtools::MD5DefModel> models(3);
+    models[0].name = "first";
+    models[0].anims = {{"early", anim}};
+    models[1].name = "imp";
+    models[1].mesh = mesh;
+    models[1].anims = {{"walk", anim}, {"run", anim}, {"missing", "none.md5anim"}};
+    models[2].name = "other";
+    models[2].mesh = mesh;
+    seeds.push_back({"md5def", "models.def", zvtools::WriteMD5Def(models)});
+    seeds.push_back({"md5def", "order.def",
+                     "model imp\n{\n\tanim early \"" + anim + "\"\n\tmesh \"" + mesh + "\"\n\tmesh \"" + mesh +
+                         "\"\n\tanim\n}\nmodel hollow\n"});
+    return seeds;
+}
+
 }  // namespace zvfuzz

@@ -1,7 +1,7 @@
 // Sound sample content for the fuzz targets and their seed corpora, made
 // by our own writers: a small MD5 model (mesh and animation over the joints
-// MD5JointNames names) and the names of the files the model targets find
-// beside their input.
+// MD5JointNames names), the MD5 seed files, and the names of the files the
+// model targets find beside their input.
 #pragma once
 
 #include <string>
@@ -15,6 +15,15 @@ namespace zvfuzz {
 const std::vector<std::string>& MD5JointNames();
 zvtools::MD5MeshFile SampleMD5Mesh(bool twoMeshes);
 zvtools::MD5Anim SampleMD5Anim(int numFrames);
+
+// One seed file: the target's folder name ("md5mesh"), the file name, its text.
+struct SeedFile {
+    std::string target, name, text;
+};
+// The seeds of the three MD5 targets ("md5mesh", "md5anim", "md5def"): every
+// variant of the formats the readers know (line ends, comment lines, empty
+// meshes, exporters' number formatting).
+std::vector<SeedFile> MD5Seeds();
 
 // The mesh and animation files the .def target reads beside its input.
 const char* const kDefMeshFile = "sample.md5mesh";

@@ -155,27 +155,7 @@ void Seeds3ds() {
 // ------------------------------------------------------------------ MD5
 
 void SeedsMD5() {
-    zvtools::MD5WriteOptions crlf;
-    crlf.crlf = true;
-    crlf.comments = false;
-    Put("md5mesh", "one.md5mesh", zvtools::WriteMD5Mesh(zvfuzz::SampleMD5Mesh(false)));
-    Put("md5mesh", "two_crlf.md5mesh", zvtools::WriteMD5Mesh(zvfuzz::SampleMD5Mesh(true), crlf));
-    Put("md5anim", "three.md5anim", zvtools::WriteMD5Anim(zvfuzz::SampleMD5Anim(3)));
-    Put("md5anim", "one_crlf.md5anim", zvtools::WriteMD5Anim(zvfuzz::SampleMD5Anim(1), crlf));
-
-    const std::string mesh = zvfuzz::kDefMeshFile, anim = zvfuzz::kDefAnimFile;
-    std::vector<zvtools::MD5DefModel> models(3);
-    models[0].name = "first";
-    models[0].anims = {{"early", anim}};
-    models[1].name = "imp";
-    models[1].mesh = mesh;
-    models[1].anims = {{"walk", anim}, {"run", anim}, {"missing", "none.md5anim"}};
-    models[2].name = "other";
-    models[2].mesh = mesh;
-    Put("md5def", "models.def", zvtools::WriteMD5Def(models));
-    Put("md5def", "order.def",
-        "model imp\n{\n\tanim early \"" + anim + "\"\n\tmesh \"" + mesh + "\"\n\tmesh \"" + mesh +
-            "\"\n\tanim\n}\nmodel hollow\n");
+    for (const zvfuzz::SeedFile& seed : zvfuzz::MD5Seeds()) Put(seed.target, seed.name, seed.text);
 }
 
 // ------------------------------------------------------------------ Cal3D

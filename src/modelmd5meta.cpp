@@ -2,8 +2,6 @@
 // data every ModelMD5 instance of one file shares.
 #include "modelmd5meta.h"
 
-#include <locale.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +12,7 @@
 
 #include "zvgraphics.h"
 #include "zvkernel.h"
+#include "zvscan.h"
 
 namespace {
 
@@ -21,25 +20,11 @@ const char kSource[] = "modelmd5meta";
 const double kPi = 3.14159265358979323846;
 const char kTooBigForFile[] = "Count too big for the size of the file";
 
-// Numbers in MD5 files are always written with a '.', whatever locale the
-// program may have chosen.
-locale_t CLocale() {
-    static locale_t loc = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-    return loc;
+// True for a line whose first characters after any white space are "//".
+bool IsCommentLine(const char* line) {
+    while (*line == ' ' || (*line >= '\t' && *line <= '\r')) ++line;
+    return line[0] == '/' && line[1] == '/';
 }
-
-class CLocaleScope {
-public:
-    CLocaleScope() : previous_(CLocale() ? uselocale(CLocale()) : (locale_t)0) {}
-    ~CLocaleScope() {
-        if (previous_) uselocale(previous_);
-    }
-
-private:
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-    locale_t previous_;
-};
 
 // Number of the flag bits 0 to 5 that are set: the components a joint animates.
 u32 CountComponentBits(u32 flags) {
@@ -55,27 +40,38 @@ u32 CountComponentBits(u32 flags) {
 class MD5Reader {
 public:
     MD5Reader(CallScope& scope, const String& fileName)
-        : lineCounter(0), fileSize(0), scope_(scope), fileName_(fileName), sourceKnown_(false) {
+        : fileSize(0), scope_(scope), fileName_(fileName), text_(nullptr), lines_(nullptr, 0), sourceKnown_(false) {
         word[0] = '\0';
     }
+    ~MD5Reader() { delete[] text_; }
 
-    // Opens the file ("rb") and measures it.  The failure is reported with
-    // fileName + " cannot be opened".
+    // Opens the file ("rb") and reads it into memory.  The failure to open
+    // is reported with fileName + " cannot be opened".
     HRESULT Open() {
-        HRESULT hr = file_.Open(fileName_, "rb");
+        File file;
+        HRESULT hr = file.Open(fileName_, "rb");
         if (scope_.ReportFailure(fileName_ + " cannot be opened", kSource, __LINE__, hr) < 0) return hr;
         fileSize = 0;
-        if (std::fseek(file_.handle, 0, SEEK_END) == 0) {
-            long size = std::ftell(file_.handle);
+        if (std::fseek(file.handle, 0, SEEK_END) == 0) {
+            long size = std::ftell(file.handle);
             if (size > 0) fileSize = (u64)size;
         }
-        std::rewind(file_.handle);
+        std::rewind(file.handle);
+        text_ = new (std::nothrow) char[fileSize > 0 ? fileSize : 1];
+        if (!text_) {
+            scope_.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+            return E_OUTOFMEMORY;
+        }
+        // A file that shrank meanwhile is read as far as it goes.
+        fileSize = fileSize > 0 ? std::fread(text_, 1, (size_t)fileSize, file.handle) : 0;
+        file.Close();
+        lines_ = ModelMD5Meta::LineReader(text_, fileSize);
         return S_OK;
     }
 
-    void Close() { file_.Close(); }
-
-    bool Next() { return ModelMD5Meta::ReadLine(file_.handle, &line, &lineCounter); }
+    bool Next() { return lines_.Next(); }
+    const char* Line() const { return lines_.Text(); }
+    u32 LineLength() const { return lines_.Length(); }
 
     // The most records of one kind the file can hold: every record is a line
     // of at least 4 characters.
@@ -88,7 +84,7 @@ public:
         message += ShownLine();
         message += "; Error : ";
         message += text;
-        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lineCounter);
+        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
     }
 
     // The premature-end entry, then "Error while loading <file>".  E_FAIL.
@@ -98,7 +94,7 @@ public:
         message += "; Error while reading ";
         message += what;
         message += "\nUnexpected EndOfFile; The file is probably corrupted";
-        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lineCounter);
+        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
         scope_.ReportFailure("Error while loading " + fileName_, kSource, __LINE__, E_FAIL);
         return E_FAIL;
     }
@@ -123,7 +119,7 @@ public:
     bool ExpectToken(const char* token) {
         Next();
         word[0] = '\0';
-        std::sscanf(line.c_str(), "%2047s", word);
+        ScanLine(Line(), LineLength(), "%2047s", word);
         if (std::strcmp(word, token) == 0) return true;
         SyntaxError(String("Cannot find Token \"") + token + "\" !!!");
         return false;
@@ -134,7 +130,7 @@ public:
         Next();
         word[0] = '\0';
         int version = 0;
-        std::sscanf(line.c_str(), "%2047s %d", word, &version);
+        ScanLine(Line(), LineLength(), "%2047s %d", word, &version);
         if (std::strcmp(word, "MD5Version") != 0) {
             SyntaxError("Cannot find Magic Token \"MD5Version\" !!!");
             return false;
@@ -144,15 +140,15 @@ public:
         return true;
     }
 
-    String line;
-    u32 lineCounter;
     u64 fileSize;
     char word[ModelMD5Meta::LineBufferSize];
 
 private:
     // The line as the entries show it: without its final CR LF when it has one.
     String ShownLine() const {
-        if (line.length >= 2 && line.data[line.length - 2] == '\r') return line.SubString(0, line.length - 2);
+        const u32 length = LineLength();
+        String line(Line());
+        if (length >= 2 && Line()[length - 2] == '\r') return line.SubString(0, length - 2);
         return line;
     }
 
@@ -166,7 +162,8 @@ private:
 
     CallScope& scope_;
     const String& fileName_;
-    File file_;
+    char* text_;  // the whole file
+    ModelMD5Meta::LineReader lines_;
     String source_;
     bool sourceKnown_;
 
@@ -282,22 +279,41 @@ float ModelMD5Meta::UnitQuaternionW(float x, float y, float z) {
 // ---------------------------------------------------------------------------
 // Lines
 
-bool ModelMD5Meta::ReadLine(FILE* file, String* line, u32* lineCounter) {
-    char buffer[LineBufferSize];
+ModelMD5Meta::LineReader::LineReader(const char* data, u64 size)
+    : lineCounter(0), data_(data), size_(data ? size : 0), position_(0), endOfFile_(false), first_(0), length_(0) {
+    buffer_[0] = '\0';
+}
+
+bool ModelMD5Meta::LineReader::Next() {
     bool more = true;
+    u32 length = 0;
     do {
-        *line = "";
-        ++*lineCounter;
-        if (!file || !std::fgets(buffer, sizeof(buffer), file)) {
-            more = false;  // end of the file (or a read error, which ends it as well)
+        length = 0;
+        ++lineCounter;
+        if (position_ >= size_) {
+            more = false;  // the end of the file
             break;
         }
-        *line += buffer;
-    } while (line->length < 4 && !std::feof(file));
+        // One line read: up to its line end, at most LineBufferSize - 1
+        // bytes; a read that stops short of both has met the end of the file.
+        const char* piece = data_ + position_;
+        const u64 left = size_ - position_;
+        const u32 most = left < LineBufferSize - 1 ? (u32)left : LineBufferSize - 1;
+        const char* end = static_cast<const char*>(std::memchr(piece, '\n', most));
+        const u32 read = end ? (u32)(end - piece) + 1 : most;
+        position_ += read;
+        if (!end && read < LineBufferSize - 1) endOfFile_ = true;
+        // The line is its text up to the first NUL byte.
+        const char* nul = static_cast<const char*>(std::memchr(piece, '\0', read));
+        length = nul ? (u32)(nul - piece) : read;
+        std::memcpy(buffer_, piece, length);
+    } while (length < 4 && !endOfFile_);
+    buffer_[length] = '\0';
 
     u32 first = 0;
-    while (first < line->length && (line->data[first] == '\r' || line->data[first] == '\n')) ++first;
-    if (first > 0) *line = line->SubString(first, line->length);
+    while (first < length && (buffer_[first] == '\r' || buffer_[first] == '\n')) ++first;
+    first_ = first;
+    length_ = length - first;
     return more;
 }
 
@@ -318,7 +334,6 @@ HRESULT ModelMD5Meta::LoadMesh(const String& fileName, IGraphics* graphics) {
 
 HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* subMeshes) {
     CallScope scope(nullptr, "ModelMD5Meta::LoadMesh()");
-    CLocaleScope cLocale;
     if (!subMeshes) {
         scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
         return ZVE_SUBFUNCTION;
@@ -329,12 +344,12 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
 
     int numJoints = 0;
     in.Next();
-    std::sscanf(in.line.c_str(), "numJoints %d", &numJoints);
+    ScanLine(in.Line(), in.LineLength(), "numJoints %d", &numJoints);
     if (!in.CheckCount(numJoints, "No bone in the skeleton", in.MaxRecords())) return E_FAIL;
 
     int numMeshes = 0;
     in.Next();
-    std::sscanf(in.line.c_str(), "numMeshes %d", &numMeshes);
+    ScanLine(in.Line(), in.LineLength(), "numMeshes %d", &numMeshes);
     if (!in.CheckCount(numMeshes, "No mesh in the model", in.MaxRecords())) return E_FAIL;
 
     if (!in.ExpectToken("joints")) return E_FAIL;
@@ -357,8 +372,8 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         int parent = -1;
         float p[3] = {0.0f, 0.0f, 0.0f};
         float q[3] = {0.0f, 0.0f, 0.0f};
-        int n = std::sscanf(in.line.c_str(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent, &p[0],
-                            &p[1], &p[2], &q[0], &q[1], &q[2]);
+        int n = ScanLine(in.Line(), in.LineLength(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent,
+                         &p[0], &p[1], &p[2], &q[0], &q[1], &q[2]);
         if (n < 8) return in.PrematureEnd("bone");
         if (parent < -1 || parent >= numJoints || parent == (int)i) {
             in.SyntaxError("Bad parent index");
@@ -404,53 +419,28 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         return E_FAIL;
     }
 
-    // Every joint must hang below a root (no parent cycles), and not too deep
-    // for the recursive walks of the instances.
+    // Every joint must hang below a root (no parent cycles).  The walk from
+    // the roots reaches every joint once, parents before their children:
+    // the order in which the instances pose the skeleton, at any depth.
+    vPoseOrder.count = 0;
+    if (vPoseOrder.Reserve(nJoints, true) < 0) {
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
     {
-        u32* queue = new (std::nothrow) u32[nJoints];
-        u32* depth = new (std::nothrow) u32[nJoints];
-        if (!queue || !depth) {
-            delete[] queue;
-            delete[] depth;
-            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-            return E_OUTOFMEMORY;
-        }
-        u32 reached = 0, deepest = 0;
-        for (u32 r = 0; r < vRootBones.count; ++r) {
-            queue[reached] = (u32)vRootBones.data[r];
-            depth[reached++] = 1;
-        }
+        u32* order = vPoseOrder.data;
+        u32 reached = 0;
+        for (u32 r = 0; r < vRootBones.count; ++r) order[reached++] = (u32)vRootBones.data[r];
         for (u32 k = 0; k < reached; ++k) {
-            const Bone& bone = vBones.data[queue[k]];
-            if (depth[k] > deepest) deepest = depth[k];
-            for (u32 c = 0; c < bone.vChildren.count && reached < nJoints; ++c) {
-                queue[reached] = (u32)bone.vChildren.data[c];
-                depth[reached++] = depth[k] + 1;
-            }
+            const Bone& bone = vBones.data[order[k]];
+            for (u32 c = 0; c < bone.vChildren.count && reached < nJoints; ++c)
+                order[reached++] = (u32)bone.vChildren.data[c];
         }
-        delete[] depth;
         if (reached < nJoints) {
-            delete[] queue;
+            vPoseOrder.count = 0;
             scope.ReportFailure("Some bones cannot be reached from a root bone (cycle of parents)", kSource,
                                 __LINE__, E_FAIL);
             return E_FAIL;
-        }
-        if (deepest > MaxHierarchyDepth) {
-            delete[] queue;
-            scope.ReportFailure("The bone hierarchy is too deep", kSource, __LINE__, E_FAIL);
-            return E_FAIL;
-        }
-        // The walk reached every joint once, parents before their children:
-        // the order in which the instances pose the skeleton.
-        vPoseOrder.count = 0;
-        hr = vPoseOrder.Reserve(nJoints, true);
-        if (hr >= 0) {
-            for (u32 k = 0; k < nJoints; ++k) vPoseOrder.data[k] = queue[k];
-        }
-        delete[] queue;
-        if (hr < 0) {
-            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-            return E_OUTOFMEMORY;
         }
     }
     ComputeLocalBindPose();
@@ -468,10 +458,10 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         SubMeshData& sub = subMeshes->data[m];
         sub.Free();
 
-        // "mesh {", then the shader line (after one optional comment line).
+        // "mesh {", then the shader line (after any comment lines).
         in.Next();
         in.word[0] = '\0';
-        if (std::sscanf(in.line.c_str(), "%2047s", in.word) < 1) {
+        if (ScanLine(in.Line(), in.LineLength(), "%2047s", in.word) < 1) {
             hr = in.PrematureEnd("mesh");
             break;
         }
@@ -480,11 +470,11 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             hr = E_FAIL;
             break;
         }
-        in.Next();
-        if (in.line.length >= 3 && in.line.data[0] == '\t' && in.line.data[1] == '/' && in.line.data[2] == '/')
+        do {
             in.Next();
+        } while (IsCommentLine(in.Line()));
         in.word[0] = '\0';
-        if (std::sscanf(in.line.c_str(), "\tshader \"%2047s\"", in.word) < 1) {
+        if (ScanLine(in.Line(), in.LineLength(), "\tshader \"%2047s\"", in.word) < 1) {
             in.SyntaxError("Cannot find Token \"shader\" !!!");
             hr = E_FAIL;
             break;
@@ -492,11 +482,22 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         String shader(in.word);
         sub.strShader = shader.SubString(0, shader.length - 1);  // without the closing quote
 
+        // The three counts of a submesh are all 0 (an empty mesh, as exporters
+        // write helper objects) or none is; a count line that cannot be read
+        // leaves its count at -1 and is refused.
+        auto checkMeshCount = [&in](int count, bool first, bool emptySoFar) -> bool {
+            if (!first && (count == 0) != emptySoFar) {
+                in.SyntaxError("Assertion failed");
+                return false;
+            }
+            return count == 0 || in.CheckCount(count, "Assertion failed", in.MaxRecords());
+        };
+
         // Vertices.
-        int numVerts = 0;
+        int numVerts = -1;
         in.Next();
-        std::sscanf(in.line.c_str(), "\tnumverts %d", &numVerts);
-        if (!in.CheckCount(numVerts, "Assertion failed", in.MaxRecords())) {
+        ScanLine(in.Line(), in.LineLength(), "\tnumverts %d", &numVerts);
+        if (!checkMeshCount(numVerts, true, false)) {
             hr = E_FAIL;
             break;
         }
@@ -511,7 +512,8 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             in.Next();
             int id = -1, firstWeight = 0, numWeights = 0;
             float u = 0.0f, v = 0.0f;
-            int n = std::sscanf(in.line.c_str(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight, &numWeights);
+            int n = ScanLine(in.Line(), in.LineLength(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight,
+                             &numWeights);
             Vertex& vertex = sub.pVertices[k];
             vertex.fU = u;
             vertex.fV = v;
@@ -533,10 +535,10 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         if (hr < 0) break;
 
         // Triangles.
-        int numTris = 0;
+        int numTris = -1;
         in.Next();
-        std::sscanf(in.line.c_str(), "\tnumtris %d", &numTris);
-        if (!in.CheckCount(numTris, "Assertion failed", in.MaxRecords())) {
+        ScanLine(in.Line(), in.LineLength(), "\tnumtris %d", &numTris);
+        if (!checkMeshCount(numTris, false, numVerts == 0)) {
             hr = E_FAIL;
             break;
         }
@@ -552,7 +554,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             in.Next();
             int id = -1;
             int index[3] = {0, 0, 0};
-            int n = std::sscanf(in.line.c_str(), "\ttri %d %d %d %d", &id, &index[0], &index[1], &index[2]);
+            int n = ScanLine(in.Line(), in.LineLength(), "\ttri %d %d %d %d", &id, &index[0], &index[1], &index[2]);
             for (u32 c = 0; c < 3; ++c) sub.pIndices[3 * k + c] = 0;
             if (n < 4) {
                 hr = in.PrematureEnd("Triangle");
@@ -575,12 +577,18 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         if (hr < 0) break;
 
         // Weights.
-        int numWeights = 0;
+        int numWeights = -1;
         in.Next();
-        std::sscanf(in.line.c_str(), "\tnumweights %d", &numWeights);
-        if (!in.CheckCount(numWeights, "Assertion failed", in.MaxRecords())) {
+        ScanLine(in.Line(), in.LineLength(), "\tnumweights %d", &numWeights);
+        if (!checkMeshCount(numWeights, false, numTris == 0)) {
             hr = E_FAIL;
             break;
+        }
+        if (numWeights == 0) {
+            String text("The mesh ");
+            text += (unsigned int)m;
+            text += " is empty (no vertex, triangle or weight): nothing of it is drawn";
+            in.SyntaxError(text);
         }
         sub.pInfluences = new (std::nothrow) Influence[(u32)numWeights];
         if (!sub.pInfluences) {
@@ -594,8 +602,8 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             int id = -1, joint = -1;
             float bias = 0.0f;
             float p[3] = {0.0f, 0.0f, 0.0f};
-            int n = std::sscanf(in.line.c_str(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
-                                &p[1], &p[2]);
+            int n = ScanLine(in.Line(), in.LineLength(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
+                             &p[1], &p[2]);
             Influence& weight = sub.pInfluences[k];
             weight.nBone = 0;
             weight.fWeight = bias;
@@ -634,7 +642,6 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         subMeshes->count = 0;
         return hr;
     }
-    in.Close();
     return S_OK;
 }
 
@@ -669,6 +676,7 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
     // The diffuse texture of each shader: "_df.tga", "_d.tga" or ".tga".
     static const char* const kTextureSuffixes[3] = {"_df.tga", "_d.tga", ".tga"};
     for (u32 m = 0; m < nMeshes; ++m) {
+        if (subs[m].nNumVertices == 0) continue;  // an empty mesh draws nothing
         for (const char* suffix : kTextureSuffixes) {
             String candidate = subs[m].strShader + suffix;
             if (TextureFileExists(candidate)) {
@@ -687,6 +695,7 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
 
     // Degenerate triangles go; after the first refusal the rest stay as read.
     for (u32 m = 0; m < nMeshes; ++m) {
+        if (subs[m].nNumIndices == 0) continue;  // an empty mesh
         if (graphics->CorrectIndices(&subs[m].pIndices, &subs[m].nNumIndices) < 0) break;
     }
 
@@ -849,7 +858,6 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
 
 HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, const Vector<String>* boneNames) {
     CallScope scope(nullptr, "ModelMD5Meta::LoadAnimation()");
-    CLocaleScope cLocale;
     if (!out) {
         scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
         return ZVE_SUBFUNCTION;
@@ -860,17 +868,17 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
 
     int numFrames = 0;
     in.Next();
-    std::sscanf(in.line.c_str(), "numFrames %d", &numFrames);
+    ScanLine(in.Line(), in.LineLength(), "numFrames %d", &numFrames);
     if (!in.CheckCount(numFrames, "No Frame in the animation file", in.MaxRecords())) return E_FAIL;
 
     int numJoints = 0;
     in.Next();
-    std::sscanf(in.line.c_str(), "numJoints %d", &numJoints);
+    ScanLine(in.Line(), in.LineLength(), "numJoints %d", &numJoints);
     if (!in.CheckCount(numJoints, "No Bones in the animation file", in.MaxRecords())) return E_FAIL;
 
     float frameRate = 0.0f;
     in.Next();
-    std::sscanf(in.line.c_str(), "frameRate %f", &frameRate);
+    ScanLine(in.Line(), in.LineLength(), "frameRate %f", &frameRate);
     if (frameRate == 0.0f) {
         in.SyntaxError("FrameRate == 0.0f in the animation file");
         return E_FAIL;
@@ -884,7 +892,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     // and a separator in the file: the file size bounds their total.
     int numComponents = 0;
     in.Next();
-    std::sscanf(in.line.c_str(), "numAnimatedComponents %d", &numComponents);
+    ScanLine(in.Line(), in.LineLength(), "numAnimatedComponents %d", &numComponents);
     if (!in.CheckCount(numComponents, "No AnimatedComponents in the animation file", 6ull * (u64)numJoints,
                        "More AnimatedComponents than 6 per bone"))
         return E_FAIL;
@@ -933,7 +941,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         in.Next();
         in.word[0] = '\0';
         int parent = -1, flags = 0, start = 0;
-        int n = std::sscanf(in.line.c_str(), "\t\"%2047s\t%d %d %d", in.word, &parent, &flags, &start);
+        int n = ScanLine(in.Line(), in.LineLength(), "\t\"%2047s\t%d %d %d", in.word, &parent, &flags, &start);
         if (n < 4) return in.PrematureEnd("bone");
         if (flags < 0 || flags > 63) {
             in.SyntaxError("Assertion failed");
@@ -965,8 +973,8 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     for (u32 f = 0; f < nFrames; ++f) {
         in.Next();
         float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        int n = std::sscanf(in.line.c_str(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
-                            &v[5]);
+        int n = ScanLine(in.Line(), in.LineLength(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
+                         &v[5]);
         if (n < 6) return in.PrematureEnd("bound");
         out->vBounds.data[2 * f] = Vector3(v[0], v[1], v[2]);
         out->vBounds.data[2 * f + 1] = Vector3(v[3], v[4], v[5]);
@@ -977,8 +985,8 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     for (u32 j = 0; j < nJoints; ++j) {
         in.Next();
         float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        int n = std::sscanf(in.line.c_str(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
-                            &v[5]);
+        int n = ScanLine(in.Line(), in.LineLength(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
+                         &v[5]);
         if (n < 6) return in.PrematureEnd("BaseFrame Keys");
         out->vBasePos.data[j] = Vector3(v[0], v[1], v[2]);
         out->vBaseOrient.data[j] = Quaternion(v[3], v[4], v[5], 0.0f);
@@ -989,7 +997,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         in.Next();
         in.word[0] = '\0';
         int id = -1;
-        int n = std::sscanf(in.line.c_str(), "%2047s %d", in.word, &id);
+        int n = ScanLine(in.Line(), in.LineLength(), "%2047s %d", in.word, &id);
         if (n < 2) return in.PrematureEnd("frame");
         if (std::strcmp(in.word, "frame") != 0) {
             in.SyntaxError("Cannot find Token \"frame\" !!!");
@@ -1006,7 +1014,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
             if (flags == 0) continue;
             in.Next();
             float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-            n = std::sscanf(in.line.c_str(), "\t%f %f %f %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+            n = ScanLine(in.Line(), in.LineLength(), "\t%f %f %f %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
             if (n == EOF) return in.PrematureEnd("Keys");
             if ((u32)n != CountComponentBits(flags)) {
                 in.SyntaxError("Number of Components read don't match with bone needs");
@@ -1019,7 +1027,6 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
             for (int c = 0; c < n; ++c) frame.data[written++] = v[c];
         }
     }
-    in.Close();
     return S_OK;
 }
 

@@ -9,16 +9,17 @@
 //   Meta object and no graphics);
 // - ".def" model lists: per model one mesh file and its animations (Load).
 //
-// Both MD5 formats are read line by line (ReadLine) and scanned with fixed
-// formats.  Every format error is logged as a warning whose source is the
-// MD5 file's full path and whose line is the line of that file.
+// Both MD5 formats are read into memory, handed out line by line
+// (LineReader) and scanned with fixed formats (ScanText).  Every format
+// error is logged as a warning whose source is the MD5 file's full path and
+// whose line is the line of that file.
 //
 // Everything an instance uses as an index has been checked by the readers:
 // triangle indices against their submesh's vertices, vertex weight ranges
 // against the weights, weight joints against the joints, joint parents
-// against the joints (every joint is reachable from a root, at most
-// MaxHierarchyDepth levels deep), and the frame components an animated joint
-// takes (nStartIndex plus its flag bits) against each frame's components.
+// against the joints (every joint is reachable from a root, however deep),
+// and the frame components an animated joint takes (nStartIndex plus its
+// flag bits) against each frame's components.
 #pragma once
 
 #include "zvgraphics.h"
@@ -123,11 +124,30 @@ struct ModelMD5Meta {
     // and the info entries.  Frees the submesh arrays.
     HRESULT BuildMesh(const String& fileName, Vector<SubMeshData>* subMeshes, IGraphics* graphics);
 
-    // One line of an MD5 file: lines shorter than 4 characters (line end
-    // included) are skipped, leading CR and LF removed; *lineCounter counts
-    // every physical line read.  Returns false when nothing more could be
-    // read (the line is then what the last read gave, possibly "").
-    static bool ReadLine(FILE* file, String* line, u32* lineCounter);
+    // The text of an MD5 file, handed out one line at a time.  A line is
+    // what a standard-library line read into a LineBufferSize buffer gives
+    // (the line end included; a longer line comes in several pieces, each
+    // taken as a line), up to its first NUL byte.  Lines shorter than 4
+    // characters are skipped (but the last one of the file), leading CR and
+    // LF removed; lineCounter counts every physical line read.
+    class LineReader {
+    public:
+        LineReader(const char* data, u64 size);
+        // Reads the next line; false when nothing more could be read (the
+        // line is then what the last read gave, possibly "").
+        bool Next();
+        const char* Text() const { return buffer_ + first_; }  // NUL-terminated
+        u32 Length() const { return length_; }
+        u32 lineCounter;
+
+    private:
+        const char* data_;
+        u64 size_, position_;
+        bool endOfFile_;
+        u32 first_;   // where the line begins in buffer_, past leading CR and LF
+        u32 length_;
+        char buffer_[LineBufferSize];
+    };
 
     // The unit-quaternion rule: w = -sqrt(1 - x*x - y*y - z*z), 0 when the
     // radicand is not positive.

@@ -25,15 +25,7 @@ private:
     locale_t previous_;
 };
 
-std::string Num(float value) {
-    char buffer[48];
-    std::snprintf(buffer, sizeof(buffer), "%.9g", (double)value);
-    return buffer;
-}
-
 std::string Int(long long value) { return std::to_string(value); }
-
-std::string Triple(const float v[3]) { return "( " + Num(v[0]) + " " + Num(v[1]) + " " + Num(v[2]) + " )"; }
 
 int CountBits(int flags) {
     int n = 0;
@@ -44,12 +36,26 @@ int CountBits(int flags) {
 
 class Text {
 public:
-    explicit Text(const MD5WriteOptions& options) : eol_(options.crlf ? "\r\n" : "\n") {}
+    explicit Text(const MD5WriteOptions& options)
+        : eol_(options.crlf ? "\r\n" : "\n"), decimals_(options.decimals) {}
     void Line(const std::string& line) { out_ += line + eol_; }
     const std::string& str() const { return out_; }
 
+    std::string Num(float value) const {
+        char buffer[400];  // "%.6f" of the largest float
+        if (decimals_ >= 0)
+            std::snprintf(buffer, sizeof(buffer), "%.*f", decimals_, (double)value);
+        else
+            std::snprintf(buffer, sizeof(buffer), "%.9g", (double)value);
+        return buffer;
+    }
+    std::string Triple(const float v[3]) const {
+        return "( " + Num(v[0]) + " " + Num(v[1]) + " " + Num(v[2]) + " )";
+    }
+
 private:
     std::string eol_;
+    int decimals_;
     std::string out_;
 };
 
@@ -80,8 +86,8 @@ std::string WriteMD5Mesh(const MD5MeshFile& mesh, const MD5WriteOptions& options
     t.Line("");
     t.Line("joints {");
     for (const MD5Joint& joint : mesh.joints) {
-        std::string line = "\t\"" + joint.name + "\"\t" + Int(joint.parent) + " " + Triple(joint.pos) + " " +
-                           Triple(joint.orient);
+        std::string line = "\t\"" + joint.name + "\"\t" + Int(joint.parent) + " " + t.Triple(joint.pos) + " " +
+                           t.Triple(joint.orient);
         if (options.comments) {
             const bool known = joint.parent >= 0 && (size_t)joint.parent < mesh.joints.size();
             line += "\t\t// " + (known ? mesh.joints[(size_t)joint.parent].name : std::string());
@@ -92,13 +98,21 @@ std::string WriteMD5Mesh(const MD5MeshFile& mesh, const MD5WriteOptions& options
     t.Line("");
     for (const MD5Mesh& m : mesh.meshes) {
         t.Line("mesh {");
-        if (options.comments && !m.comment.empty()) t.Line("\t// " + m.comment);
+        if (options.comments && !m.comment.empty()) {
+            size_t from = 0;
+            for (;;) {
+                const size_t end = m.comment.find('\n', from);
+                t.Line(options.commentIndent + "// " + m.comment.substr(from, end - from));
+                if (end == std::string::npos) break;
+                from = end + 1;
+            }
+        }
         t.Line("\tshader \"" + m.shader + "\"");
         t.Line("");
         t.Line("\tnumverts " + Int((long long)m.verts.size()));
         for (size_t i = 0; i < m.verts.size(); ++i) {
             const MD5Vert& v = m.verts[i];
-            t.Line("\tvert " + Int((long long)i) + " ( " + Num(v.u) + " " + Num(v.v) + " ) " + Int(v.firstWeight) +
+            t.Line("\tvert " + Int((long long)i) + " ( " + t.Num(v.u) + " " + t.Num(v.v) + " ) " + Int(v.firstWeight) +
                    " " + Int(v.numWeights));
         }
         t.Line("");
@@ -111,7 +125,7 @@ std::string WriteMD5Mesh(const MD5MeshFile& mesh, const MD5WriteOptions& options
         t.Line("\tnumweights " + Int((long long)m.weights.size()));
         for (size_t i = 0; i < m.weights.size(); ++i) {
             const MD5Weight& w = m.weights[i];
-            t.Line("\tweight " + Int((long long)i) + " " + Int(w.joint) + " " + Num(w.bias) + " " + Triple(w.pos));
+            t.Line("\tweight " + Int((long long)i) + " " + Int(w.joint) + " " + t.Num(w.bias) + " " + t.Triple(w.pos));
         }
         t.Line("}");
         t.Line("");
@@ -137,7 +151,7 @@ std::string WriteMD5Anim(const MD5Anim& anim, const MD5WriteOptions& options) {
     t.Line("");
     t.Line("numFrames " + Int(numFrames));
     t.Line("numJoints " + Int(numJoints));
-    t.Line("frameRate " + Num(anim.frameRate));
+    t.Line("frameRate " + t.Num(anim.frameRate));
     t.Line("numAnimatedComponents " + Int(numComponents));
     t.Line("");
     t.Line("hierarchy {");
@@ -153,11 +167,11 @@ std::string WriteMD5Anim(const MD5Anim& anim, const MD5WriteOptions& options) {
     t.Line("}");
     t.Line("");
     t.Line("bounds {");
-    for (const MD5Bound& b : anim.bounds) t.Line("\t" + Triple(b.min) + " " + Triple(b.max));
+    for (const MD5Bound& b : anim.bounds) t.Line("\t" + t.Triple(b.min) + " " + t.Triple(b.max));
     t.Line("}");
     t.Line("");
     t.Line("baseframe {");
-    for (const MD5BaseJoint& b : anim.baseframe) t.Line("\t" + Triple(b.pos) + " " + Triple(b.orient));
+    for (const MD5BaseJoint& b : anim.baseframe) t.Line("\t" + t.Triple(b.pos) + " " + t.Triple(b.orient));
     t.Line("}");
     t.Line("");
     for (size_t f = 0; f < anim.frames.size(); ++f) {
@@ -171,7 +185,7 @@ std::string WriteMD5Anim(const MD5Anim& anim, const MD5WriteOptions& options) {
                 const long long at = (long long)joint.startIndex + i;
                 const float value = (at >= 0 && (size_t)at < frame.size()) ? frame[(size_t)at] : 0.0f;
                 if (i > 0) line += " ";
-                line += Num(value);
+                line += t.Num(value);
             }
             t.Line(line);
         }

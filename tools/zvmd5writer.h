@@ -6,7 +6,9 @@
 // can write broken files as easily as sound ones.  Orientations are written
 // as their x, y, z only (the reader computes w).  Numbers are written in the
 // C locale with up to 9 significant digits, which gives every float back
-// exactly.
+// exactly (or with a fixed number of decimals, see MD5WriteOptions).  A mesh
+// without vertices, triangles and weights is written with its three counts
+// 0, as exporters write helper objects.
 #pragma once
 
 #include <string>
@@ -18,6 +20,13 @@ namespace zvtools {
 struct MD5WriteOptions {
     bool crlf = false;       // lines end in CR LF instead of LF
     bool comments = true;    // "// ..." comments as exporters write them
+    // What comes before the "//" of a mesh's comment lines: exporters write a
+    // tab, spaces or nothing.
+    std::string commentIndent = "\t";
+    // 0 or more: numbers written with this many decimals ("%.6f"), as
+    // exporters write them; otherwise with the digits that give every float
+    // back exactly.
+    int decimals = -1;
 };
 
 struct MD5Joint {
@@ -45,7 +54,9 @@ struct MD5Weight {
 
 struct MD5Mesh {
     std::string shader;
-    std::string comment;     // with options.comments: a "\t// <comment>" line before the shader
+    // With options.comments: one "// <line>" comment line before the shader
+    // for each line of this text.
+    std::string comment;
     std::vector<MD5Vert> verts;
     std::vector<MD5Tri> tris;
     std::vector<MD5Weight> weights;

@@ -1,13 +1,18 @@
 // MD5 reading throughput (the .md5anim reader and the parsing pass of the
-// .md5mesh reader on files written by our writer) and the per-frame CPU
-// skinning of an animated instance.
+// .md5mesh reader on files written by our writer), the whole load of an
+// exported-size model through the real graphics manager, and the per-frame
+// CPU skinning of an animated instance.  The whole load needs a display:
+// run under xvfb-run like the rendering tests.
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
 
 #include <string>
 
 #include "md5_support.h"
 #include "modelmd5.h"
 #include "modelmd5meta.h"
+#include "zvcore.h"
+#include "zvgraphicsd3d9.h"
 #include "zvmd5writer.h"
 #include "zvstuff.h"
 
@@ -89,6 +94,123 @@ void BM_ParseMesh(benchmark::State& state) {
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)text.size());
 }
 BENCHMARK(BM_ParseMesh)->Arg(1000)->Arg(20000);
+
+// A model as exporters write it: 38 joints (a spine with two arms, two legs
+// and a head), three meshes of 4,105 vertices in all over grids of
+// triangles, one to three weights per vertex, numbers with six decimals and a
+// comment line before each shader: about 731 KB.
+std::string ExportedMeshText() {
+    zvtools::MD5MeshFile f;
+    const int numJoints = 38;
+    for (int j = 0; j < numJoints; ++j) {
+        zvtools::MD5Joint joint;
+        joint.name = "Bip01_joint" + std::to_string(j);
+        // joints 0-5 the spine, then five limbs of six joints each, then two head joints
+        joint.parent = j == 0 ? -1 : (j < 6 || (j - 6) % 6 != 0 ? j - 1 : (j < 18 ? 4 : 1));
+        joint.pos[0] = 1.25f * (float)(j % 7) - 3.5f;
+        joint.pos[1] = -0.75f * (float)(j % 5);
+        joint.pos[2] = 2.5f * (float)j + 0.123457f;
+        joint.orient[0] = 0.0123f * (float)(j % 11) - 0.05f;
+        joint.orient[1] = -0.0317f * (float)(j % 13);
+        joint.orient[2] = 0.0211f * (float)(j % 17) - 0.1f;
+        f.joints.push_back(joint);
+    }
+    const int meshVertices[3] = {3000, 900, 205};
+    const char* shaders[3] = {"models/characters/body", "models/characters/head", "models/characters/eyes"};
+    const int cols = 41;
+    for (int m = 0; m < 3; ++m) {
+        zvtools::MD5Mesh mesh;
+        mesh.shader = shaders[m];
+        mesh.comment = "meshes: " + std::string(shaders[m] + 18);
+        const int verts = meshVertices[m];
+        for (int v = 0; v < verts; ++v) {
+            zvtools::MD5Vert vert;
+            vert.u = (float)(v % cols) / (float)(cols - 1);
+            vert.v = (float)(v / cols) * 0.013f;
+            vert.firstWeight = (int)mesh.weights.size();
+            vert.numWeights = 1 + v % 2 + (v % 17 == 0 ? 1 : 0);
+            mesh.verts.push_back(vert);
+            for (int k = 0; k < vert.numWeights; ++k) {
+                zvtools::MD5Weight w;
+                w.joint = (v / 97 + k * 5 + m * 11) % numJoints;
+                const float biases[3][3] = {{1.0f}, {0.684210f, 0.315790f}, {0.5f, 0.3f, 0.2f}};
+                w.bias = biases[vert.numWeights - 1][k];
+                w.pos[0] = 0.171f * (float)(v % 1543) - 125.0f;
+                w.pos[1] = 234.56789f - 0.093f * (float)(v % 2711);
+                w.pos[2] = (float)((v * 7 + k) % 331) * 1.234567f - 200.0f;
+                mesh.weights.push_back(w);
+            }
+        }
+        for (int r = 0; (r + 1) * cols < verts; ++r) {
+            for (int c = 0; c + 1 < cols && (r + 1) * cols + c + 1 < verts; ++c) {
+                const int a = r * cols + c, b = a + 1, d = a + cols, e = d + 1;
+                zvtools::MD5Tri t1, t2;
+                t1.v[0] = a, t1.v[1] = d, t1.v[2] = b;
+                t2.v[0] = b, t2.v[1] = d, t2.v[2] = e;
+                mesh.tris.push_back(t1);
+                mesh.tris.push_back(t2);
+            }
+        }
+        f.meshes.push_back(mesh);
+    }
+    zvtools::MD5WriteOptions exporter;
+    exporter.decimals = 6;
+    return zvtools::WriteMD5Mesh(f, exporter);
+}
+
+// The reading pass alone (text to joints, vertices, triangles and weights).
+void BM_ParseExportedMesh(benchmark::State& state) {
+    const std::string path = ScratchPath("exported.md5mesh");
+    const std::string text = ExportedMeshText();
+    zvtools::WriteTextFile(path, text);
+    for (auto _ : state) {
+        ModelMD5Meta meta;
+        Vector<ModelMD5Meta::SubMeshData> subs;
+        benchmark::DoNotOptimize(meta.ParseMesh(path.c_str(), &subs));
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)text.size());
+    state.counters["file_KB"] = (double)text.size() / 1000.0;
+}
+BENCHMARK(BM_ParseExportedMesh)->Unit(benchmark::kMillisecond);
+
+// The whole load, file to GPU buffers: CreateGeometry("md5", file) with the
+// real graphics manager (reading, degenerate triangles, the index buffer
+// with its shadow edges, normals, the instance's vertex buffer).
+void BM_LoadExportedModel(benchmark::State& state) {
+    std::string log;
+    ZVTestCaptureLog(&log);  // keeps the console quiet
+    const std::string dir = std::string(GetExeDir().c_str()) + "benchdata/";
+    mkdir(dir.c_str(), 0755);
+    zvtools::WriteTextFile(dir + "exported.md5mesh", ExportedMeshText());
+    Vector<String> saved = Paths;
+    Paths.count = 0;
+    Paths.Add(String(dir.c_str()));
+    ICore* core = nullptr;
+    IGraphics* graphics = nullptr;
+    DisplaySettings settings(0, 1, 0, 0);
+    if (CreateCore(&core) < 0 || core->Init(nullptr, "bench", 320, 240) < 0 || core->CreateGraphics(&graphics) < 0 ||
+        graphics->SetScreenMode(&settings, false, false) < 0) {
+        state.SkipWithError("no graphics device");
+    } else {
+        const String file((dir + "exported.md5mesh").c_str());
+        for (auto _ : state) {
+            IGeometry* geometry = nullptr;
+            if (graphics->CreateGeometry("md5", file, &geometry) < 0) {
+                state.SkipWithError("load failed");
+                break;
+            }
+            state.PauseTiming();
+            geometry->Release();
+            log.clear();
+            state.ResumeTiming();
+        }
+    }
+    if (graphics) graphics->Release();
+    if (core) core->Release();
+    Paths = saved;
+    ZVTestCaptureLog(nullptr);
+}
+BENCHMARK(BM_LoadExportedModel)->Unit(benchmark::kMillisecond);
 
 void BM_LoadAnimation(benchmark::State& state) {
     const std::string path = ScratchPath("bench.md5anim");

@@ -2,9 +2,14 @@
 // animations, the choice of the model, and the base rotation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "md5_support.h"
+#include "zvfuzz_samples.h"
 
 namespace {
 
@@ -187,35 +192,99 @@ TEST(MD5Meta, ReferenceCountingAndEmptyMeta) {
     EXPECT_EQ(meta->Release(), 0u);
 }
 
-TEST(MD5Lines, ShortLinesAreSkippedAndCounted) {
-    std::string path = md5test::Write("lines.txt", "\n{\n}\nab\n\r\nfirst line\r\n\n\nab");
-    FILE* f = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    String line;
+// The line rule as the readers once applied it, reading the file with fgets.
+bool FgetsReadLine(FILE* file, std::string* line, u32* lineCounter) {
+    char buffer[ModelMD5Meta::LineBufferSize];
+    bool more = true;
+    do {
+        line->clear();
+        ++*lineCounter;
+        if (!std::fgets(buffer, sizeof(buffer), file)) {
+            more = false;
+            break;
+        }
+        *line += buffer;
+    } while (line->size() < 4 && !std::feof(file));
+    line->erase(0, std::min(line->size(), line->find_first_not_of("\r\n")));
+    return more;
+}
+
+// Every line LineReader hands out of text, with its counter and result.
+std::vector<std::string> LinesOf(const std::string& text) {
+    ModelMD5Meta::LineReader reader(text.data(), text.size());
+    std::vector<std::string> lines;
+    for (int guard = 0; guard < 100000; ++guard) {
+        const bool more = reader.Next();
+        EXPECT_EQ(std::strlen(reader.Text()), reader.Length());
+        lines.push_back(std::string(more ? "+" : "-") + std::to_string(reader.lineCounter) + ":" + reader.Text());
+        if (!more) break;
+    }
+    return lines;
+}
+
+// The same, as the fgets reading of the file gave them.
+std::vector<std::string> FgetsLinesOf(const std::string& text) {
+    FILE* f = std::fopen(md5test::Write("fgets.txt", text).c_str(), "rb");
+    EXPECT_NE(f, nullptr);
+    std::vector<std::string> lines;
+    std::string line;
     u32 counter = 0;
-    EXPECT_TRUE(ModelMD5Meta::ReadLine(f, &line, &counter));
-    EXPECT_STREQ(line.c_str(), "first line\r\n");
-    EXPECT_EQ(counter, 6u);
-    ModelMD5Meta::ReadLine(f, &line, &counter);
-    EXPECT_STREQ(line.c_str(), "ab");  // the last line, short as it is
-    EXPECT_EQ(counter, 9u);
-    EXPECT_FALSE(ModelMD5Meta::ReadLine(f, &line, &counter));
-    EXPECT_STREQ(line.c_str(), "");
-    EXPECT_EQ(counter, 10u);
-    std::fclose(f);
+    for (int guard = 0; f && guard < 100000; ++guard) {
+        const bool more = FgetsReadLine(f, &line, &counter);
+        lines.push_back(std::string(more ? "+" : "-") + std::to_string(counter) + ":" + line);
+        if (!more) break;
+    }
+    if (f) std::fclose(f);
+    return lines;
+}
+
+TEST(MD5Lines, ShortLinesAreSkippedAndCounted) {
+    const std::string text = "\n{\n}\nab\n\r\nfirst line\r\n\n\nab";
+    ModelMD5Meta::LineReader reader(text.data(), text.size());
+    EXPECT_TRUE(reader.Next());
+    EXPECT_STREQ(reader.Text(), "first line\r\n");
+    EXPECT_EQ(reader.lineCounter, 6u);
+    reader.Next();
+    EXPECT_STREQ(reader.Text(), "ab");  // the last line, short as it is
+    EXPECT_EQ(reader.lineCounter, 9u);
+    EXPECT_FALSE(reader.Next());
+    EXPECT_STREQ(reader.Text(), "");
+    EXPECT_EQ(reader.lineCounter, 10u);
 
     // A line longer than the buffer comes in pieces, each taken as a line.
-    path = md5test::Write("long.txt", std::string(3000, 'x') + "\nnext\n");
-    f = std::fopen(path.c_str(), "rb");
-    counter = 0;
-    ModelMD5Meta::ReadLine(f, &line, &counter);
-    EXPECT_EQ(line.length, ModelMD5Meta::LineBufferSize - 1);
-    ModelMD5Meta::ReadLine(f, &line, &counter);
-    EXPECT_EQ(line.length, 3000 - (ModelMD5Meta::LineBufferSize - 1) + 1);
-    ModelMD5Meta::ReadLine(f, &line, &counter);
-    EXPECT_STREQ(line.c_str(), "next\n");
-    EXPECT_EQ(counter, 3u);
-    std::fclose(f);
+    const std::string longText = std::string(3000, 'x') + "\nnext\n";
+    ModelMD5Meta::LineReader pieces(longText.data(), longText.size());
+    pieces.Next();
+    EXPECT_EQ(pieces.Length(), ModelMD5Meta::LineBufferSize - 1);
+    pieces.Next();
+    EXPECT_EQ(pieces.Length(), 3000 - (ModelMD5Meta::LineBufferSize - 1) + 1);
+    pieces.Next();
+    EXPECT_STREQ(pieces.Text(), "next\n");
+    EXPECT_EQ(pieces.lineCounter, 3u);
+}
+
+// Reading the file in memory hands out the lines the fgets reading gave:
+// short lines at the end or before it, NUL bytes, CR alone, pieces of long
+// lines ending right at the end of the file, no line end at all.
+TEST(MD5Lines, InMemoryReadingGivesTheLinesOfFgetsReading) {
+    const size_t piece = ModelMD5Meta::LineBufferSize - 1;
+    std::vector<std::string> texts = {
+        "", "a", "abc", "abcd", "\n", "\n\n\n", "ab\n", "abcd\n", "\r\r\r\rx", "\r\nab\r\n", "ab\ncd",
+        std::string("a\0bcdef\n\0\0\0\0\nxyz", 16), std::string("\0", 1), std::string(piece, 'p'),
+        std::string(piece - 1, 'p'), std::string(piece + 1, 'p'), std::string(piece, 'p') + "\n",
+        std::string(piece - 1, 'p') + "\n", std::string(2 * piece, 'q') + "ab", std::string(piece, 'r') + "abc\n",
+        std::string("\0", 1) + std::string(piece - 1, 's'), "MD5Version 10\r\ncommandline \"\"\r\n\r\n}\r\n"};
+    std::mt19937 rng(7);
+    const char alphabet[] = {'a', 'b', '\n', '\r', '\0', '{', ' ', '\t'};
+    for (int t = 0; t < 300; ++t) {
+        std::string text;
+        const size_t n = rng() % (t < 250 ? 40 : 5000);
+        for (size_t i = 0; i < n; ++i) text += alphabet[rng() % (t < 250 ? sizeof(alphabet) : 3)];
+        texts.push_back(text);
+    }
+    for (const zvfuzz::SeedFile& seed : zvfuzz::MD5Seeds()) texts.push_back(seed.text);
+    for (const std::string& text : texts)
+        EXPECT_EQ(LinesOf(text), FgetsLinesOf(text)) << "text of " << text.size() << " bytes";
 }
 
 }  // namespace

@@ -6,8 +6,12 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "modelmd5.h"
 
 #include "md5_support.h"
+#include "zvfuzz_samples.h"
 
 namespace {
 
@@ -386,6 +390,7 @@ struct BadMesh {
     const char* to;
     const char* text;  // the syntax error
     bool inMesh;       // followed by "Error while reading Meshes"
+    const char* at = nullptr;  // the line of the entry, when it is not the changed one
 };
 
 class MD5MeshSyntax : public testing::TestWithParam<BadMesh> {};
@@ -398,11 +403,12 @@ TEST_P(MD5MeshSyntax, FailsWithItsEntry) {
     ModelMD5Meta meta;
     LogCapture capture;
     EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
-    std::string entry = md5test::SyntaxEntry(kScope, LineWith(text, bad.to), bad.text);
+    const char* at = bad.at ? bad.at : bad.to;
+    std::string entry = md5test::SyntaxEntry(kScope, LineWith(text, at), bad.text);
     ASSERT_TRUE(capture.Has(entry)) << capture.log;
     std::string rest = capture.log.substr(capture.log.find(entry) + entry.size() + 8);
-    EXPECT_EQ(rest.substr(0, md5test::Position(path, LineOf(text, bad.to)).size()),
-              md5test::Position(path, LineOf(text, bad.to)));
+    const std::string position = md5test::Position(path, LineOf(text, at));
+    EXPECT_EQ(rest.substr(0, position.size()), position);
     EXPECT_EQ(capture.Has("Msg : 'Error while reading Meshes'"), bad.inMesh);
     EXPECT_EQ(capture.Has("Msg : 'Error while loading " + path + "'"), bad.inMesh);
     EXPECT_TRUE(graphics.ibs.empty());
@@ -425,7 +431,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadMesh{"mesh", "mesh {", "mush {", "Cannot find Token \"mesh\" !!!", true},
         BadMesh{"shader", "\tshader \"models/body\"", "\tshade \"models/body\"",
                 "Cannot find Token \"shader\" !!!", true},
-        BadMesh{"noverts", "numverts 4", "numverts 0", "Assertion failed", true},
+        // No vertex: the first vertex line is then read for the triangle count.
+        BadMesh{"noverts", "numverts 4", "numverts 0", "Assertion failed", true, "\tvert 0 "},
+        BadMesh{"unreadableverts", "numverts 4", "numverts four", "Assertion failed", true},
         BadMesh{"hugeverts", "numverts 4", "numverts 1000000000", "Count too big for the size of the file", true},
         BadMesh{"vertid", "vert 2 ( 0.5 0.75 )", "vert 5 ( 0.5 0.75 )", "Bad vertex id", true},
         BadMesh{"negweightstart", "vert 1 ( 0.25 0.875 ) 1 1", "vert 1 ( 0.25 0.875 ) -1 1",
@@ -441,6 +449,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadMesh{"bigtriindex", "tri 1 0 2 3", "tri 1 0 65536 3", "Triangle index out of the vertices of the mesh",
                 true},
         BadMesh{"noweights", "numweights 5", "numweights 0", "Assertion failed", true},
+        BadMesh{"unreadableweights", "numweights 5", "numweights", "Assertion failed", true},
         BadMesh{"weightid", "weight 3 0 0.75", "weight 2 0 0.75", "Bad weight id", true},
         BadMesh{"weightjoint", "weight 1 1 ", "weight 1 3 ", "Assertion failed", true},
         BadMesh{"negweightjoint", "weight 1 1 ", "weight 1 -1 ", "Assertion failed", true}),
@@ -485,25 +494,41 @@ TEST(MD5Mesh, BrokenHierarchiesAreRefused) {
             << capture.log;
     }
 
-    // A chain deeper than the instances may walk.
-    zvtools::MD5MeshFile chain = md5test::SampleMesh();
-    chain.joints.clear();
-    for (u32 j = 0; j <= ModelMD5Meta::MaxHierarchyDepth; ++j) {
-        zvtools::MD5Joint joint;
-        joint.name = "j" + std::to_string(j);
-        joint.parent = (int)j - 1;
-        chain.joints.push_back(joint);
+}
+
+// Joint chains of any depth load, and their pose is walked to the last
+// joint: each joint one unit above its parent, the last at the chain's length.
+TEST(MD5Mesh, DeepJointChainsLoadAndArePosed) {
+    for (int depth : {1025, 30000}) {
+        zvtools::MD5MeshFile chain = md5test::SampleMesh();
+        chain.joints.clear();
+        for (int j = 0; j < depth; ++j) {
+            zvtools::MD5Joint joint;
+            joint.name = "j" + std::to_string(j);
+            joint.parent = j - 1;
+            joint.pos[2] = (float)j;
+            chain.joints.push_back(joint);
+        }
+        chain.meshes[0].weights[2].joint = depth - 1;
+        std::string path = md5test::Write("deep.md5mesh", zvtools::WriteMD5Mesh(chain));
+        FakeGraphics graphics;
+        ModelMD5Meta meta;
+        LogCapture capture;
+        ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK) << capture.log;
+        EXPECT_FALSE(capture.Has("too deep"));
+        ASSERT_EQ(meta.vPoseOrder.count, (u32)depth);
+        EXPECT_EQ(meta.vPoseOrder[(u32)depth - 1], (u32)depth - 1);
+        EXPECT_EQ(meta.vBones[(u32)depth - 1].vLocalPos.z, 1.0f);
+
+        // Posed from the joints' values relative to their parents.
+        std::vector<ModelMD5::AnimatedBone> poses((size_t)depth);
+        for (u32 j = 0; j < (u32)depth; ++j) {
+            poses[j].vPos = meta.vBones[j].vLocalPos;
+            poses[j].qOrient = meta.vBones[j].qLocalOrient;
+        }
+        ModelMD5::UpdateBoneHierarchy(poses.data(), &meta.vBones, &meta.vPoseOrder, true);
+        EXPECT_EQ(poses[(size_t)depth - 1].vPos.z, (float)(depth - 1));
     }
-    std::string path = md5test::Write("deep.md5mesh", zvtools::WriteMD5Mesh(chain));
-    FakeGraphics graphics;
-    ModelMD5Meta meta;
-    LogCapture capture;
-    EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
-    EXPECT_TRUE(capture.Has("Msg : 'The bone hierarchy is too deep'"));
-    chain.joints.pop_back();
-    path = md5test::Write("deepest.md5mesh", zvtools::WriteMD5Mesh(chain));
-    ModelMD5Meta fits;
-    EXPECT_EQ(fits.LoadMesh(path.c_str(), &graphics), S_OK);
 }
 
 TEST(MD5Mesh, PrematureEndsNameWhatWasBeingRead) {
@@ -534,17 +559,189 @@ TEST(MD5Mesh, PrematureEndsNameWhatWasBeingRead) {
     }
 }
 
-TEST(MD5Mesh, CommentBeforeTheShaderIsSkippedOnlyOnce) {
-    zvtools::MD5MeshFile file = md5test::SampleMesh();
-    std::string once = zvtools::WriteMD5Mesh(file);
-    std::string twice = Replace(once, "\t// meshes: body\n", "\t// meshes: body\n\t// again\n");
+// What ParseMesh read, in one text: joints, shaders, vertices, triangles, weights.
+std::string Parsed(const std::string& path) {
+    ModelMD5Meta meta;
+    Vector<ModelMD5Meta::SubMeshData> subs;
+    LogCapture capture;
+    if (meta.ParseMesh(path.c_str(), &subs) < 0) return "refused: " + capture.log;
+    std::string out;
+    for (u32 j = 0; j < meta.vBones.count; ++j)
+        out += std::string(meta.vBoneNames[j].c_str()) + " " + std::to_string(meta.vBones[j].nParent) + " " +
+               std::to_string(meta.vBones[j].vPos.z) + "\n";
+    for (u32 m = 0; m < subs.count; ++m) {
+        const ModelMD5Meta::SubMeshData& sub = subs[m];
+        out += std::string(sub.strShader.c_str()) + ":";
+        for (u32 k = 0; k < sub.nNumVertices; ++k)
+            out += " v" + std::to_string(sub.pVertices[k].fU) + "," + std::to_string(sub.pVertices[k].nNumInfluences);
+        for (u32 k = 0; k < sub.nNumIndices; ++k) out += " i" + std::to_string(sub.pIndices[k]);
+        for (u32 k = 0; k < sub.nNumInfluences; ++k)
+            out += " w" + std::to_string(sub.pInfluences[k].nBone) + "," + std::to_string(sub.pInfluences[k].vPos.x);
+        out += "\n";
+    }
+    return out;
+}
+
+// Exporters indent the comment line before the shader with a tab, spaces or
+// nothing, and may write several: every line whose first characters after
+// white space are "//" is skipped there, and the mesh reads the same.
+TEST(MD5Mesh, CommentLinesBeforeTheShaderAreSkipped) {
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    file.meshes[1].comment = "eyes";
+    const std::string reference = Parsed(md5test::Write("comment.md5mesh", zvtools::WriteMD5Mesh(file)));
+    ASSERT_EQ(reference.find("refused"), std::string::npos) << reference;
+    zvtools::MD5WriteOptions bare;
+    bare.comments = false;
+    EXPECT_EQ(Parsed(md5test::Write("nocomment.md5mesh", zvtools::WriteMD5Mesh(file, bare))), reference);
+
+    for (const char* indent : {"\t", "    ", "", " \t ", "\t\t"}) {
+        for (const char* comments : {"one", "one\ntwo", "one\n\ntwo\nthree"}) {
+            for (bool crlf : {false, true}) {
+                zvtools::MD5MeshFile variant = file;
+                variant.meshes[0].comment = comments;
+                variant.meshes[1].comment = comments;
+                zvtools::MD5WriteOptions options;
+                options.commentIndent = indent;
+                options.crlf = crlf;
+                const std::string path = md5test::Write("comments.md5mesh", zvtools::WriteMD5Mesh(variant, options));
+                EXPECT_EQ(Parsed(path), reference)
+                    << "indent \"" << indent << "\", comments \"" << comments << "\", crlf " << crlf;
+            }
+        }
+    }
+
+    // A line with something before its "//" is no comment: it is read as
+    // the shader line, and refused.
+    std::string text = Replace(zvtools::WriteMD5Mesh(file), "\t// meshes: body\n", "\tx // meshes: body\n");
     FakeGraphics graphics;
     ModelMD5Meta meta;
-    EXPECT_EQ(meta.LoadMesh(md5test::Write("comment.md5mesh", once).c_str(), &graphics), S_OK);
-    ModelMD5Meta other;
     LogCapture capture;
-    EXPECT_EQ(other.LoadMesh(md5test::Write("comments.md5mesh", twice).c_str(), &graphics), E_FAIL);
-    EXPECT_TRUE(capture.Has("strBuffer=\t// again\n; Error : Cannot find Token \"shader\" !!!")) << capture.log;
+    EXPECT_EQ(meta.LoadMesh(md5test::Write("notcomment.md5mesh", text).c_str(), &graphics), E_FAIL);
+    EXPECT_TRUE(capture.Has("strBuffer=\tx // meshes: body\n; Error : Cannot find Token \"shader\" !!!"))
+        << capture.log;
+    // Comment lines up to the end of the file: no shader line.
+    text = zvtools::WriteMD5Mesh(file);
+    text = text.substr(0, text.find("\tshader \"models/body\"")) + "  // the end\n//\n";
+    ModelMD5Meta cut;
+    capture.log.clear();
+    EXPECT_EQ(cut.LoadMesh(md5test::Write("commentend.md5mesh", text).c_str(), &graphics), E_FAIL);
+    EXPECT_TRUE(capture.Has("Error : Cannot find Token \"shader\" !!!")) << capture.log;
+}
+
+// A mesh whose vertex, triangle and weight counts are all 0 (a helper
+// object) stays in the model as an empty range with one warning; the other
+// meshes load as they do without it.
+TEST(MD5Mesh, EmptyMeshesStayAsEmptyRanges) {
+    mkdir((md5test::DataDir() + "models").c_str(), 0755);
+    md5test::Write("models/helper.tga", "t");  // found, but an empty mesh asks for no texture
+    Vector<String> saved = Paths;
+    Paths.count = 0;
+    Paths.Add(String(md5test::DataDir().c_str()));
+    const zvtools::MD5MeshFile plain = md5test::SampleMesh(true);
+    FakeGraphics plainGraphics;
+    ModelMD5Meta without;
+    ASSERT_EQ(without.LoadMesh(md5test::Write("plain.md5mesh", zvtools::WriteMD5Mesh(plain)).c_str(), &plainGraphics),
+              S_OK);
+
+    for (u32 at : {0u, 1u, 2u}) {
+        zvtools::MD5MeshFile file = plain;
+        zvtools::MD5Mesh helper;
+        helper.shader = "models/helper";
+        helper.comment = "helper";
+        file.meshes.insert(file.meshes.begin() + at, helper);
+        const std::string text = zvtools::WriteMD5Mesh(file);
+        const std::string path = md5test::Write("helper.md5mesh", text);
+        FakeGraphics graphics;
+        ModelMD5Meta meta;
+        LogCapture capture;
+        ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK) << capture.log;
+        ASSERT_EQ(meta.vSubMeshes.count, 3u);
+        const DrawPrimitiveInfos& empty = meta.vSubMeshes[at];
+        EXPECT_EQ(empty.nNumVertices, 0u);
+        EXPECT_EQ(empty.nNumIndices, 0u);
+        const u32 previousEnd =
+            at == 0 ? 0u : meta.vSubMeshes[at - 1].nFirstVertex + meta.vSubMeshes[at - 1].nNumVertices;
+        EXPECT_EQ(empty.nFirstVertex, previousEnd);
+        EXPECT_EQ(meta.vTextures[at], nullptr);
+        for (const std::string& requested : graphics.requested) EXPECT_EQ(requested.find("helper"), std::string::npos);
+        // One warning, naming the mesh, at its numweights line.
+        const std::string warning = "The mesh " + std::to_string(at) + " is empty";
+        EXPECT_EQ(capture.Count(" is empty"), 1u) << capture.log;
+        EXPECT_FALSE(capture.Has("models/helper\" for the mesh")) << capture.log;
+        const std::string expected = warning + " (no vertex, triangle or weight): nothing of it is drawn";
+        EXPECT_TRUE(capture.Has(md5test::SyntaxEntry(kScope, "\tnumweights 0\n", expected))) << capture.log;
+        EXPECT_TRUE(capture.Has(md5test::Position(path, LineOf(text, "\tnumweights 0\n")))) << capture.log;
+
+        // Everything else as without the empty mesh.
+        for (u32 m = 0, o = 0; m < 3; ++m) {
+            if (m == at) continue;
+            EXPECT_EQ(meta.vSubMeshes[m].nFirstVertex, without.vSubMeshes[o].nFirstVertex);
+            EXPECT_EQ(meta.vSubMeshes[m].nNumVertices, without.vSubMeshes[o].nNumVertices);
+            EXPECT_EQ(meta.vSubMeshes[m].nFirstIndex, without.vSubMeshes[o].nFirstIndex);
+            EXPECT_EQ(meta.vSubMeshes[m].nNumIndices, without.vSubMeshes[o].nNumIndices);
+            ++o;
+        }
+        EXPECT_EQ(graphics.ibs[0]->indices, plainGraphics.ibs[0]->indices);
+        EXPECT_EQ(graphics.corrections, 2);
+        ASSERT_EQ(meta.vVertices.count, without.vVertices.count);
+        ASSERT_EQ(meta.vInfluences.count, without.vInfluences.count);
+        for (u32 v = 0; v < meta.vVertices.count; ++v)
+            EXPECT_EQ(meta.vVertices[v].nFirstInfluence, without.vVertices[v].nFirstInfluence);
+        for (u32 w = 0; w < meta.vInfluences.count; ++w) {
+            EXPECT_EQ(meta.vInfluences[w].vNormal.x, without.vInfluences[w].vNormal.x);
+            EXPECT_EQ(meta.vInfluences[w].vNormal.z, without.vInfluences[w].vNormal.z);
+        }
+    }
+    Paths = saved;
+}
+
+TEST(MD5Mesh, OnlyMeshesWithAllCountsZeroAreEmpty) {
+    zvtools::MD5MeshFile allEmpty = md5test::SampleMesh(true);
+    for (zvtools::MD5Mesh& m : allEmpty.meshes) m = zvtools::MD5Mesh();
+    FakeGraphics graphics;
+    {
+        ModelMD5Meta meta;
+        LogCapture capture;
+        EXPECT_EQ(meta.LoadMesh(md5test::Write("allempty.md5mesh", zvtools::WriteMD5Mesh(allEmpty)).c_str(), &graphics),
+                  E_FAIL);
+        EXPECT_EQ(capture.Count(" is empty (no vertex, triangle or weight)"), 2u);
+        EXPECT_TRUE(capture.Has("Msg : 'Error while loading "));
+        EXPECT_TRUE(graphics.ibs.empty());
+    }
+    // The counts as they were, and where each refusal is logged.
+    struct Case {
+        const char* counts[3];
+        const char* at;
+    };
+    const Case cases[] = {{{"0", "2", "5"}, "numtris"},     // triangles without vertices
+                          {{"0", "0", "5"}, "numweights"},  // weights without anything else
+                          {{"4", "2", "0"}, "numweights"},  // no weights
+                          {{"4", "0", "0"}, "numtris"},     // vertices without triangles
+                          {{"0", "2", "0"}, "numtris"}};
+    for (const Case& c : cases) {
+        std::string text = zvtools::WriteMD5Mesh(md5test::SampleMesh());
+        if (std::string(c.counts[0]) == "0") {
+            // no vertex lines, and none of the triangles' vertices exists
+            text = Replace(text, "\tnumverts 4", "\tnumverts 0");
+            for (int k = 0; k < 4; ++k) text = Replace(text, LineWith(text, "\tvert " + std::to_string(k)), "");
+        }
+        if (std::string(c.counts[1]) == "0") {
+            text = Replace(text, "\tnumtris 2", "\tnumtris 0");
+            for (int k = 0; k < 2; ++k) text = Replace(text, LineWith(text, "\ttri " + std::to_string(k)), "");
+        }
+        if (std::string(c.counts[2]) == "0") {
+            text = Replace(text, "\tnumweights 5", "\tnumweights 0");
+            for (int k = 0; k < 5; ++k) text = Replace(text, LineWith(text, "\tweight " + std::to_string(k)), "");
+        }
+        const std::string path = md5test::Write("counts.md5mesh", text);
+        ModelMD5Meta meta;
+        LogCapture capture;
+        EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL) << c.counts[0] << c.counts[1] << c.counts[2];
+        const std::string entry =
+            md5test::SyntaxEntry(kScope, LineWith(text, std::string("\t") + c.at), "Assertion failed");
+        EXPECT_TRUE(capture.Has(entry)) << capture.log;
+        EXPECT_FALSE(capture.Has(" is empty")) << capture.log;
+    }
 }
 
 TEST(MD5Mesh, Version11WarnsAndLoads) {
@@ -619,6 +816,34 @@ TEST(MD5Mesh, TruncatedAndCorruptedFilesNeverBreakTheReader) {
             check(changed);
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The fuzz targets start from sound files of every variant: each loads.
+TEST(MD5Mesh, FuzzSeedFilesLoad) {
+    Vector<String> boneNames;  // as the mesh reader keeps them, closing quote included
+    for (const std::string& name : zvfuzz::MD5JointNames()) boneNames.Add(String((name + "\"").c_str()));
+    int meshes = 0, anims = 0;
+    for (const zvfuzz::SeedFile& seed : zvfuzz::MD5Seeds()) {
+        const std::string path = md5test::Write("seed_" + seed.name, seed.text);
+        LogCapture capture;
+        if (seed.target == "md5mesh") {
+            FakeGraphics graphics;
+            ModelMD5Meta meta;
+            EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK) << seed.name << capture.log;
+            ++meshes;
+        } else if (seed.target == "md5anim") {
+            ModelMD5Meta::Animation animation;
+            EXPECT_EQ(ModelMD5Meta::LoadAnimation(path.c_str(), &animation, &boneNames), S_OK)
+                << seed.name << capture.log;
+            ++anims;
+        }
+    }
+    EXPECT_GE(meshes, 5);
+    EXPECT_GE(anims, 3);
 }
 
 }  // namespace

@@ -639,6 +639,25 @@ TEST_F(MD5Model, ModelsOfDifferentSizesShareTheScratchPose) {
     for (u32 v = 0; v < 4; ++v) ExpectNear(VertexOf(big, v), VertexOf(other, v), "big model");
 }
 
+// An empty mesh (a helper object of the exporter) is kept as an empty range
+// that is never drawn; the instance skins and draws the other meshes.
+TEST_F(MD5Model, EmptyMeshesAreNotDrawn) {
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    zvtools::MD5Mesh helper;
+    helper.shader = "models/helper";
+    file.meshes.insert(file.meshes.begin() + 1, helper);
+    md5test::Write("rig/helper.md5mesh", zvtools::WriteMD5Mesh(file));
+    ModelMD5* model = Make("rig/helper.md5mesh");
+    ASSERT_NE(model, nullptr);
+    ASSERT_EQ(model->pMeta->vSubMeshes.count, 3u);
+    ASSERT_EQ(model->Update(0.0f), S_OK);
+    ASSERT_EQ(model->Render(), S_OK);
+    ASSERT_EQ(graphics.draws.size(), 2u);
+    EXPECT_EQ(graphics.draws[0].range.nNumIndices, model->pMeta->vSubMeshes[0].nNumIndices);
+    EXPECT_EQ(graphics.draws[1].range.nFirstVertex, model->pMeta->vSubMeshes[2].nFirstVertex);
+    EXPECT_EQ(VBOf(model)->numVertices, 7u);
+}
+
 TEST_F(MD5Model, RenderDrawsEverySubmeshWithItsTexture) {
     mkdir((dir + "models").c_str(), 0755);
     md5test::Write("models/body.tga", "t");
