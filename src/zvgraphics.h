@@ -2,7 +2,8 @@
 // geometries use) and IInternGraphics (what the core calls), the GPU resource
 // interfaces (ITexture, IVertexBuffer, IIndexBuffer), the geometry interfaces
 // (IGeometry, IModel) and the records they exchange.  Single inheritance, one
-// table of 30 operations:
+// table: the 30 operations below, and besides them the protected virtual
+// destructor that every engine object inherits from IInterface:
 //
 //   0-3   IInterface: AddRef, Release, GetName, Clone
 //   4     GetCore

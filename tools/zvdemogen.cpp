@@ -455,7 +455,7 @@ Quat Spread(float a, bool left) { return RotX(left ? a : -a); }
 // Lowers the pelvis so that a leg swung by `angle` still reaches the floor.
 float PelvisHeight(float angle) { return 40.0f - 39.0f * (1.0f - std::cos(angle)); }
 
-struct AnimSpec {
+struct AnimDesc {
     const char* name;
     int frames;
     float rate;
@@ -558,7 +558,7 @@ Pose FallenPose(float u) {
 Pose DeathPose(float t) { return FallenPose(t / 0.8f); }
 Pose GetupPose(float t) { return FallenPose(1.0f - t / 0.85f); }
 
-const AnimSpec kAnims[] = {
+const AnimDesc kAnims[] = {
     {"idle", 48, 24.0f, 0.0f, IdlePose},     {"walk", 24, 24.0f, 50.0f, WalkPose}, {"run", 16, 24.0f, 80.0f, RunPose},
     {"attack", 20, 24.0f, 0.0f, AttackPose}, {"pain", 12, 24.0f, 0.0f, PainPose},   {"death", 30, 24.0f, 0.0f, DeathPose},
     {"getup", 30, 24.0f, 0.0f, GetupPose},
@@ -580,12 +580,12 @@ void Solve(const Pose& p, V3* pos, Quat* rot) {
     }
 }
 
-MD5Anim MakeAnim(const AnimSpec& spec, const std::vector<std::vector<V3>>& meshes,
+MD5Anim MakeAnim(const AnimDesc& desc, const std::vector<std::vector<V3>>& meshes,
                  const std::vector<std::vector<int>>& meshJoints) {
     MD5Anim anim;
     anim.commandline = "zvdemogen";
-    anim.frameRate = spec.rate;
-    const bool moves = spec.travel > 0;
+    anim.frameRate = desc.rate;
+    const bool moves = desc.travel > 0;
     for (int j = 0; j < NumJoints; ++j) {
         MD5AnimJoint joint;
         joint.name = kJointNames[j];
@@ -601,12 +601,12 @@ MD5Anim MakeAnim(const AnimSpec& spec, const std::vector<std::vector<V3>>& meshe
         anim.baseframe.push_back(base);
     }
     AssignMD5StartIndices(&anim);
-    for (int f = 0; f < spec.frames; ++f) {
-        Pose p = spec.pose((float)f / (float)spec.frames);
+    for (int f = 0; f < desc.frames; ++f) {
+        Pose p = desc.pose((float)f / (float)desc.frames);
         // One cycle carries the root forward by `travel`; the first frame is
         // one step ahead, so that the cycle restarted after the world moved
         // by the last frame's offset goes on evenly.
-        if (moves) p.pos[Origin] = {spec.travel * (float)(f + 1) / (float)spec.frames, 0, 0};
+        if (moves) p.pos[Origin] = {desc.travel * (float)(f + 1) / (float)desc.frames, 0, 0};
         std::vector<float> values;
         for (int j = 0; j < NumJoints; ++j) {
             if (j == Origin && !moves) continue;
@@ -715,11 +715,11 @@ bool WriteOpponents(const std::string& dir) {
         !WriteTextFile(dir + "brute.md5mesh", WriteMD5Mesh(brute)))
         return false;
     MD5DefModel gruntDef{"grunt", "grunt.md5mesh", {}}, bruteDef{"brute", "brute.md5mesh", {}};
-    for (const AnimSpec& spec : kAnims) {
-        std::string file = std::string("opponent_") + spec.name + ".md5anim";
-        if (!WriteTextFile(dir + file, WriteMD5Anim(MakeAnim(spec, positions, joints)))) return false;
-        gruntDef.anims.push_back({spec.name, file});
-        bruteDef.anims.push_back({spec.name, file});
+    for (const AnimDesc& desc : kAnims) {
+        std::string file = std::string("opponent_") + desc.name + ".md5anim";
+        if (!WriteTextFile(dir + file, WriteMD5Anim(MakeAnim(desc, positions, joints)))) return false;
+        gruntDef.anims.push_back({desc.name, file});
+        bruteDef.anims.push_back({desc.name, file});
     }
     std::string def =
         "// The opponents of the demo: two figures on one skeleton sharing their\n"

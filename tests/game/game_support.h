@@ -313,6 +313,7 @@ public:
     bool Play(const std::function<void(Driver&)>& script, double timeout = 60.0) {
         initResult = game.Init();
         if (initResult < 0) return false;
+        if (beforeRun) beforeRun(game);
         std::atomic<bool> running(true);
         Driver driver(Window(), &running, &game.nFrames);
         std::thread thread([&] {
@@ -335,6 +336,8 @@ public:
     void Close() { game.Close(); }
 
     DeathMatch game;
+    // Called by Play between a successful Init and Run.
+    std::function<void(DeathMatch&)> beforeRun;
     std::string log;
     HRESULT initResult = E_FAIL;
     HRESULT runResult = E_FAIL;

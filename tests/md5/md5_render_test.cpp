@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -20,37 +21,56 @@ namespace {
 using zvrendertest::Bitmap;
 using zvrendertest::ReadBmp;
 
-// A square of side 4 standing in the engine's plane z = 0 once the model's
-// base turn is applied: file (0, -X, Y) shows at (X, Y, 0).  One joint at the
-// origin; every vertex on it with its own position.  The animation moves the
-// joint 3 along the file's -y (the engine's +x) in its second frame.
-void WriteSquare(const std::string& dir) {
+// A rectangle of half sizes hx, hy standing in the engine's plane z = depth
+// once the model's base turn is applied: file (-Z, -X, Y) shows at (X, Y, Z).
+// One joint at the origin; every vertex on it with its own position.  Wound
+// so that the face normal points at the camera; a two-sided one has its back
+// face as well, on vertices of its own.
+zvtools::MD5MeshFile Rectangle(const char* shader, float hx, float hy, float depth, bool twoSided = false) {
     zvtools::MD5MeshFile f;
     zvtools::MD5Joint root;
     root.name = "root";
     f.joints.push_back(root);
     zvtools::MD5Mesh m;
-    m.shader = "md5render/red";
-    const float corners[4][2] = {{-2, -2}, {-2, 2}, {2, 2}, {2, -2}};  // engine X, Y
-    for (int i = 0; i < 4; ++i) {
+    m.shader = shader;
+    const float corners[4][2] = {{-hx, -hy}, {-hx, hy}, {hx, hy}, {hx, -hy}};  // engine X, Y
+    const int faces = twoSided ? 2 : 1;
+    for (int i = 0; i < 4 * faces; ++i) {
+        const float* corner = corners[i % 4];
         zvtools::MD5Vert v;
-        v.u = corners[i][0] > 0 ? 1.0f : 0.0f;
-        v.v = corners[i][1] > 0 ? 0.0f : 1.0f;
+        v.u = corner[0] > 0 ? 1.0f : 0.0f;
+        v.v = corner[1] > 0 ? 0.0f : 1.0f;
         v.firstWeight = i;
         v.numWeights = 1;
         m.verts.push_back(v);
         zvtools::MD5Weight w;
-        w.pos[0] = 0.0f;
-        w.pos[1] = -corners[i][0];
-        w.pos[2] = corners[i][1];
+        w.pos[0] = -depth;
+        w.pos[1] = -corner[0];
+        w.pos[2] = corner[1];
         m.weights.push_back(w);
     }
-    m.tris.resize(2);
-    // Wound so that the face normal points at the camera.
-    m.tris[0].v[0] = 0, m.tris[0].v[1] = 2, m.tris[0].v[2] = 1;
-    m.tris[1].v[0] = 0, m.tris[1].v[1] = 3, m.tris[1].v[2] = 2;
+    const int front[2][3] = {{0, 2, 1}, {0, 3, 2}}, back[2][3] = {{4, 5, 6}, {4, 6, 7}};
+    for (int t = 0; t < 2 * faces; ++t) {
+        const int* corner = t < 2 ? front[t] : back[t - 2];
+        zvtools::MD5Tri tri;
+        for (int c = 0; c < 3; ++c) tri.v[c] = corner[c];
+        m.tris.push_back(tri);
+    }
     f.meshes.push_back(m);
-    md5test::Write("md5render/square.md5mesh", zvtools::WriteMD5Mesh(f));
+    return f;
+}
+
+// A plain 4 x 4 texture of one colour (blue, green, red, alpha).
+void WritePlainTexture(const std::string& path, std::initializer_list<uint8_t> bgra) {
+    std::vector<uint8_t> pixels;
+    for (int i = 0; i < 16; ++i) pixels.insert(pixels.end(), bgra);
+    ASSERT_TRUE(zvtools::WriteTGA(path, 4, 4, pixels.data()));
+}
+
+// A red square of side 4 at z = 0, and an animation that moves its joint 3
+// along the file's -y (the engine's +x) in its second frame.
+void WriteSquare(const std::string& dir) {
+    md5test::Write("md5render/square.md5mesh", zvtools::WriteMD5Mesh(Rectangle("md5render/red", 2, 2, 0)));
 
     zvtools::MD5Anim a;
     a.frameRate = 1.0f;
@@ -67,10 +87,7 @@ void WriteSquare(const std::string& dir) {
         a.frames.push_back({0.0f, -3.0f * (float)frame, 0.0f});
     }
     md5test::Write("md5render/slide.md5anim", zvtools::WriteMD5Anim(a));
-
-    std::vector<uint8_t> red;
-    for (int i = 0; i < 16; ++i) red.insert(red.end(), {0, 0, 255, 255});
-    ASSERT_TRUE(zvtools::WriteTGA(dir + "md5render/red_d.tga", 4, 4, red.data()));
+    WritePlainTexture(dir + "md5render/red_d.tga", {0, 0, 255, 255});
 }
 
 class MD5Render : public testing::Test {
@@ -116,9 +133,9 @@ protected:
     }
     // The pixel of an engine point.
     void Project(const Vector3& p, int* x, int* y) { zvrendertest::ProjectToPixel(graphics, p, x, y); }
-    uint32_t PixelAt(const Bitmap& bmp, float x, float y) {
+    uint32_t PixelAt(const Bitmap& bmp, float x, float y, float z = 0.0f) {
         int px = 0, py = 0;
-        Project(Vector3(x, y, 0), &px, &py);
+        Project(Vector3(x, y, z), &px, &py);
         return bmp.At(px, py);
     }
 
@@ -196,26 +213,50 @@ TEST_F(MD5Render, ASkinnedModelDrawsWithItsTextureAndMovesWithItsAnimation) {
 }
 
 TEST_F(MD5Render, ShadowVolumesReadTheSkinnedBuffer) {
+    // A white wall 5 behind the square takes its shadow.  The light stands
+    // right of the camera: the shadow falls on the wall 1.25 times the
+    // square's size, at x' = 1.25 x - 3.75, partly left of the square where
+    // the camera sees it.  The square is two-sided, so that it casts a
+    // volume whichever side the light sees.
+    md5test::Write("md5render/wall.md5mesh", zvtools::WriteMD5Mesh(Rectangle("md5render/white", 12, 9, 5)));
+    md5test::Write("md5render/caster.md5mesh", zvtools::WriteMD5Mesh(Rectangle("md5render/red", 2, 2, 0, true)));
+    WritePlainTexture(dir + "md5render/white_d.tga", {255, 255, 255, 255});
     ASSERT_EQ(graphics->SetRenderState(LIGHTNINGPATH, StencilShadow), S_OK);
     Light light = Light();
     light.Type = D3DLIGHT_POINT;
     light.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
-    light.Position = Vector3(0, 0, -20);
+    light.Position = Vector3(15, 0, -20);
     light.Range = 1000.0f;
     light.Attenuation0 = 1.0f;
     ASSERT_EQ(graphics->SetLight(0, true, &light), S_OK);
-    IGeometry* geometry = Create("md5render/square.md5mesh");
+    ASSERT_NE(Create("md5render/wall.md5mesh"), nullptr);
+    IGeometry* geometry = Create("md5render/caster.md5mesh");
     ASSERT_NE(geometry, nullptr);
-    Bitmap bmp = Frame(0.01f);
-    ASSERT_GT(bmp.width, 0);
-    // Lit from the camera's side: the square shows red.
-    const uint32_t centre = PixelAt(bmp, 0.0f, 0.0f);
-    EXPECT_GT((int)(centre >> 16 & 0xFF), 100) << std::hex << centre;
-    EXPECT_LT((int)(centre & 0xFF), 40) << std::hex << centre;
     GeometryBuffers buffers = {nullptr, nullptr, 1};
     ASSERT_EQ(dynamic_cast<IModel*>(geometry)->GetBuffers(&buffers), S_OK);
     EXPECT_EQ(buffers.pVB, dynamic_cast<ModelMD5*>(geometry)->pVB);
-    EXPECT_EQ(buffers.pVB->GetNumVertices(), 4u);
+    EXPECT_EQ(buffers.pVB->GetNumVertices(), 8u);
+
+    auto red = [](uint32_t c) { return (int)(c >> 16 & 0xFF); };
+    // In the bind pose (square over x in [-2, 2]) the shadow covers the wall
+    // over x in [-6.25, -1.25]; seen from the camera, x = -5 is not hidden by
+    // the square.  The wall at x = -9 is in the open.
+    Bitmap bmp = Frame(0.01f);
+    ASSERT_GT(bmp.width, 0);
+    const int open = red(PixelAt(bmp, -9, 0, 5));
+    EXPECT_GT(open, 200);
+    EXPECT_LT(red(PixelAt(bmp, -5, 0, 5)) + 80, open);
+
+    // The second frame of the slide puts the square over x in [1, 5]: its
+    // shadow follows to x in [-2.5, 2.5], and x = -5 is lit again.
+    String anim("md5render/slide.md5anim");
+    ASSERT_EQ(geometry->SendCommand("LoadAnimation", &anim), S_OK);
+    ASSERT_EQ(dynamic_cast<IModel*>(geometry)->AddAnimation("slide.md5anim", 1.0f), S_OK);
+    Frame(0.0f);
+    bmp = Frame(1.2f);
+    EXPECT_GT(red(PixelAt(bmp, -5, 0, 5)), open - 30);
+    EXPECT_LT(red(PixelAt(bmp, 0, 0, 5)) + 80, open);
+    EXPECT_GT(red(PixelAt(bmp, -9, 0, 5)), 200);
 }
 
 }  // namespace

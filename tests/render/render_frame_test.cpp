@@ -1,6 +1,7 @@
 // The frame: results, lighting paths against Direct3D 9's fixed-function
 // formula, counters, Draw's guards and batches, lights, screenshots, lost
 // devices and the stencil shadow path.
+#include <algorithm>
 #include <limits>
 
 #include "render_scene.h"
@@ -262,10 +263,10 @@ TEST_F(RenderTest, LostDeviceSkipsFramesAndRecovers) {
 
 class ShadowSceneTest : public RenderTest {
 protected:
-    void Build() {
+    void Build(TestMesh* (*makeFloor)(ZVGraphics*, float) = MakeFloor) {
         Start();
         if (!zv->bStencil) GTEST_SKIP() << "no stencil buffer";
-        floor = Keep(MakeFloor(zv, 20.0f));
+        floor = Keep(makeFloor(zv, 20.0f));
         box = Keep(MakeBox(zv, Vector3(-1, 2, -1), Vector3(1, 6, 1)));
         Camera(Vector3(0, 30, -30), Vector3(0, 0, 0));
         Light l = PointLight(Vector3(-10, 20, 0));
@@ -273,8 +274,28 @@ protected:
         ASSERT_EQ(graphics->SetLight(0, true, &l), S_OK);
         ASSERT_EQ(graphics->SetRenderState(LIGHTNINGPATH, StencilShadow), S_OK);
     }
+    // The brightest and the darkest red within `radius` pixels of the pixel
+    // of a world point: a few points, lines or a stray debug line around it
+    // do not decide what the floor there shows.
+    int BrightestRed(const Bitmap& bmp, const Vector3& at, int radius) { return RedAround(bmp, at, radius, true); }
+    int DarkestRed(const Bitmap& bmp, const Vector3& at, int radius) { return RedAround(bmp, at, radius, false); }
+
     TestMesh* floor = nullptr;
     TestMesh* box = nullptr;
+
+private:
+    int RedAround(const Bitmap& bmp, const Vector3& at, int radius, bool brightest) {
+        int x, y;
+        Project(at, &x, &y);
+        int found = brightest ? 0 : 255;
+        for (int dy = -radius; dy <= radius; ++dy) {
+            for (int dx = -radius; dx <= radius; ++dx) {
+                const int r = Red(bmp.At(x + dx, y + dy));
+                found = brightest ? std::max(found, r) : std::min(found, r);
+            }
+        }
+        return found;
+    }
 };
 
 TEST_F(ShadowSceneTest, FloorUnderTheBoxIsDarker) {
@@ -313,11 +334,19 @@ TEST_F(ShadowSceneTest, MirroredSceneKeepsItsShadow) {
 }
 
 TEST_F(ShadowSceneTest, WireframeAndPointFillStillCastSolidShadows) {
-    Build();
+    Build(MakeGridFloor);
     if (IsSkipped()) return;
     for (u32 fill : {D3DFILL_WIREFRAME, D3DFILL_POINT}) {
         ASSERT_EQ(graphics->SetRenderState(FILLMODE, fill), S_OK);
-        ASSERT_EQ(graphics->UpdateAndRender(0.01f), S_OK);
+        Bitmap bmp = Frame(fill == D3DFILL_POINT ? "points.bmp" : "wires.bmp");
+        // Only the floor's points or lines are drawn: a floor vertex in the
+        // box's shadow keeps its ambient colour, one in the open is lit.  A
+        // volume drawn in points or lines would leave the stencil count at 0
+        // almost everywhere, and light the shadowed floor too.
+        const int shadowed = BrightestRed(bmp, Vector3(3, 0, 0), 1);
+        const int lit = BrightestRed(bmp, Vector3(3, 0, -6), 1);
+        EXPECT_GT(shadowed, 40) << fill;  // the floor is drawn there
+        EXPECT_LT(shadowed + 40, lit) << fill;
         DWORD now = 0;
         zv->pD3DDevice->GetRenderState(D3DRS_FILLMODE, &now);
         EXPECT_EQ(now, (DWORD)D3DFILL_SOLID);  // the frame ends with solid fill for the texts
@@ -386,18 +415,28 @@ TEST_F(ShadowSceneTest, EveryLightAddsOnePassOfEveryVisibleModel) {
 TEST_F(ShadowSceneTest, SilhouetteDebugDrawsOneLinePerVolumeTriangle) {
     Build();
     if (IsSkipped()) return;
+    // A second box, nearer the camera: its volume is drawn after the first
+    // box's lines, and must still leave the colour buffer alone.
+    TestMesh* second = Keep(MakeBox(zv, Vector3(-1, 2, -11), Vector3(1, 6, -9)));
     ASSERT_EQ(graphics->SetRenderState(SHADOWDEBUG, 2), S_OK);
-    ASSERT_EQ(graphics->UpdateAndRender(0.01f), S_OK);
-    ZVGraphics::IB* ib = static_cast<ZVGraphics::IB*>(box->ib);
-    u32 k = ZVCountShadowVertices(ib->vEdges.data, ib->vEdges.count, ib->pFaceFlags, ib->nIndices / 3, 8);
-    ASSERT_GT(k, 0u);
+    Bitmap bmp = Frame("silhouette.bmp");
+    u32 lines = 0;
+    for (TestMesh* caster : {box, second}) {
+        ZVGraphics::IB* ib = static_cast<ZVGraphics::IB*>(caster->ib);
+        u32 k = ZVCountShadowVertices(ib->vEdges.data, ib->vEdges.count, ib->pFaceFlags, ib->nIndices / 3, 8);
+        ASSERT_GT(k, 0u);
+        lines += k / 3;
+    }
     GraphicsStats s = graphics->GetStats();
-    EXPECT_EQ(s.nDrawCalls, 6u + k / 3);
-    // Floor and box twice (14 triangles each), two volume draws, one line each.
-    EXPECT_EQ(s.nPrimitives, 28u + 2u * (k / 3) + k / 3);
-    DWORD blend = 0;
-    zv->pD3DDevice->GetRenderState(D3DRS_SRCBLEND, &blend);
-    EXPECT_EQ(blend, (DWORD)D3DBLEND_ONE);
+    // Three models in the ambient and the lit pass, two volume draws per box,
+    // one line per volume triangle.
+    EXPECT_EQ(s.nDrawCalls, 6u + 4u + lines);
+    // Floor (2 triangles) and boxes (12 each) twice, every volume triangle twice.
+    EXPECT_EQ(s.nPrimitives, 2u * 26u + 2u * lines + lines);
+
+    // Both shadows stay dark: the lines may cross them, the volumes must not show.
+    EXPECT_LT(DarkestRed(bmp, Vector3(3.5f, 0, 0), 2) + 40, BrightestRed(bmp, Vector3(3.5f, 0, -6), 0));
+    EXPECT_LT(DarkestRed(bmp, Vector3(3.0f, 0, -13), 2) + 40, BrightestRed(bmp, Vector3(3.0f, 0, -17), 0));
 }
 
 }  // namespace

@@ -155,6 +155,26 @@ inline TestMesh* MakeFloor(ZVGraphics* g, float half) {
     return new TestMesh(g, v, {0, 1, 2, 0, 2, 3});
 }
 
+// The same floor cut into cells of side 1 (2 x half cells a side), so that in
+// point and wireframe fill its vertices and lines reach into every part of it.
+inline TestMesh* MakeGridFloor(ZVGraphics* g, float half) {
+    const int n = (int)(2.0f * half);
+    const u16 row = (u16)(n + 1);
+    Vector3 up(0, 1, 0);
+    std::vector<MeshVertex> v;
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) v.push_back(MeshVertex{Vector3(-half + (float)i, 0, -half + (float)j), up});
+    std::vector<u16> idx;
+    for (u16 j = 0; j < n; ++j) {
+        for (u16 i = 0; i < n; ++i) {
+            // Corners as MakeFloor's: a (-x, -z), b (+x, -z), c (+x, +z), d (-x, +z).
+            const u16 a = (u16)(j * row + i), b = (u16)(a + 1), c = (u16)(a + row + 1), d = (u16)(a + row);
+            idx.insert(idx.end(), {a, b, c, a, c, d});
+        }
+    }
+    return new TestMesh(g, v, idx);
+}
+
 // A closed box of 8 shared corners (normals pointing out of the centre) and
 // 12 triangles, every face wound so that (P2 - P1) x (P1 - P0) points out.
 inline TestMesh* MakeBox(ZVGraphics* g, Vector3 lo, Vector3 hi) {
