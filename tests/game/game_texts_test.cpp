@@ -119,6 +119,9 @@ enum Shown { INFOS, HELP, HINT };
 TEST(GameTexts, EveryFrameQueuesTheTextsOfItsState) {
     WriteCommonContent();
     SceneDesc scene;
+    // The size the programs are made for: every line of the information fits.
+    scene.width = 800;
+    scene.height = 600;
     // An opponent at arm's length: it hits the player, and the statistics count it.
     scene.models = {{"arena.3ds", 0, 0, 0, 0}, {"crate.3ds", 0, -40, -300, 0}};
     std::string text = SceneText(scene);
@@ -155,8 +158,8 @@ TEST(GameTexts, EveryFrameQueuesTheTextsOfItsState) {
     const std::vector<FrameTexts> frames = SplitIntoFrames(*recorder);
     ASSERT_GE(frames.size(), (size_t)session.game.nFrames);
     const std::regex rate("ZV FPS=[0-9]+\\.[0-9]{2}");
-    const std::regex infos("320x240 [^\\n]*\\n.*\\n[0-9]+ Draws : [0-9]+\\.[0-9]{2} KPrims => [0-9]+\\.[0-9]{2} "
-                           "KPrims/s   StencilShadow\\nPress 'F1' for the help and 'F2' to hide this infos");
+    const std::regex infos("800x600 [^\\n]*\\n.*\\n[0-9]+ Draws, [0-9]+\\.[0-9]{2} KPrims, [0-9]+\\.[0-9]{2} "
+                           "KPrims/s, StencilShadow\\nPress 'F1' for the help and 'F2' to hide this infos");
     const std::regex stats("GamePlay Stats :\nNumOpponents=1\nNumKilledMonsters=0\nNumReceivedHits=([0-9]+)\n"
                            "NumShotBullets=0");
     u32 hits = 0;
@@ -168,7 +171,7 @@ TEST(GameTexts, EveryFrameQueuesTheTextsOfItsState) {
         ASSERT_GE(frame.texts.size(), 2u);
         const std::string& upper = frame.texts[1];
         const Shown shown = upper.compare(0, 10, "Controls :") == 0 ? HELP
-                            : upper.compare(0, 8, "320x240 ") == 0  ? INFOS
+                            : upper.compare(0, 8, "800x600 ") == 0  ? INFOS
                                                                      : HINT;
         if (seen.empty() || seen.back() != shown) seen.push_back(shown);
 
