@@ -295,7 +295,8 @@ GLuint Compile(GLenum type, const char* shade, const std::string& prelude, const
 bool Link(const ProgramKey& key, LinkedProgram* out) {
     const char* shade = key.flat ? "flat" : "smooth";
     // Only a program drawn with the alpha test on may discard.
-    const std::string alphaTest = std::string("#define ALPHA_TEST ") + (key.general || key.alphaTest ? "1" : "0") + "\n";
+    const std::string alphaTest =
+        std::string("#define ALPHA_TEST ") + (key.general || key.alphaTest ? "1" : "0") + "\n";
     GLuint vs = Compile(GL_VERTEX_SHADER, shade, Declare(key.general, VertexState(key)), kVertexSource);
     GLuint fs = Compile(GL_FRAGMENT_SHADER, shade, alphaTest + Declare(key.general, FragmentState(key)),
                         kFragmentSource);
@@ -1430,7 +1431,7 @@ void Device::ApplyState() {
     } else {
         glDisable(GL_STENCIL_TEST);
     }
-    const DWORD cw = rs[D3DRS_COLORWRITEENABLE];
+    const DWORD cw = WritesNoColour() ? 0 : rs[D3DRS_COLORWRITEENABLE];
     glColorMask((cw & D3DCOLORWRITEENABLE_RED) != 0, (cw & D3DCOLORWRITEENABLE_GREEN) != 0,
                 (cw & D3DCOLORWRITEENABLE_BLUE) != 0, (cw & D3DCOLORWRITEENABLE_ALPHA) != 0);
     if (rs[D3DRS_ALPHABLENDENABLE]) {
@@ -1484,6 +1485,24 @@ bool ProgramKey::operator<(const ProgramKey& o) const {
     return fields(*this) < fields(o);
 }
 
+// A draw whose blend leaves the target's colour as it is (ZERO times the
+// source plus ONE times the target, as the shadow volumes are drawn) changes
+// only depth and stencil: it is drawn with colour writes off and without
+// computing a colour, which gives the same target and spares the rasteriser
+// the shading and the blend of every fragment.  Not while the alpha test
+// is on (the fragment's alpha decides what is kept), nor through the general
+// programs, which draw exactly what was asked.
+bool Device::WritesNoColour() const {
+    const DWORD* rs = renderStates_;
+    if (generalPrograms_ || rs[D3DRS_ALPHATESTENABLE] || !rs[D3DRS_ALPHABLENDENABLE]) return false;
+    auto keeps = [](DWORD src, DWORD dst, DWORD op) {
+        return src == D3DBLEND_ZERO && dst == D3DBLEND_ONE && op == D3DBLENDOP_ADD;
+    };
+    if (!keeps(rs[D3DRS_SRCBLEND], rs[D3DRS_DESTBLEND], rs[D3DRS_BLENDOP])) return false;
+    return !rs[D3DRS_SEPARATEALPHABLENDENABLE] ||
+           keeps(rs[D3DRS_SRCBLENDALPHA], rs[D3DRS_DESTBLENDALPHA], rs[D3DRS_BLENDOPALPHA]);
+}
+
 int Device::ActiveLightCount() const {
     int n = 0;
     for (const auto& entry : lights_)
@@ -1503,6 +1522,7 @@ ProgramKey Device::KeyFor(const FvfLayout& layout) const {
         return k;
     }
     k.rhw = layout.rhw;
+    if (WritesNoColour()) return k;   // position only: no lighting, no texture, the stage disabled
     k.lighting = rs[D3DRS_LIGHTING] && !layout.rhw;
     k.hasColor0 = layout.diffuse >= 0;
     k.hasColor1 = layout.specular >= 0;

@@ -246,7 +246,8 @@ struct ProgramKey {
     int lights = 0;
     // fragment program: stage 0 and the alpha test
     bool texture = false;
-    int colorOp[3] = {}, alphaOp[3] = {};   // operation, argument 1, argument 2
+    int colorOp[3] = {D3DTOP_DISABLE, 0, 0};   // operation, argument 1, argument 2
+    int alphaOp[3] = {};
     bool alphaTest = false;
     int alphaFunc = 0;
     bool operator<(const ProgramKey& other) const;
@@ -373,6 +374,7 @@ private:
     ProgramKey KeyFor(const FvfLayout& layout) const;
     const LinkedProgram& ProgramFor(const ProgramKey& key);
     int ActiveLightCount() const;
+    bool WritesNoColour() const;
     void ApplyFixedFunction(const FvfLayout& layout);
     void ApplyTexture();
     void ApplyFullscreen();

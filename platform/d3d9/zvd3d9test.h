@@ -15,8 +15,9 @@ void ZVD3D9TestLoseDevice(IDirect3DDevice9* device);
 void ZVD3D9TestRegainDevice(IDirect3DDevice9* device);
 
 // Every later draw of the device goes through the general fixed-function
-// programs (state read from uniforms at run time) instead of the programs
-// specialised for the draw's state; false goes back to the specialised ones.
+// programs (state read from uniforms at run time) and is drawn exactly as its
+// states ask, instead of through the programs specialised for the draw's
+// state and with the shortcuts that give the same pixels; false goes back.
 void ZVD3D9TestUseGeneralPrograms(IDirect3DDevice9* device, bool general);
 // Fixed-function programs the device has built so far.
 size_t ZVD3D9TestProgramCount(IDirect3DDevice9* device);

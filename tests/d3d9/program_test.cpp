@@ -243,30 +243,38 @@ TEST_F(ProgramTest, FontAndShadowVolumeDrawsMatchTheGeneralProgram) {
         device_->SetRenderState(D3DRS_ZENABLE, TRUE);
         SetStage(D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT);
     });
-    ExpectSamePixels("shadow volume then lit pass", [&] {
-        device_->SetRenderState(D3DRS_LIGHTING, TRUE);
-        device_->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
-        DrawSheet(kModelFvf);
-        device_->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
-        device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-        device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ZERO);
-        device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
-        device_->SetRenderState(D3DRS_STENCILENABLE, TRUE);
-        device_->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
-        device_->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_INCR);
-        // A volume in front of the sheet's left half.
-        std::vector<ModelVertex> volume;
-        for (const FullVertex& v : Sheet())
-            if (v.x <= 0.0f) volume.push_back({v.x, v.y, v.z - 1.0f, v.nx, v.ny, v.nz, v.u, v.v});
-        DrawList(volume, kModelFvf);
-        device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
-        device_->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_EQUAL);
-        device_->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_KEEP);
-        DrawSheet(kModelFvf);
-        device_->SetRenderState(D3DRS_STENCILENABLE, FALSE);
-        device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-        device_->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
-    });
+    // With the alpha test on, the texture's alpha decides where the volume counts.
+    device_->SetRenderState(D3DRS_ALPHAREF, 0x6C);
+    device_->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+    for (bool alphaTested : {false, true}) {
+        const char* name = alphaTested ? "alpha-tested shadow volume then lit pass" : "shadow volume then lit pass";
+        ExpectSamePixels(name, [&] {
+            device_->SetRenderState(D3DRS_LIGHTING, TRUE);
+            device_->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+            DrawSheet(kModelFvf);
+            device_->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+            device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+            device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ZERO);
+            device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+            device_->SetRenderState(D3DRS_STENCILENABLE, TRUE);
+            device_->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+            device_->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_INCR);
+            // A volume in front of the sheet's left half.
+            std::vector<ModelVertex> volume;
+            for (const FullVertex& v : Sheet())
+                if (v.x <= 0.0f) volume.push_back({v.x, v.y, v.z - 1.0f, v.nx, v.ny, v.nz, v.u, v.v});
+            device_->SetRenderState(D3DRS_ALPHATESTENABLE, alphaTested);
+            DrawList(volume, kModelFvf);
+            device_->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
+            device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+            device_->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_EQUAL);
+            device_->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_KEEP);
+            DrawSheet(kModelFvf);
+            device_->SetRenderState(D3DRS_STENCILENABLE, FALSE);
+            device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+            device_->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+        });
+    }
 }
 
 // Stage operations and arguments beyond the engine's own, and the alpha
