@@ -199,6 +199,10 @@ vec4 combine(int op, vec4 a1, vec4 a2, vec4 tex) {
 }
 
 void main() {
+#if COLOURLESS
+    // Only depth and stencil are kept: no colour, and so no varying, is read.
+    gl_FragColor = vec4(0.0);
+#else
     vec4 tex = uHasTexture ? texture(uTexture, vTex.xy) : vec4(1.0);
     vec4 result = vDiffuse;
     if (uColorOp.x != 1) {
@@ -222,6 +226,7 @@ void main() {
     }
 #endif
     gl_FragColor = result;
+#endif
 }
 )";
 
@@ -295,8 +300,8 @@ GLuint Compile(GLenum type, const char* shade, const std::string& prelude, const
 bool Link(const ProgramKey& key, LinkedProgram* out) {
     const char* shade = key.flat ? "flat" : "smooth";
     // Only a program drawn with the alpha test on may discard.
-    const std::string alphaTest =
-        std::string("#define ALPHA_TEST ") + (key.general || key.alphaTest ? "1" : "0") + "\n";
+    const std::string alphaTest = std::string("#define ALPHA_TEST ") + (key.general || key.alphaTest ? "1" : "0") +
+                                  "\n#define COLOURLESS " + (key.colourless ? "1" : "0") + "\n";
     GLuint vs = Compile(GL_VERTEX_SHADER, shade, Declare(key.general, VertexState(key)), kVertexSource);
     GLuint fs = Compile(GL_FRAGMENT_SHADER, shade, alphaTest + Declare(key.general, FragmentState(key)),
                         kFragmentSource);
@@ -1478,8 +1483,8 @@ void Device::ApplyState() {
 
 bool ProgramKey::operator<(const ProgramKey& o) const {
     auto fields = [](const ProgramKey& k) {
-        return std::tie(k.general, k.flat, k.rhw, k.lighting, k.hasColor0, k.hasColor1, k.specular, k.localViewer,
-                        k.normalize, k.lights, k.texture, k.colorOp[0], k.colorOp[1], k.colorOp[2], k.alphaOp[0],
+        return std::tie(k.general, k.flat, k.colourless, k.rhw, k.lighting, k.hasColor0, k.hasColor1, k.specular,
+                        k.localViewer, k.normalize, k.lights, k.texture, k.colorOp[0], k.colorOp[1], k.colorOp[2], k.alphaOp[0],
                         k.alphaOp[1], k.alphaOp[2], k.alphaTest, k.alphaFunc);
     };
     return fields(*this) < fields(o);
@@ -1522,7 +1527,10 @@ ProgramKey Device::KeyFor(const FvfLayout& layout) const {
         return k;
     }
     k.rhw = layout.rhw;
-    if (WritesNoColour()) return k;   // position only: no lighting, no texture, the stage disabled
+    if (WritesNoColour()) {
+        k.colourless = true;   // position only: no lighting, no texture, no colour
+        return k;
+    }
     k.lighting = rs[D3DRS_LIGHTING] && !layout.rhw;
     k.hasColor0 = layout.diffuse >= 0;
     k.hasColor1 = layout.specular >= 0;

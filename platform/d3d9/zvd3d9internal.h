@@ -239,6 +239,7 @@ private:
 struct ProgramKey {
     bool general = false;
     bool flat = false;
+    bool colourless = false;   // the draw keeps the target's colour: depth and stencil only
     // vertex program
     bool rhw = false, lighting = false, hasColor0 = false, hasColor1 = false;
     bool specular = false;   // D3DRS_SPECULARENABLE: specular lighting, and its adding after stage 0
