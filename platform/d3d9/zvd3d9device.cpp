@@ -29,6 +29,13 @@
 // - Texture stage 0 is combined in the fragment program (the common colour and
 //   alpha operations with the DIFFUSE, CURRENT, TEXTURE, TFACTOR and SPECULAR
 //   arguments); a stage with no texture reads the texture as opaque white.
+// - The programs are written once and built per draw state: the general
+//   pair (smooth and flat) reads the state that selects code (stage 0, the
+//   texture, specular, the alpha test, lighting, the vertex layout) from
+//   uniforms; every other program has that state compiled in as constants,
+//   is built on the first draw that needs it and is kept by the device.  The
+//   alpha test's discard exists only in programs drawn with the test on, so
+//   that the rasteriser can test depth and stencil before it shades.
 // - A lost device (full-screen device whose window stopped being the active
 //   window or was minimised, as the window layer tells; or the test hook)
 //   answers D3DERR_DEVICELOST, then D3DERR_DEVICENOTRESET once the window is
@@ -300,10 +307,10 @@ GLuint Compile(GLenum type, const char* shade, const std::string& prelude, const
 bool Link(const ProgramKey& key, LinkedProgram* out) {
     const char* shade = key.flat ? "flat" : "smooth";
     // Only a program drawn with the alpha test on may discard.
-    const std::string alphaTest = std::string("#define ALPHA_TEST ") + (key.general || key.alphaTest ? "1" : "0") +
-                                  "\n#define COLOURLESS " + (key.colourless ? "1" : "0") + "\n";
+    const std::string switches = std::string("#define ALPHA_TEST ") + (key.general || key.alphaTest ? "1" : "0") +
+                                 "\n#define COLOURLESS " + (key.colourless ? "1" : "0") + "\n";
     GLuint vs = Compile(GL_VERTEX_SHADER, shade, Declare(key.general, VertexState(key)), kVertexSource);
-    GLuint fs = Compile(GL_FRAGMENT_SHADER, shade, alphaTest + Declare(key.general, FragmentState(key)),
+    GLuint fs = Compile(GL_FRAGMENT_SHADER, shade, switches + Declare(key.general, FragmentState(key)),
                         kFragmentSource);
     if (!vs || !fs) {
         if (vs) glDeleteShader(vs);
@@ -1484,8 +1491,8 @@ void Device::ApplyState() {
 bool ProgramKey::operator<(const ProgramKey& o) const {
     auto fields = [](const ProgramKey& k) {
         return std::tie(k.general, k.flat, k.colourless, k.rhw, k.lighting, k.hasColor0, k.hasColor1, k.specular,
-                        k.localViewer, k.normalize, k.lights, k.texture, k.colorOp[0], k.colorOp[1], k.colorOp[2], k.alphaOp[0],
-                        k.alphaOp[1], k.alphaOp[2], k.alphaTest, k.alphaFunc);
+                        k.localViewer, k.normalize, k.lights, k.texture, k.colorOp[0], k.colorOp[1], k.colorOp[2],
+                        k.alphaOp[0], k.alphaOp[1], k.alphaOp[2], k.alphaTest, k.alphaFunc);
     };
     return fields(*this) < fields(o);
 }

@@ -282,9 +282,10 @@ TEST_F(ProgramTest, FontAndShadowVolumeDrawsMatchTheGeneralProgram) {
 TEST_F(ProgramTest, StageOperationsAndAlphaTestsMatchTheGeneralProgram) {
     device_->SetTexture(0, texture_);
     device_->SetRenderState(D3DRS_TEXTUREFACTOR, 0x80C06020);
-    const DWORD ops[] = {D3DTOP_DISABLE,     D3DTOP_SELECTARG1,        D3DTOP_SELECTARG2,        D3DTOP_MODULATE,
-                         D3DTOP_MODULATE2X,  D3DTOP_MODULATE4X,        D3DTOP_ADD,               D3DTOP_ADDSIGNED,
-                         D3DTOP_ADDSIGNED2X, D3DTOP_SUBTRACT,          D3DTOP_ADDSMOOTH,         D3DTOP_BLENDDIFFUSEALPHA,
+    const DWORD ops[] = {D3DTOP_DISABLE,           D3DTOP_SELECTARG1,       D3DTOP_SELECTARG2,
+                         D3DTOP_MODULATE,          D3DTOP_MODULATE2X,       D3DTOP_MODULATE4X,
+                         D3DTOP_ADD,               D3DTOP_ADDSIGNED,        D3DTOP_ADDSIGNED2X,
+                         D3DTOP_SUBTRACT,          D3DTOP_ADDSMOOTH,        D3DTOP_BLENDDIFFUSEALPHA,
                          D3DTOP_BLENDTEXTUREALPHA, D3DTOP_BLENDFACTORALPHA, D3DTOP_BLENDCURRENTALPHA};
     for (DWORD op : ops) {
         SetStage(op, D3DTA_TEXTURE, D3DTA_DIFFUSE, op, D3DTA_TFACTOR | D3DTA_COMPLEMENT, D3DTA_TEXTURE);
