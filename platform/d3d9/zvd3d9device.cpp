@@ -29,6 +29,13 @@
 // - Texture stage 0 is combined in the fragment program (the common colour and
 //   alpha operations with the DIFFUSE, CURRENT, TEXTURE, TFACTOR and SPECULAR
 //   arguments); a stage with no texture reads the texture as opaque white.
+// - The programs are written once and built per draw state: the general
+//   pair (smooth and flat) reads the state that selects code (stage 0, the
+//   texture, specular, the alpha test, lighting, the vertex layout) from
+//   uniforms; every other program has that state compiled in as constants,
+//   is built on the first draw that needs it and is kept by the device.  The
+//   alpha test's discard exists only in programs drawn with the test on, so
+//   that the rasteriser can test depth and stencil before it shades.
 // - A lost device (full-screen device whose window stopped being the active
 //   window or was minimised, as the window layer tells; or the test hook)
 //   answers D3DERR_DEVICELOST, then D3DERR_DEVICENOTRESET once the window is
@@ -37,6 +44,9 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "zvd3d9internal.h"
 #include "zvd3d9test.h"
@@ -56,14 +66,7 @@ uniform mat4 uWorld;
 uniform mat4 uView;
 uniform mat4 uProj;
 uniform mat3 uNormalMatrix;
-uniform bool uRhw;
 uniform vec4 uViewport;
-uniform bool uLighting;
-uniform bool uHasColor0;
-uniform bool uHasColor1;
-uniform bool uSpecularEnable;
-uniform bool uLocalViewer;
-uniform bool uNormalize;
 uniform vec4 uMatDiffuse;
 uniform vec4 uMatAmbient;
 uniform vec4 uMatSpecular;
@@ -71,7 +74,6 @@ uniform vec4 uMatEmissive;
 uniform float uMatPower;
 uniform ivec4 uSources;
 uniform vec4 uGlobalAmbient;
-uniform int uNumLights;
 uniform int uLightType[8];
 uniform vec4 uLightDiffuse[8];
 uniform vec4 uLightSpecular[8];
@@ -172,13 +174,7 @@ SHADE in vec4 vDiffuse;
 SHADE in vec4 vSpecular;
 in vec4 vTex;
 uniform sampler2D uTexture;
-uniform bool uHasTexture;
-uniform ivec3 uColorOp;
-uniform ivec3 uAlphaOp;
 uniform vec4 uTFactor;
-uniform bool uAddSpecular;
-uniform bool uAlphaTest;
-uniform int uAlphaFunc;
 uniform float uAlphaRef;
 
 vec4 arg(int a, vec4 tex) {
@@ -210,6 +206,10 @@ vec4 combine(int op, vec4 a1, vec4 a2, vec4 tex) {
 }
 
 void main() {
+#if COLOURLESS
+    // Only depth and stencil are kept: no colour, and so no varying, is read.
+    gl_FragColor = vec4(0.0);
+#else
     vec4 tex = uHasTexture ? texture(uTexture, vTex.xy) : vec4(1.0);
     vec4 result = vDiffuse;
     if (uColorOp.x != 1) {
@@ -218,6 +218,7 @@ void main() {
             result.a = clamp(combine(uAlphaOp.x, arg(uAlphaOp.y, tex), arg(uAlphaOp.z, tex), tex).a, 0.0, 1.0);
     }
     if (uAddSpecular) result.rgb = clamp(result.rgb + vSpecular.rgb, 0.0, 1.0);
+#if ALPHA_TEST
     if (uAlphaTest) {
         float a = floor(result.a * 255.0 + 0.5);
         bool pass = true;
@@ -230,29 +231,63 @@ void main() {
         else if (uAlphaFunc == 7) pass = a >= uAlphaRef;
         if (!pass) discard;
     }
+#endif
     gl_FragColor = result;
+#endif
 }
 )";
 
 enum Attribute { kPos = 0, kNormal = 1, kColor0 = 2, kColor1 = 3, kTex = 4 };
 
-struct ProgramInfo {
-    GLint world, view, proj, normalMatrix, rhw, viewport, lighting, hasColor0, hasColor1, specularEnable,
-        localViewer, normalize, matDiffuse, matAmbient, matSpecular, matEmissive, matPower, sources, globalAmbient,
-        numLights, lightType, lightDiffuse, lightSpecular, lightAmbient, lightPos, lightDir, lightAtt, lightSpot,
-        texture, hasTexture, colorOp, alphaOp, tfactor, addSpecular, alphaTest, alphaFunc, alphaRef;
+// The draw state a program's code is chosen by.  The general program reads
+// it from uniforms; a specialised one has it as constants, so that the
+// compiler drops the branches the state does not take (above all the alpha
+// test's discard, which would make the rasteriser shade every fragment
+// before it tests depth and stencil).  Both read the same names.
+struct StateValue {
+    const char* type;
+    const char* name;
+    std::string value;
 };
 
-// Uniform locations of every device's programs; GL names are per context,
-// so the context is part of the key.
-typedef std::pair<const void*, GLuint> ProgramKey;
-std::map<ProgramKey, ProgramInfo>& ProgramInfos() {
-    static std::map<ProgramKey, ProgramInfo> infos;
-    return infos;
+std::string Bool(bool b) { return b ? "true" : "false"; }
+
+std::string Ivec3(const int v[3]) {
+    return "ivec3(" + std::to_string(v[0]) + ", " + std::to_string(v[1]) + ", " + std::to_string(v[2]) + ")";
 }
 
-GLuint Compile(GLenum type, const char* shade, const char* body) {
-    std::string source = std::string("#version 130\n#define SHADE ") + shade + "\n" + body;
+std::vector<StateValue> VertexState(const ProgramKey& k) {
+    return {{"bool", "uRhw", Bool(k.rhw)},
+            {"bool", "uLighting", Bool(k.lighting)},
+            {"bool", "uHasColor0", Bool(k.hasColor0)},
+            {"bool", "uHasColor1", Bool(k.hasColor1)},
+            {"bool", "uSpecularEnable", Bool(k.specular)},
+            {"bool", "uLocalViewer", Bool(k.localViewer)},
+            {"bool", "uNormalize", Bool(k.normalize)},
+            {"int", "uNumLights", std::to_string(k.lights)}};
+}
+
+std::vector<StateValue> FragmentState(const ProgramKey& k) {
+    return {{"bool", "uHasTexture", Bool(k.texture)},
+            {"ivec3", "uColorOp", Ivec3(k.colorOp)},
+            {"ivec3", "uAlphaOp", Ivec3(k.alphaOp)},
+            {"bool", "uAddSpecular", Bool(k.specular)},
+            {"bool", "uAlphaTest", Bool(k.alphaTest)},
+            {"int", "uAlphaFunc", std::to_string(k.alphaFunc)}};
+}
+
+// Declarations of the state: uniforms of the general program, constants of
+// a specialised one.
+std::string Declare(bool general, const std::vector<StateValue>& state) {
+    std::string text;
+    for (const StateValue& v : state)
+        text += general ? std::string("uniform ") + v.type + " " + v.name + ";\n"
+                        : std::string("const ") + v.type + " " + v.name + " = " + v.value + ";\n";
+    return text;
+}
+
+GLuint Compile(GLenum type, const char* shade, const std::string& prelude, const char* body) {
+    std::string source = std::string("#version 130\n#define SHADE ") + shade + "\n" + prelude + body;
     const char* text = source.c_str();
     GLuint shader = glCreateShader(type);
     glShaderSource(shader, 1, &text, nullptr);
@@ -269,13 +304,18 @@ GLuint Compile(GLenum type, const char* shade, const char* body) {
     return shader;
 }
 
-GLuint Link(const void* context, const char* shade) {
-    GLuint vs = Compile(GL_VERTEX_SHADER, shade, kVertexSource);
-    GLuint fs = Compile(GL_FRAGMENT_SHADER, shade, kFragmentSource);
+bool Link(const ProgramKey& key, LinkedProgram* out) {
+    const char* shade = key.flat ? "flat" : "smooth";
+    // Only a program drawn with the alpha test on may discard.
+    const std::string switches = std::string("#define ALPHA_TEST ") + (key.general || key.alphaTest ? "1" : "0") +
+                                 "\n#define COLOURLESS " + (key.colourless ? "1" : "0") + "\n";
+    GLuint vs = Compile(GL_VERTEX_SHADER, shade, Declare(key.general, VertexState(key)), kVertexSource);
+    GLuint fs = Compile(GL_FRAGMENT_SHADER, shade, switches + Declare(key.general, FragmentState(key)),
+                        kFragmentSource);
     if (!vs || !fs) {
         if (vs) glDeleteShader(vs);
         if (fs) glDeleteShader(fs);
-        return 0;
+        return false;
     }
     GLuint program = glCreateProgram();
     glAttachShader(program, vs);
@@ -295,9 +335,11 @@ GLuint Link(const void* context, const char* shade) {
         glGetProgramInfoLog(program, sizeof(log) - 1, nullptr, log);
         SDL_LogError(SDL_LOG_CATEGORY_RENDER, "zvd3d9: program link failed: %s", log);
         glDeleteProgram(program);
-        return 0;
+        return false;
     }
-    ProgramInfo p;
+    // A uniform a specialised program has as a constant is at location -1,
+    // which GL's glUniform calls ignore.
+    ProgramUniforms& p = out->uniforms;
 #define ZV_LOC(field, name) p.field = glGetUniformLocation(program, name)
     ZV_LOC(world, "uWorld");
     ZV_LOC(view, "uView");
@@ -337,8 +379,8 @@ GLuint Link(const void* context, const char* shade) {
     ZV_LOC(alphaFunc, "uAlphaFunc");
     ZV_LOC(alphaRef, "uAlphaRef");
 #undef ZV_LOC
-    ProgramInfos()[ProgramKey(context, program)] = p;
-    return program;
+    out->program = program;
+    return true;
 }
 
 void Identity(D3DMATRIX* m) {
@@ -503,12 +545,9 @@ Device::~Device() {
         std::vector<TrackedResource*> left = resources_;
         resources_.clear();
         for (TrackedResource* r : left) r->Orphan();
-        for (GLuint& p : programs_) {
-            if (p) {
-                ProgramInfos().erase(ProgramKey(context_, p));
-                glDeleteProgram(p);
-            }
-        }
+        for (auto& entry : programs_)
+            if (entry.second.program) glDeleteProgram(entry.second.program);
+        programs_.clear();
         if (scratchVb_) glDeleteBuffers(1, &scratchVb_);
         if (scratchIb_) glDeleteBuffers(1, &scratchIb_);
         DestroyTargets();
@@ -590,10 +629,16 @@ HRESULT Device::ValidatePresentParameters(D3DPRESENT_PARAMETERS* pp) {
     return D3D_OK;
 }
 
+// The general programs are made with the device: they stand in for any
+// specialised program that fails to build.
 bool Device::BuildPrograms() {
-    programs_[0] = Link(context_, "smooth");
-    programs_[1] = Link(context_, "flat");
-    return programs_[0] && programs_[1];
+    for (bool flat : {false, true}) {
+        ProgramKey key;
+        key.general = true;
+        key.flat = flat;
+        if (!Link(key, &programs_[key])) return false;
+    }
+    return true;
 }
 
 bool Device::CreateTargets() {
@@ -1398,7 +1443,7 @@ void Device::ApplyState() {
     } else {
         glDisable(GL_STENCIL_TEST);
     }
-    const DWORD cw = rs[D3DRS_COLORWRITEENABLE];
+    const DWORD cw = WritesNoColour() ? 0 : rs[D3DRS_COLORWRITEENABLE];
     glColorMask((cw & D3DCOLORWRITEENABLE_RED) != 0, (cw & D3DCOLORWRITEENABLE_GREEN) != 0,
                 (cw & D3DCOLORWRITEENABLE_BLUE) != 0, (cw & D3DCOLORWRITEENABLE_ALPHA) != 0);
     if (rs[D3DRS_ALPHABLENDENABLE]) {
@@ -1443,11 +1488,108 @@ void Device::ApplyState() {
     }
 }
 
+bool ProgramKey::operator<(const ProgramKey& o) const {
+    auto fields = [](const ProgramKey& k) {
+        return std::tie(k.general, k.flat, k.colourless, k.rhw, k.lighting, k.hasColor0, k.hasColor1, k.specular,
+                        k.localViewer, k.normalize, k.lights, k.texture, k.colorOp[0], k.colorOp[1], k.colorOp[2],
+                        k.alphaOp[0], k.alphaOp[1], k.alphaOp[2], k.alphaTest, k.alphaFunc);
+    };
+    return fields(*this) < fields(o);
+}
+
+// A draw whose blend leaves the target's colour as it is (ZERO times the
+// source plus ONE times the target, as the shadow volumes are drawn) changes
+// only depth and stencil: it is drawn with colour writes off and without
+// computing a colour, which gives the same target and spares the rasteriser
+// the shading and the blend of every fragment.  Not while the alpha test
+// is on (the fragment's alpha decides what is kept), nor through the general
+// programs, which draw exactly what was asked.
+bool Device::WritesNoColour() const {
+    const DWORD* rs = renderStates_;
+    if (generalPrograms_ || rs[D3DRS_ALPHATESTENABLE] || !rs[D3DRS_ALPHABLENDENABLE]) return false;
+    auto keeps = [](DWORD src, DWORD dst, DWORD op) {
+        return src == D3DBLEND_ZERO && dst == D3DBLEND_ONE && op == D3DBLENDOP_ADD;
+    };
+    if (!keeps(rs[D3DRS_SRCBLEND], rs[D3DRS_DESTBLEND], rs[D3DRS_BLENDOP])) return false;
+    return !rs[D3DRS_SEPARATEALPHABLENDENABLE] ||
+           keeps(rs[D3DRS_SRCBLENDALPHA], rs[D3DRS_DESTBLENDALPHA], rs[D3DRS_BLENDOPALPHA]);
+}
+
+int Device::ActiveLightCount() const {
+    int n = 0;
+    for (const auto& entry : lights_)
+        if (entry.second.enabled) ++n;
+    return std::min(n, (int)kMaxActiveLights);
+}
+
+// The key of the program a draw uses.  State the program ignores is left out
+// of the key (and values the programs read alike share one), so that few
+// programs are made.
+ProgramKey Device::KeyFor(const FvfLayout& layout) const {
+    const DWORD* rs = renderStates_;
+    ProgramKey k;
+    k.flat = rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
+    if (generalPrograms_) {
+        k.general = true;
+        return k;
+    }
+    k.rhw = layout.rhw;
+    if (WritesNoColour()) {
+        k.colourless = true;   // position only: no lighting, no texture, no colour
+        return k;
+    }
+    k.lighting = rs[D3DRS_LIGHTING] && !layout.rhw;
+    k.hasColor0 = layout.diffuse >= 0;
+    k.hasColor1 = layout.specular >= 0;
+    k.specular = rs[D3DRS_SPECULARENABLE] != 0;
+    if (k.lighting) {
+        k.localViewer = rs[D3DRS_LOCALVIEWER] != 0;
+        k.normalize = rs[D3DRS_NORMALIZENORMALS] != 0;
+        k.lights = ActiveLightCount();
+    }
+    k.texture = textures_[0] != nullptr;
+    // Operations the programs do not know read as 0 (the diffuse colour);
+    // of an argument only the source and the two modifier bits count.
+    auto op = [](DWORD v) { return v >= D3DTOP_DISABLE && v <= D3DTOP_BLENDCURRENTALPHA ? (int)v : 0; };
+    auto arg = [](DWORD v) { return (int)(v & 0x3F); };
+    const DWORD* ts = stageStates_[0];
+    k.colorOp[0] = op(ts[D3DTSS_COLOROP]);
+    if (k.colorOp[0] != D3DTOP_DISABLE) {
+        k.colorOp[1] = arg(ts[D3DTSS_COLORARG1]);
+        k.colorOp[2] = arg(ts[D3DTSS_COLORARG2]);
+        k.alphaOp[0] = op(ts[D3DTSS_ALPHAOP]);
+        if (k.alphaOp[0] != D3DTOP_DISABLE) {
+            k.alphaOp[1] = arg(ts[D3DTSS_ALPHAARG1]);
+            k.alphaOp[2] = arg(ts[D3DTSS_ALPHAARG2]);
+        }
+    }
+    k.alphaTest = rs[D3DRS_ALPHATESTENABLE] != 0;
+    if (k.alphaTest) {
+        const DWORD f = rs[D3DRS_ALPHAFUNC];
+        k.alphaFunc = f >= D3DCMP_NEVER && f <= D3DCMP_ALWAYS ? (int)f : (int)D3DCMP_ALWAYS;
+    }
+    return k;
+}
+
+// The program of a key, built on first use; the general program of the
+// shade mode when it cannot be built (the compiler's log tells why).
+const LinkedProgram& Device::ProgramFor(const ProgramKey& key) {
+    auto found = programs_.find(key);
+    if (found == programs_.end()) {
+        found = programs_.emplace(key, LinkedProgram()).first;
+        Link(key, &found->second);
+    }
+    if (found->second.program) return found->second;
+    ProgramKey general;
+    general.general = true;
+    general.flat = key.flat;
+    return programs_[general];
+}
+
 void Device::ApplyFixedFunction(const FvfLayout& layout) {
-    const bool flat = renderStates_[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
-    const GLuint program = programs_[flat ? 1 : 0];
-    glUseProgram(program);
-    const ProgramInfo& p = ProgramInfos()[ProgramKey(context_, program)];
+    const LinkedProgram& linked = ProgramFor(KeyFor(layout));
+    glUseProgram(linked.program);
+    const ProgramUniforms& p = linked.uniforms;
     const DWORD* rs = renderStates_;
     glUniformMatrix4fv(p.world, 1, GL_FALSE, &world_._11);
     glUniformMatrix4fv(p.view, 1, GL_FALSE, &view_._11);
@@ -1734,4 +1876,12 @@ void ZVD3D9TestLoseDevice(IDirect3DDevice9* device) {
 
 void ZVD3D9TestRegainDevice(IDirect3DDevice9* device) {
     if (device) static_cast<zvd3d9::Device*>(device)->TestRegain();
+}
+
+void ZVD3D9TestUseGeneralPrograms(IDirect3DDevice9* device, bool general) {
+    if (device) static_cast<zvd3d9::Device*>(device)->TestUseGeneralPrograms(general);
+}
+
+size_t ZVD3D9TestProgramCount(IDirect3DDevice9* device) {
+    return device ? static_cast<zvd3d9::Device*>(device)->TestProgramCount() : 0;
 }
