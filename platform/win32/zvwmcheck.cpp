@@ -20,6 +20,7 @@
 
 bool ZVWindowManagerRunning(SDL_Window* window);
 void ZVWatchDisplayConnection();
+void ZVCheckDisplayConnection(SDL_Window* window);
 
 namespace {
 
@@ -68,6 +69,25 @@ int OnDisplayIOError(Display* display) {
 }
 
 }  // namespace
+
+// Xlib learns of a broken connection only when it reads or writes itself,
+// which a program that only draws (through xcb) may never make it do: the
+// pump asks xcb, which knows at once.
+void ZVCheckDisplayConnection(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!window || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    typedef void* (*GetConnectionFn)(Display*);
+    typedef int (*HasErrorFn)(void*);
+    static void* xlibXcb = SDL_LoadObject("libX11-xcb.so.1");
+    static void* xcb = SDL_LoadObject("libxcb.so.1");
+    static GetConnectionFn connectionOf =
+        xlibXcb ? (GetConnectionFn)SDL_LoadFunction(xlibXcb, "XGetXCBConnection") : nullptr;
+    static HasErrorFn hasError = xcb ? (HasErrorFn)SDL_LoadFunction(xcb, "xcb_connection_has_error") : nullptr;
+    if (!connectionOf || !hasError) return;
+    void* connection = connectionOf(info.info.x11.display);
+    if (connection && hasError(connection)) OnDisplayIOError(info.info.x11.display);
+}
 
 void ZVWatchDisplayConnection() {
     const char* driver = SDL_GetCurrentVideoDriver();
@@ -122,5 +142,6 @@ bool ZVWindowManagerRunning(SDL_Window* window) {
 bool ZVWindowManagerRunning(SDL_Window*) { return true; }
 
 void ZVWatchDisplayConnection() {}
+void ZVCheckDisplayConnection(SDL_Window*) {}
 
 #endif
