@@ -31,6 +31,15 @@ ZVCore* FindCore(HWND window) {
     return nullptr;
 }
 
+// The display went away under the program: the window layer ends the
+// process right after this report, with a non-zero exit code.
+void ReportLostDisplay(const char* display) {
+    CallScope scope(nullptr, "ZVCore::DisplayLost()");
+    scope.WriteLog(ZVLOG_ERROR,
+                   String("The connection to the display '") + display + "' was lost; the program ends now",
+                   kSource, __LINE__);
+}
+
 }  // namespace
 
 HRESULT CreateCore(ICore** out) {
@@ -122,6 +131,7 @@ HRESULT ZVCore::Init(HINSTANCE instance, const String& title, u32 width, u32 hei
         if (n > 0 && date[n - 1] == '\n') date[n - 1] = '\0';
     }
     scope.WriteLog(ZVLOG_INFO, String("Date : ") + date, kSource, __LINE__);
+    ZVSetDisplayLostHandler(ReportLostDisplay);
 
     hInstance = instance ? instance : GetModuleHandleA(nullptr);
     strTitle = title;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "zvcommdlg.h"
+#include "zvconsole.h"
 
 namespace {
 
@@ -70,19 +71,6 @@ bool ParseIndex(const std::string& line, long* value) {
     if (*end != '\0') return false;
     *value = v;
     return true;
-}
-
-// One console line without its line feed; false at the end of the input.
-bool ReadLine(FILE* in, std::string* line) {
-    line->clear();
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(in)) != EOF) {
-        any = true;
-        if (c == '\n') break;
-        line->push_back((char)c);
-    }
-    return any;
 }
 
 }  // namespace
@@ -773,10 +761,12 @@ HRESULT Viewer::ChooseMD5Model(String& file) {
             std::printf("\nPlease enter the id of a model : ");
             std::fflush(stdout);
             std::string line;
-            if (!ReadLine(stdin, &line)) {
+            const ZVConsoleRead read = ZVReadConsoleLine(stdin, &line);
+            if (read != ZVConsoleRead::Line) {
                 std::printf("\n");
-                scope.ReportFailure("The console input ended before a model was chosen", kSource, __LINE__,
-                                    E_FAIL);
+                scope.ReportFailure(read == ZVConsoleRead::Quit ? "The model choice was interrupted"
+                                                                : "The console input ended before a model was chosen",
+                                    kSource, __LINE__, E_FAIL);
                 return ZVE_SUBFUNCTION;
             }
             long value = -1;

@@ -2,6 +2,8 @@
 // else a question on the console.
 #include "zvcommdlg.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "zvconsole.h"
 #include "zvsdlevents.h"
 
 extern char** environ;
@@ -95,7 +98,25 @@ bool HasDisplay() {
     return (x && *x) || (wayland && *wayland);
 }
 
-enum class Outcome { Chosen, Cancelled, Unavailable };
+enum class Outcome { Chosen, Cancelled, Unavailable, Quit };
+
+// How often the wait for the dialog program looks for a quit request, and
+// how long the program has to end once asked to.
+const int kQuitCheckMs = 100;
+const int kChildGraceMs = 2000;
+
+// Ends the dialog program when the user asked to quit: politely first, then
+// for good.  Waits for it in any case, so that none is left behind.
+void EndChild(pid_t child) {
+    kill(child, SIGTERM);
+    for (int waited = 0; waited < kChildGraceMs; waited += 10) {
+        if (waitpid(child, nullptr, WNOHANG) == child) return;
+        usleep(10 * 1000);
+    }
+    kill(child, SIGKILL);
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
 
 // Runs the dialog program once.  Unavailable when it could not be started or
 // failed (no display, crashed): the console takes over.
@@ -133,6 +154,13 @@ Outcome AskProgram(const std::string& program, const std::string& title, const s
     std::string text;
     char buffer[512];
     for (;;) {
+        if (ZVQuitRequested()) {
+            close(out[0]);
+            EndChild(child);
+            return Outcome::Quit;
+        }
+        pollfd p = {out[0], POLLIN, 0};
+        if (poll(&p, 1, kQuitCheckMs) <= 0) continue;
         ssize_t n = read(out[0], buffer, sizeof(buffer));
         if (n > 0) {
             text.append(buffer, (size_t)n);
@@ -145,6 +173,8 @@ Outcome AskProgram(const std::string& program, const std::string& title, const s
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    // A Ctrl+C in the terminal reaches the dialog program too.
+    if (ZVQuitRequested()) return Outcome::Quit;
     if (!WIFEXITED(status)) return Outcome::Unavailable;
     int code = WEXITSTATUS(status);
     if (code == 1) return Outcome::Cancelled;
@@ -152,20 +182,6 @@ Outcome AskProgram(const std::string& program, const std::string& title, const s
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     *answer = text;
     return Outcome::Chosen;
-}
-
-// One line from the console; false at the end of the input.
-bool ReadConsoleLine(FILE* in, std::string* line) {
-    line->clear();
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(in)) != EOF) {
-        any = true;
-        if (c == '\n') break;
-        line->push_back((char)c);
-    }
-    if (!line->empty() && line->back() == '\r') line->pop_back();
-    return any;
 }
 
 Outcome AskConsole(const std::string& title, const std::vector<Filter>& filters, std::string* answer) {
@@ -180,10 +196,11 @@ Outcome AskConsole(const std::string& title, const std::vector<Filter>& filters,
     std::fprintf(out, "Path of the file (empty line to cancel) : ");
     std::fflush(out);
     std::string line;
-    if (!ReadConsoleLine(in, &line)) {
+    const ZVConsoleRead read = ZVReadConsoleLine(in, &line);
+    if (read != ZVConsoleRead::Line) {
         std::fprintf(out, "\n");
         std::fflush(out);
-        return Outcome::Cancelled;
+        return read == ZVConsoleRead::Quit ? Outcome::Quit : Outcome::Cancelled;
     }
     size_t b = line.find_first_not_of(" \t");
     size_t e = line.find_last_not_of(" \t");
@@ -213,6 +230,7 @@ bool Choose(const OPENFILENAMEA& record, std::string* chosen) {
         return false;
     }
 
+    if (ZVQuitRequested()) return false;  // the program is ending: nobody to ask
     std::string program = HasDisplay() ? FindProgram(g_program) : std::string();
     bool useProgram = !program.empty();
     for (;;) {
@@ -223,7 +241,7 @@ bool Choose(const OPENFILENAMEA& record, std::string* chosen) {
             if (outcome == Outcome::Unavailable) useProgram = false;
         }
         if (!useProgram) outcome = AskConsole(title, filters, &answer);
-        if (outcome == Outcome::Cancelled) return false;
+        if (outcome == Outcome::Cancelled || outcome == Outcome::Quit) return false;
         if (IsRegularFile(answer)) {
             *chosen = answer;
             return true;

@@ -8,7 +8,9 @@
 //   - otherwise the console asks for the path, one line; an empty line or the
 //     end of the input cancels.
 // Only an existing regular file is accepted (the user is asked again
-// otherwise); cancelling changes nothing in the record.  Keys and mouse
+// otherwise); cancelling changes nothing in the record.  A quit request
+// (Ctrl+C, kill: zvconsole.h) cancels at once, and the dialog program is
+// ended and waited for.  Keys and mouse
 // buttons still held when the chooser returns were pressed for it: the input
 // devices ignore them until they are released.
 #pragma once

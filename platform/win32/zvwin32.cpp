@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "zvconsole.h"
 #include "zvdesktop.h"
 #include "zvkernel.h"
 #include "zvsdlevents.h"
@@ -17,6 +18,8 @@
 
 // zvwmcheck.cpp
 bool ZVWindowManagerRunning(SDL_Window* window);
+void ZVWatchDisplayConnection();
+void ZVCheckDisplayConnection(SDL_Window* window);
 
 namespace {
 
@@ -120,8 +123,13 @@ bool EnsureVideo() {
     if (g_videoHeld && SDL_WasInit(SDL_INIT_VIDEO)) return true;
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    // Ctrl+C and kill are caught here rather than by SDL: the second one
+    // must end the program at once, even while it waits outside the pump.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     g_videoHeld = true;
+    ZVCatchQuitSignals();
+    ZVWatchDisplayConnection();
     return true;
 }
 
@@ -463,6 +471,11 @@ void TranslateKey(const SDL_KeyboardEvent& e) {
 
 void Translate(const SDL_Event& e) {
     switch (e.type) {
+    case SDL_QUIT:
+        // The program is asked to end: every window is closed as by its
+        // close box, and the window procedures take it from there.
+        for (HWND h : AllHandles()) Deliver(h, WM_CLOSE, 0, 0, Delivery::Queue);
+        return;
     case SDL_WINDOWEVENT:
         TranslateWindowEvent(e.window);
         return;
@@ -515,6 +528,14 @@ bool FetchMessage(MSG* out, HWND filter, UINT first, UINT last, bool remove) {
         return true;
     }
     if (!SDL_WasInit(SDL_INIT_VIDEO)) return false;
+    if (!g_windows.empty()) ZVCheckDisplayConnection(g_windows.front()->sdl);
+    if (ZVTakeQuitRequest()) {
+        // A quit signal becomes SDL's quit event, as SDL itself would make it.
+        SDL_Event quit = {};
+        quit.type = SDL_QUIT;
+        quit.quit.timestamp = SDL_GetTicks();
+        SDL_PushEvent(&quit);
+    }
     SDL_Event e;
     while (SDL_PollEvent(&e)) {
         NotifyObservers(e);

@@ -10,7 +10,9 @@
 //
 // The message queue is our own: messages posted with PostMessageA come
 // first, then the quit message, then SDL's events translated into the
-// window messages a window procedure handles.  The foreground window is
+// window messages a window procedure handles; SDL's quit event, which a quit
+// signal (Ctrl+C, kill: zvconsole.h) becomes, gives every window WM_CLOSE,
+// as its close box would.  The foreground window is
 // tracked here, independently of any window manager: a window becomes
 // foreground when it is shown and activated, and stops being it when it is
 // minimised, hidden, destroyed or loses the input focus to another program.
@@ -366,6 +368,13 @@ BOOL ZVWin32SetFullscreen(HWND window, BOOL fullscreen);
 // Takes the SDL window's present position and size as the client area,
 // without messages, after the caller changed the SDL window directly.
 void ZVWin32SyncFromSDL(HWND window);
+// The connection to the display is lost (the X server ended or the link
+// broke): nothing can be shown or read any more, and the process ends at
+// once with exit code 1.  The handler (one for the process; null for none)
+// is called first, with the display's name, to write its report; without
+// one a line goes to the standard error output.
+typedef void (*ZVDisplayLostHandler)(const char* display);
+void ZVSetDisplayLostHandler(ZVDisplayLostHandler handler);
 // Observers of activation, for the graphics device: called at once, after
 // the foreground window changed or a window was minimised, whatever made it
 // change (the windowing system, a test hook or a call such as ShowWindow or

@@ -1,19 +1,102 @@
-// Whether a window manager runs on the display (X11: the root window names
-// a supporting window manager).  Without one, nobody but programs moves the
-// input focus, so the window layer keeps its own notion of the foreground
-// window and does not follow the focus changes other programs cause.
+// The X11 side of the window layer: whether a window manager runs on the
+// display (the root window names a supporting window manager), and the watch
+// on the connection to the display.  Without a window manager nobody but
+// programs moves the input focus, so the window layer keeps its own notion
+// of the foreground window and does not follow the focus changes other
+// programs cause.
 //
 // Kept apart from the window layer because the X11 headers define names
 // (Window, None, True, ...) that clash with it.  libX11 is the one SDL has
 // loaded; its functions are looked up at run time.
 #include <SDL.h>
 #include <SDL_syswm.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "zvwin32.h"
 
 bool ZVWindowManagerRunning(SDL_Window* window);
+void ZVWatchDisplayConnection();
+void ZVCheckDisplayConnection(SDL_Window* window);
+
+namespace {
+
+ZVDisplayLostHandler g_displayLost = nullptr;
+
+// Reports the lost display and ends the process.  Nothing may talk to the
+// display any more, so neither the windows nor the static objects are torn
+// down: the log is written entry by entry and has nothing to flush.
+[[noreturn]] void EndOnLostDisplay(const char* display) {
+    static bool reported = false;
+    if (!reported) {
+        reported = true;
+        if (g_displayLost)
+            g_displayLost(display);
+        else
+            std::fprintf(stderr, "The connection to the display '%s' was lost\n", display);
+    }
+    std::fflush(nullptr);
+    _exit(EXIT_FAILURE);
+}
+
+}  // namespace
+
+void ZVSetDisplayLostHandler(ZVDisplayLostHandler handler) { g_displayLost = handler; }
 
 #if defined(SDL_VIDEO_DRIVER_X11)
 
 #include <X11/Xatom.h>
+
+namespace {
+
+// libX11 is the one SDL has loaded.
+void* X11Library() {
+    static void* lib = SDL_LoadObject("libX11.so.6");
+    return lib;
+}
+
+// Xlib calls this when the connection broke; it must not return (Xlib would
+// end the process itself, silently).
+int OnDisplayIOError(Display* display) {
+    typedef char* (*DisplayStringFn)(Display*);
+    DisplayStringFn name =
+        X11Library() ? (DisplayStringFn)SDL_LoadFunction(X11Library(), "XDisplayString") : nullptr;
+    const char* text = display && name ? name(display) : nullptr;
+    EndOnLostDisplay(text ? text : "");
+}
+
+}  // namespace
+
+// Xlib learns of a broken connection only when it reads or writes itself,
+// which a program that only draws (through xcb) may never make it do: the
+// pump asks xcb, which knows at once.
+void ZVCheckDisplayConnection(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!window || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    typedef void* (*GetConnectionFn)(Display*);
+    typedef int (*HasErrorFn)(void*);
+    static void* xlibXcb = SDL_LoadObject("libX11-xcb.so.1");
+    static void* xcb = SDL_LoadObject("libxcb.so.1");
+    static GetConnectionFn connectionOf =
+        xlibXcb ? (GetConnectionFn)SDL_LoadFunction(xlibXcb, "XGetXCBConnection") : nullptr;
+    static HasErrorFn hasError = xcb ? (HasErrorFn)SDL_LoadFunction(xcb, "xcb_connection_has_error") : nullptr;
+    if (!connectionOf || !hasError) return;
+    void* connection = connectionOf(info.info.x11.display);
+    if (connection && hasError(connection)) OnDisplayIOError(info.info.x11.display);
+}
+
+void ZVWatchDisplayConnection() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || std::strcmp(driver, "x11") != 0 || !X11Library()) return;
+    typedef int (*IOErrorHandler)(Display*);
+    typedef IOErrorHandler (*SetIOErrorHandlerFn)(IOErrorHandler);
+    SetIOErrorHandlerFn set = (SetIOErrorHandlerFn)SDL_LoadFunction(X11Library(), "XSetIOErrorHandler");
+    if (set) set(OnDisplayIOError);
+}
 
 bool ZVWindowManagerRunning(SDL_Window* window) {
     static int known = -1;
@@ -24,7 +107,7 @@ bool ZVWindowManagerRunning(SDL_Window* window) {
         known = 1;  // not X11: the windowing system manages the focus
         return true;
     }
-    static void* lib = SDL_LoadObject("libX11.so.6");
+    void* lib = X11Library();
     typedef Atom (*InternAtomFn)(Display*, const char*, Bool);
     typedef ::Window (*RootFn)(Display*);
     typedef int (*GetPropertyFn)(Display*, ::Window, Atom, long, long, Bool, Atom, Atom*, int*, unsigned long*,
@@ -57,5 +140,8 @@ bool ZVWindowManagerRunning(SDL_Window* window) {
 #else
 
 bool ZVWindowManagerRunning(SDL_Window*) { return true; }
+
+void ZVWatchDisplayConnection() {}
+void ZVCheckDisplayConnection(SDL_Window*) {}
 
 #endif
