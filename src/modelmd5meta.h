@@ -93,10 +93,6 @@ struct ModelMD5Meta {
         SubMeshData& operator=(const SubMeshData&) = delete;
     };
 
-    // Joint chains deeper than this are refused.  The instances pose the
-    // skeleton iteratively, parents first, in vPoseOrder; the bound only
-    // keeps absurd files out.
-    static const u32 MaxHierarchyDepth = 1024;
     // ReadLine reads at most this many bytes minus one per line.
     static const u32 LineBufferSize = 2048;
 
