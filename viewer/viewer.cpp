@@ -329,6 +329,8 @@ HRESULT Viewer::Run() {
             // While the window is inactive this waits in the message pump.
             hr = pCore->Update(false);
             if (hr < 0) break;
+            // The pump closed the window (close box, Ctrl+C, kill): no frame more.
+            if (!pCore->IsRunning()) break;
             if (pCore->IsActive()) {
                 t = (float)pCore->GetTime();
                 if (t >= g_state.fLastInputTick + kInputTick) {
