@@ -86,6 +86,8 @@ public:
         const std::string consolePath = options.console.empty() ? "/dev/null" : options.console;
         const pid_t parent = getpid();
         const int deathSignal = options.deathSignal;
+        const long limit = sysconf(_SC_OPEN_MAX);
+        const int openLimit = limit > 0 && limit < 65536 ? (int)limit : 65536;
 
         const pid_t child = fork();
         if (child < 0) return false;
@@ -106,6 +108,9 @@ public:
             dup2(in, 0);
             dup2(out, 1);
             dup2(out, 2);
+            // No descriptor of the test program goes along (a pipe's write
+            // end kept open by the program would hide the end of its input).
+            for (int fd = 3; fd < openLimit; ++fd) close(fd);
             execve(argv[0], argv.data(), envp.data());
             _exit(127);
         }
@@ -175,6 +180,12 @@ inline std::vector<pid_t> ChildrenOf(pid_t parent) {
     return out;
 }
 
-inline bool ProcessExists(pid_t pid) { return kill(pid, 0) == 0 || errno != ESRCH; }
+// Whether the process still runs (one that ended but was not waited for yet
+// counts as ended).
+inline bool ProcessExists(pid_t pid) {
+    const std::string stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t at = stat.rfind(')');
+    return at != std::string::npos && at + 2 < stat.size() && stat[at + 2] != 'Z' && stat[at + 2] != 'X';
+}
 
 }  // namespace programtest
