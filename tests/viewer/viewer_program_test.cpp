@@ -32,7 +32,7 @@ struct Outcome {
 };
 
 class LumivexProgramTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         folder = ExeDir() + "program/";
         mkdir(folder.c_str(), 0755);
@@ -99,8 +99,11 @@ protected:
     }
     // Sends the signal and expects the end a close gives: within 3 s, exit
     // code 0, everything released and said so in the log.
+    // (0: the signal was sent already.)
     void ExpectCleanEndOn(programtest::RunningProgram* program, int signalNumber) {
-        ASSERT_TRUE(program->Send(signalNumber));
+        if (signalNumber != 0) {
+            ASSERT_TRUE(program->Send(signalNumber));
+        }
         EXPECT_TRUE(program->WaitForEnd(std::chrono::seconds(3))) << "still running 3 s after " << signalNumber;
         program->Stop();
         EXPECT_TRUE(program->Exited()) << "ended by signal " << program->TermSignal();
@@ -192,6 +195,7 @@ class LumivexQuitTest : public LumivexProgramTest, public ::testing::WithParamIn
 TEST_P(LumivexQuitTest, InTheFrameLoopItEndsAsAClose) {
     programtest::RunningProgram program;
     StartInTheFrameLoop(&program);
+    if (HasFatalFailure()) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a few frames
     ExpectCleanEndOn(&program, GetParam());
 }
@@ -202,6 +206,7 @@ TEST_P(LumivexQuitTest, PausedInTheBackgroundItWakesAndEndsAsAClose) {
     ASSERT_EQ(std::system("command -v xdotool > /dev/null"), 0) << "xdotool is needed (./build.sh installs it)";
     programtest::RunningProgram program;
     StartInTheFrameLoop(&program);
+    if (HasFatalFailure()) return;
     const std::string window = WindowOf(program.Pid());
     ASSERT_FALSE(window.empty());
     ASSERT_EQ(std::system(("xdotool windowunmap --sync " + window).c_str()), 0);
@@ -239,14 +244,16 @@ TEST_F(LumivexProgramTest, InterruptedConsoleQuestionEndsAsAClose) {
     EXPECT_FALSE(Contains(log, "Main Loop...")) << log;
 }
 
-// F7 opens the chooser (zenity); Ctrl+C in the terminal reaches the
-// viewer, which ends the chooser, then closes as usual.
-TEST_F(LumivexProgramTest, InterruptedFileChooserEndsAsACloseAndLeavesNoChooser) {
+// F7 opens the chooser (zenity); SIGINT reaches the viewer alone (kill) or
+// its whole process group, the chooser too (Ctrl+C in the terminal).  The
+// viewer ends the chooser if need be, then closes as usual.
+void InterruptTheFileChooser(LumivexProgramTest* test, bool wholeGroup) {
     ASSERT_EQ(std::system("command -v xdotool > /dev/null && command -v zenity > /dev/null"), 0)
         << "xdotool and zenity are needed (./build.sh installs them)";
     programtest::RunningProgram program;
-    StartInTheFrameLoop(&program);
-    const std::string window = WindowOf(program.Pid());
+    test->StartInTheFrameLoop(&program);
+    if (::testing::Test::HasFatalFailure()) return;
+    const std::string window = test->WindowOf(program.Pid());
     ASSERT_FALSE(window.empty());
     ASSERT_EQ(std::system(("xdotool windowfocus --sync " + window + " keydown F7").c_str()), 0);
     pid_t chooser = -1;
@@ -260,9 +267,18 @@ TEST_F(LumivexProgramTest, InterruptedFileChooserEndsAsACloseAndLeavesNoChooser)
     std::system("xdotool keyup F7");
     ASSERT_GT(chooser, 0) << "no chooser was started";
     EXPECT_TRUE(Contains(ReadFile("/proc/" + std::to_string(chooser) + "/comm"), "zenity"));
-    ExpectCleanEndOn(&program, SIGINT);
+    if (wholeGroup) {
+        ASSERT_EQ(kill(-program.Pid(), SIGINT), 0);
+    }
+    test->ExpectCleanEndOn(&program, wholeGroup ? 0 : SIGINT);
     EXPECT_FALSE(programtest::ProcessExists(chooser)) << "the chooser still runs";
 }
+
+TEST_F(LumivexProgramTest, InterruptedFileChooserEndsAsACloseAndLeavesNoChooser) {
+    InterruptTheFileChooser(this, false);
+}
+
+TEST_F(LumivexProgramTest, CtrlCInTheFileChooserEndsAsAClose) { InterruptTheFileChooser(this, true); }
 
 // A private X server, killed under the running viewer.
 TEST_F(LumivexProgramTest, LostDisplayEndsWithALoggedErrorAndExitCodeOne) {
