@@ -44,13 +44,26 @@ with_display() {
 # Runs Skirmora in the current folder on a display without a screen: waits
 # for its main loop, lets it play, holds F5 until the screenshot is written,
 # then holds ESC until the game has quit, and says where the picture is.
+# The game is ended on every way out (a stuck game, Ctrl+C, kill), and after
+# five minutes in any case.
 play_headless() {
   rm -f zvlog.txt
   local before
   before=$(ls Skirmora_*.bmp 2> /dev/null || true)
-  ./Skirmora &
-  local pid=$! i shot=""
+  timeout -k 5 300 ./Skirmora &
+  pid=$!
+  local i shot=""
   alive() { kill -0 "$pid" 2> /dev/null; }
+  # timeout passes SIGTERM on to the game, which runs in timeout's group.
+  end_game() {
+    alive || return 0
+    kill -TERM "$pid" 2> /dev/null
+    for i in $(seq 30); do alive || return 0; sleep 0.1; done
+    kill -KILL -- "-$pid" 2> /dev/null
+  }
+  trap end_game EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM HUP
   for i in $(seq 1200); do grep -q "Main Loop" zvlog.txt 2> /dev/null && break; alive || break; sleep 0.1; done
   sleep 5
   local window

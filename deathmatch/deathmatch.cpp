@@ -268,6 +268,8 @@ HRESULT DeathMatch::Run() {
     while (pCore->IsRunning() && bRunning) {
         hr = pCore->Update(true);
         if (hr < 0) break;
+        // The pump closed the window (close box, Ctrl+C, kill): no frame more.
+        if (!pCore->IsRunning()) break;
         t = (float)pCore->GetTime();
 
         if (t >= g_fLastInputTick + kInputTick) {

@@ -4,7 +4,9 @@
 
 int main(int argc, char** argv) {
     Viewer viewer;
-    if (viewer.Init(nullptr, argc >= 2 ? argv[1] : nullptr) < 0) return -1;
+    const HRESULT started = viewer.Init(nullptr, argc >= 2 ? argv[1] : nullptr);
+    if (started < 0) return -1;
+    if (started == S_FALSE) return 0;  // the user ended it during the start-up
     if (viewer.Run() < 0) return -1;
     return 0;
 }

@@ -125,8 +125,9 @@ HRESULT Viewer::CreateModel(const String& entry, IModel** out) {
     String command = entry;
     String type = GetModelType(command);
     if (type == "def") {
+        // S_FALSE: the user asked to quit instead of choosing.
         HRESULT hr = ChooseMD5Model(command);
-        if (hr < 0) return hr;
+        if (hr != S_OK) return hr;
         type = "md5";
     }
     IGeometry* geometry = nullptr;
@@ -142,7 +143,7 @@ HRESULT Viewer::CreateModel(const String& entry, IModel** out) {
         return ZVE_SUBFUNCTION;
     }
     *out = model;
-    return hr;
+    return S_OK;
 }
 
 HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
@@ -174,6 +175,13 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
         scope.ReportFailure("Initialisation of Zorvane failed", kSource, __LINE__, result);
         Close();
         return result;
+    };
+    // The user asked to quit during a question of the start-up: everything
+    // made so far is released as a close would, and there is nothing to run.
+    auto interrupted = [&]() {
+        scope.WriteLog(ZVLOG_INFO, "The start-up was interrupted", kSource, __LINE__);
+        Close();
+        return S_FALSE;
     };
 
     scope.WriteLog(ZVLOG_INFO, "Create Core Engine...", kSource, __LINE__);
@@ -231,6 +239,7 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
         pScene = scene;
         hr = CreateModel(commandLine, &pModel);
         if (hr < 0) return fail(hr);
+        if (hr == S_FALSE) return interrupted();
         // The model stands on the plane y = 0.
         IPhyEntity* entity = dynamic_cast<IPhyEntity*>(pModel);
         Vector3 min, max;
@@ -251,6 +260,7 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
             IModel* model = nullptr;
             hr = CreateModel(config.models[i], &model);
             if (hr < 0) return fail(hr);
+            if (hr == S_FALSE) return interrupted();
             IPhyEntity* entity = dynamic_cast<IPhyEntity*>(model);
             Matrix world;
             entity->GetWorldMatrix(&world);
@@ -291,7 +301,7 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
     }
 
     bInitialised = true;
-    return hr;
+    return S_OK;
 }
 
 HRESULT Viewer::Run() {
@@ -319,6 +329,8 @@ HRESULT Viewer::Run() {
             // While the window is inactive this waits in the message pump.
             hr = pCore->Update(false);
             if (hr < 0) break;
+            // The pump closed the window (close box, Ctrl+C, kill): no frame more.
+            if (!pCore->IsRunning()) break;
             if (pCore->IsActive()) {
                 t = (float)pCore->GetTime();
                 if (t >= g_state.fLastInputTick + kInputTick) {
@@ -762,11 +774,16 @@ HRESULT Viewer::ChooseMD5Model(String& file) {
             std::fflush(stdout);
             std::string line;
             const ZVConsoleRead read = ZVReadConsoleLine(stdin, &line);
+            if (read == ZVConsoleRead::Quit) {
+                // Ctrl+C or kill: the user wants the program to end, which
+                // is no failure of the choice.
+                std::printf("\n");
+                scope.WriteLog(ZVLOG_INFO, "The model choice was interrupted; the viewer ends", kSource, __LINE__);
+                return S_FALSE;
+            }
             if (read != ZVConsoleRead::Line) {
                 std::printf("\n");
-                scope.ReportFailure(read == ZVConsoleRead::Quit ? "The model choice was interrupted"
-                                                                : "The console input ended before a model was chosen",
-                                    kSource, __LINE__, E_FAIL);
+                scope.ReportFailure("The console input ended before a model was chosen", kSource, __LINE__, E_FAIL);
                 return ZVE_SUBFUNCTION;
             }
             long value = -1;

@@ -25,7 +25,9 @@ public:
     virtual ~Viewer();
 
     // Start-up; commandLine is the model file (may be null: the scene
-    // file's models are shown instead).
+    // file's models are shown instead).  S_OK when ready to run; S_FALSE
+    // when a quit signal (Ctrl+C, kill) ended a console question of the
+    // start-up: everything is released again, as by a close.
     HRESULT Init(HINSTANCE instance, const char* commandLine);
     // The frame loop, until the window closes, ESC, or a failure (logged;
     // still 0 once the loop has begun).
@@ -39,7 +41,8 @@ public:
     // One input tick: animations, toggles, the help text and the camera.
     HRESULT InputProcess();
     // Picks one MD5 model of a ".def" list (asking on the console when there
-    // are several) and appends "?" and its name to file.
+    // are several) and appends "?" and its name to file.  S_FALSE, file
+    // unchanged, when a quit signal interrupts the question.
     HRESULT ChooseMD5Model(String& file);
 
     // The geometry type of a model file or scene-file entry: "md5" when it

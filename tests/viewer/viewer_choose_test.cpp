@@ -1,7 +1,15 @@
 // The choice of one model inside a ".def" list: which models are listed,
 // the console listing, whole input lines of which only a number of the list
-// is taken, and the end of the input failing the start-up.
+// is taken, the end of the input failing the start-up, and a quit signal
+// ending the question as a close would.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
+#include <thread>
+
+#include "zvconsole.h"
 
 #include "viewer_support.h"
 #include "zvmd5writer.h"
@@ -15,7 +23,27 @@ protected:
     void TearDown() override {
         // Back to an empty console input.
         if (!std::freopen("/dev/null", "r", stdin)) ADD_FAILURE() << "stdin not restored";
+        if (writer >= 0) close(writer);
         ViewerTest::TearDown();
+        ZVTestResetQuitSignals();
+    }
+    // The console input becomes a pipe that stays open and empty: the
+    // question waits until a quit signal comes, sent 200 ms later.
+    void InterruptTheQuestion() {
+        ZVCatchQuitSignals();
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        ASSERT_GE(dup2(ends[0], 0), 0);
+        close(ends[0]);
+        clearerr(stdin);
+        writer = ends[1];
+        signaller = std::thread([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            kill(getpid(), SIGINT);
+        });
+    }
+    void JoinSignaller() {
+        if (signaller.joinable()) signaller.join();
     }
     // The console input of the question.
     void Answer(const std::string& text) {
@@ -47,6 +75,9 @@ protected:
         *chosen = file.c_str();
         return hr;
     }
+
+    int writer = -1;
+    std::thread signaller;
 };
 
 TEST_F(ViewerChooseTest, OneUsableModelIsTakenWithoutAQuestion) {
@@ -138,6 +169,38 @@ TEST_F(ViewerChooseTest, StartUpFailsWhenTheInputEndsBeforeTheChoice) {
     EXPECT_TRUE(Contains(log, "Initialisation of Zorvane failed"));
     EXPECT_EQ(viewer->pCore, nullptr);
     EXPECT_FALSE(viewer->bInitialised);
+}
+
+TEST_F(ViewerChooseTest, QuitSignalEndsTheQuestionWithoutAnError) {
+    std::string path = WriteList(3);
+    InterruptTheQuestion();
+    std::string console, chosen;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Choose(path, &console, &chosen), S_FALSE);
+    JoinSignaller();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(chosen, path);
+    EXPECT_TRUE(Contains(console, "Please enter the id of a model : ")) << console;
+    EXPECT_TRUE(Contains(log, "[Viewer::ChooseMD5Model()] The model choice was interrupted; the viewer ends")) << log;
+    EXPECT_FALSE(Contains(log, "Error")) << log;
+}
+
+TEST_F(ViewerChooseTest, QuitSignalDuringTheStartUpReleasesEverythingAsACloseDoes) {
+    WriteList(2);
+    InterruptTheQuestion();
+    testing::internal::CaptureStdout();
+    HRESULT hr = Start(nullptr, {"scene.3ds", "list.def"});
+    testing::internal::GetCapturedStdout();
+    JoinSignaller();
+    EXPECT_EQ(hr, S_FALSE);
+    EXPECT_EQ(viewer->pCore, nullptr);
+    EXPECT_FALSE(viewer->bInitialised);
+    for (const char* line : {"The model choice was interrupted", "[Viewer::Init()] The start-up was interrupted",
+                             "End Of the App; Release...", "Graphics Engine correctly shutdown",
+                             "Zorvane Engine correctly shutdown", "[Viewer::Close()] EOF"})
+        EXPECT_TRUE(Contains(log, line)) << line << "\n" << log;
+    EXPECT_FALSE(Contains(log, "Error")) << log;
+    EXPECT_FALSE(Contains(log, "Initialisation of Zorvane failed")) << log;
 }
 
 }  // namespace

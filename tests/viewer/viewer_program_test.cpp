@@ -1,6 +1,10 @@
 // The program Lumivex itself, started in a folder of its own with its files
 // beside it: the exit code -1 of a failed start-up with its log, the console
-// question of a ".def" list, and a start that reaches the frame loop.
+// question of a ".def" list, a start that reaches the frame loop, and the
+// ends a Linux user expects: Ctrl+C and kill (SIGINT, SIGTERM) close it
+// cleanly in the frame loop, paused in the background, at the console
+// question and in the file chooser, and a display that goes away ends it
+// with a logged error.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,9 +12,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <sstream>
 #include <thread>
 
 #include "md5_support.h"
+#include "program_support.h"
 #include "viewer_support.h"
 
 using namespace viewertest;
@@ -25,7 +32,7 @@ struct Outcome {
 };
 
 class LumivexProgramTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         folder = ExeDir() + "program/";
         mkdir(folder.c_str(), 0755);
@@ -53,44 +60,84 @@ protected:
     Outcome Run(const std::string& argument, const std::string& input = "") {
         Outcome out;
         EXPECT_TRUE(WriteFile(folder + "input.txt", input));
-        // Everything the child needs is ready before the fork: it only opens,
-        // duplicates and executes.
-        const std::string exe = folder + "Lumivex";
-        const std::string inputPath = folder + "input.txt";
-        const std::string consolePath = folder + "console.txt";
-        const char* arg = argument.empty() ? nullptr : argument.c_str();
-        pid_t child = fork();
-        if (child == 0) {
-            int in = open(inputPath.c_str(), O_RDONLY);
-            int console = open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (in < 0 || console < 0 || chdir(folder.c_str()) != 0) _exit(120);
-            dup2(in, 0);
-            dup2(console, 1);
-            execl(exe.c_str(), exe.c_str(), arg, (char*)nullptr);
-            _exit(121);
+        const int in = open((folder + "input.txt").c_str(), O_RDONLY);
+        EXPECT_GE(in, 0);
+        programtest::RunningProgram program;
+        const bool started = Start(&program, argument, in);
+        if (in >= 0) close(in);
+        EXPECT_TRUE(started);
+        if (!started) return out;
+        programtest::WaitUntil([&] { return !program.Running() || LogHas("Main Loop..."); },
+                               std::chrono::seconds(60));
+        if (!program.Running()) {
+            out.exited = program.Exited();
+            out.code = program.ExitCode();
         }
-        EXPECT_GT(child, 0);
-        if (child <= 0) return out;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        int status = 0;
-        for (;;) {
-            pid_t done = waitpid(child, &status, WNOHANG);
-            if (done == child) {
-                out.exited = WIFEXITED(status);
-                out.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                break;
-            }
-            if (Contains(ReadFile(folder + "zvlog.txt"), "Main Loop...") ||
-                std::chrono::steady_clock::now() > deadline) {
-                kill(child, SIGKILL);
-                waitpid(child, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        program.Stop();
         out.console = ReadFile(folder + "console.txt");
         out.log = ReadFile(folder + "zvlog.txt");
         return out;
+    }
+    // Starts the program in its folder with one argument (none when empty),
+    // the console input from `input` (-1: none).
+    bool Start(programtest::RunningProgram* program, const std::string& argument, int input = -1) {
+        programtest::RunningProgram::Options options;
+        options.folder = folder;
+        options.console = folder + "console.txt";
+        options.input = input;
+        std::vector<std::string> args;
+        if (!argument.empty()) args.push_back(argument);
+        return program->Start(folder + "Lumivex", args, options);
+    }
+    bool LogHas(const std::string& text) { return Contains(ReadFile(folder + "zvlog.txt"), text); }
+    // Starts the program on the figure and waits for its frame loop.
+    void StartInTheFrameLoop(programtest::RunningProgram* program) {
+        ASSERT_TRUE(Start(program, "figure.md5mesh"));
+        ASSERT_TRUE(programtest::WaitUntil([&] { return !program->Running() || LogHas("Main Loop..."); },
+                                           std::chrono::seconds(30)));
+        ASSERT_TRUE(program->Running()) << ReadFile(folder + "zvlog.txt");
+    }
+    // Sends the signal and expects the end a close gives: within 3 s, exit
+    // code 0, everything released and said so in the log.
+    // (0: the signal was sent already.)
+    void ExpectCleanEndOn(programtest::RunningProgram* program, int signalNumber) {
+        if (signalNumber != 0) {
+            ASSERT_TRUE(program->Send(signalNumber));
+        }
+        EXPECT_TRUE(program->WaitForEnd(std::chrono::seconds(3))) << "still running 3 s after " << signalNumber;
+        program->Stop();
+        EXPECT_TRUE(program->Exited()) << "ended by signal " << program->TermSignal();
+        EXPECT_EQ(program->ExitCode(), 0);
+        const std::string log = ReadFile(folder + "zvlog.txt");
+        for (const char* line : {"End Of the App; Release...", "Graphics Engine correctly shutdown",
+                                 "Zorvane Engine correctly shutdown", "[Viewer::Close()] EOF"})
+            EXPECT_TRUE(Contains(log, line)) << line << "\n" << log;
+        EXPECT_FALSE(Contains(log, "Error")) << log;
+        EXPECT_FALSE(Contains(log, "not released")) << log;
+    }
+    // The program's X window (xdotool), or "" when none is found.
+    static std::string WindowOf(pid_t pid) {
+        std::string id;
+        const std::string command = "xdotool search --pid " + std::to_string(pid) + " --name 'Zorvane Model Viewer'";
+        FILE* p = popen(command.c_str(), "r");
+        if (!p) return id;
+        char line[64];
+        if (std::fgets(line, sizeof(line), p)) id = line;
+        pclose(p);
+        while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+        return id;
+    }
+    // Processor time the program used, in clock ticks.
+    static long CpuTicks(pid_t pid) {
+        std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+        size_t at = stat.rfind(')');
+        if (at == std::string::npos) return -1;
+        std::istringstream fields(stat.substr(at + 2));
+        std::string skip;
+        for (int i = 3; i < 14; ++i) fields >> skip;  // state ... cmajflt
+        long user = 0, system = 0;
+        fields >> user >> system;
+        return user + system;
     }
 
     std::string folder;
@@ -141,6 +188,137 @@ TEST_F(LumivexProgramTest, WithoutArgumentTheSceneFileModelsAreShown) {
     EXPECT_TRUE(Contains(o.log, "The command line is empty, so no model will be loaded and rendered !!!")) << o.log;
     EXPECT_TRUE(Contains(o.log, "Main Loop...")) << o.log;
     EXPECT_FALSE(Contains(o.log, "Error")) << o.log;
+}
+
+class LumivexQuitTest : public LumivexProgramTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LumivexQuitTest, InTheFrameLoopItEndsAsAClose) {
+    programtest::RunningProgram program;
+    StartInTheFrameLoop(&program);
+    if (HasFatalFailure()) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a few frames
+    ExpectCleanEndOn(&program, GetParam());
+}
+
+// Unmapped, the window is minimised: the frame loop waits in the message
+// pump, which the signal must wake.
+TEST_P(LumivexQuitTest, PausedInTheBackgroundItWakesAndEndsAsAClose) {
+    ASSERT_EQ(std::system("command -v xdotool > /dev/null"), 0) << "xdotool is needed (./build.sh installs it)";
+    programtest::RunningProgram program;
+    StartInTheFrameLoop(&program);
+    if (HasFatalFailure()) return;
+    const std::string window = WindowOf(program.Pid());
+    ASSERT_FALSE(window.empty());
+    ASSERT_EQ(std::system(("xdotool windowunmap --sync " + window).c_str()), 0);
+    // Paused: next to no processor time any more (drawing takes it all).
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long before = CpuTicks(program.Pid());
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_LE(CpuTicks(program.Pid()) - before, 10) << "the frame loop still runs";
+    ExpectCleanEndOn(&program, GetParam());
+}
+
+std::string SignalName(const ::testing::TestParamInfo<int>& info) {
+    return info.param == SIGINT ? "SIGINT" : "SIGTERM";
+}
+INSTANTIATE_TEST_SUITE_P(Signals, LumivexQuitTest, ::testing::Values(SIGINT, SIGTERM), SignalName);
+
+// Started without a model, the scene file names a list of several models:
+// the console asks which one, its input a pipe that stays open.
+TEST_F(LumivexProgramTest, InterruptedConsoleQuestionEndsAsAClose) {
+    ASSERT_TRUE(WriteFile(folder + "zvscene.txt", SceneText({"scene.3ds", "figures.def"})));
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    programtest::RunningProgram program;
+    const bool started = Start(&program, "", input[0]);
+    close(input[0]);
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(programtest::WaitUntil(
+        [&] { return !program.Running() || Contains(ReadFile(folder + "console.txt"), "enter the id of a model"); },
+        std::chrono::seconds(30)));
+    ASSERT_TRUE(program.Running()) << ReadFile(folder + "zvlog.txt");
+    ExpectCleanEndOn(&program, SIGINT);
+    close(input[1]);
+    const std::string log = ReadFile(folder + "zvlog.txt");
+    EXPECT_TRUE(Contains(log, "The model choice was interrupted")) << log;
+    EXPECT_FALSE(Contains(log, "Main Loop...")) << log;
+}
+
+// F7 opens the chooser (zenity); SIGINT reaches the viewer alone (kill) or
+// its whole process group, the chooser too (Ctrl+C in the terminal).  The
+// viewer ends the chooser if need be, then closes as usual.
+void InterruptTheFileChooser(LumivexProgramTest* test, bool wholeGroup) {
+    ASSERT_EQ(std::system("command -v xdotool > /dev/null && command -v zenity > /dev/null"), 0)
+        << "xdotool and zenity are needed (./build.sh installs them)";
+    programtest::RunningProgram program;
+    test->StartInTheFrameLoop(&program);
+    if (::testing::Test::HasFatalFailure()) return;
+    const std::string window = test->WindowOf(program.Pid());
+    ASSERT_FALSE(window.empty());
+    ASSERT_EQ(std::system(("xdotool windowfocus --sync " + window + " keydown F7").c_str()), 0);
+    pid_t chooser = -1;
+    programtest::WaitUntil(
+        [&] {
+            std::vector<pid_t> children = programtest::ChildrenOf(program.Pid());
+            if (!children.empty()) chooser = children.front();
+            return chooser > 0 || !program.Running();
+        },
+        std::chrono::seconds(10));
+    std::system("xdotool keyup F7");
+    ASSERT_GT(chooser, 0) << "no chooser was started";
+    EXPECT_TRUE(Contains(ReadFile("/proc/" + std::to_string(chooser) + "/comm"), "zenity"));
+    if (wholeGroup) {
+        ASSERT_EQ(kill(-program.Pid(), SIGINT), 0);
+    }
+    test->ExpectCleanEndOn(&program, wholeGroup ? 0 : SIGINT);
+    EXPECT_FALSE(programtest::ProcessExists(chooser)) << "the chooser still runs";
+}
+
+TEST_F(LumivexProgramTest, InterruptedFileChooserEndsAsACloseAndLeavesNoChooser) {
+    InterruptTheFileChooser(this, false);
+}
+
+TEST_F(LumivexProgramTest, CtrlCInTheFileChooserEndsAsAClose) { InterruptTheFileChooser(this, true); }
+
+// A private X server, killed under the running viewer.
+TEST_F(LumivexProgramTest, LostDisplayEndsWithALoggedErrorAndExitCodeOne) {
+    ASSERT_EQ(std::system("command -v Xvfb > /dev/null"), 0) << "Xvfb is needed (./build.sh installs it)";
+    // A display number nobody uses: no lock file, no socket.
+    int number = 0;
+    for (int n = 150 + getpid() % 400; n < 1000 && !number; ++n)
+        if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0 &&
+            access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) != 0)
+            number = n;
+    ASSERT_NE(number, 0);
+    const std::string display = ":" + std::to_string(number);
+    programtest::RunningProgram server;
+    programtest::RunningProgram::Options serverOptions;
+    ASSERT_TRUE(server.Start("/usr/bin/Xvfb", {display, "-screen", "0", "640x480x24", "-nolisten", "tcp"},
+                             serverOptions));
+    ASSERT_TRUE(programtest::WaitUntil(
+        [&] { return !server.Running() || access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0; },
+        std::chrono::seconds(10)));
+    ASSERT_TRUE(server.Running());
+
+    programtest::RunningProgram program;
+    programtest::RunningProgram::Options options;
+    options.folder = folder;
+    options.console = folder + "console.txt";
+    options.environment = {"DISPLAY=" + display, "XAUTHORITY=/dev/null"};
+    ASSERT_TRUE(program.Start(folder + "Lumivex", {"figure.md5mesh"}, options));
+    ASSERT_TRUE(programtest::WaitUntil([&] { return !program.Running() || LogHas("Main Loop..."); },
+                                       std::chrono::seconds(30)));
+    ASSERT_TRUE(program.Running()) << ReadFile(folder + "zvlog.txt");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    server.Send(SIGKILL);
+    EXPECT_TRUE(program.WaitForEnd(std::chrono::seconds(3))) << "still running 3 s after the display went away";
+    program.Stop();
+    EXPECT_TRUE(program.Exited()) << "ended by signal " << program.TermSignal();
+    EXPECT_EQ(program.ExitCode(), 1);
+    const std::string log = ReadFile(folder + "zvlog.txt");
+    EXPECT_TRUE(Contains(log, "[ZVCore::DisplayLost()] Error : \"The connection to the display '" + display +
+                                  "' was lost; the program ends now\""))
+        << log;
 }
 
 }  // namespace
