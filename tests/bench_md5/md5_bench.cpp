@@ -4,15 +4,13 @@
 // CPU skinning of an animated instance.  The whole load needs a display:
 // run under xvfb-run like the rendering tests.
 #include <benchmark/benchmark.h>
-#include <sys/stat.h>
 
 #include <string>
 
+#include "bench_load_support.h"
 #include "md5_support.h"
 #include "modelmd5.h"
 #include "modelmd5meta.h"
-#include "zvcore.h"
-#include "zvgraphicsd3d9.h"
 #include "zvmd5writer.h"
 #include "zvstuff.h"
 
@@ -177,38 +175,9 @@ BENCHMARK(BM_ParseExportedMesh)->Unit(benchmark::kMillisecond);
 // real graphics manager (reading, degenerate triangles, the index buffer
 // with its shadow edges, normals, the instance's vertex buffer).
 void BM_LoadExportedModel(benchmark::State& state) {
-    std::string log;
-    ZVTestCaptureLog(&log);  // keeps the console quiet
-    const std::string dir = std::string(GetExeDir().c_str()) + "benchdata/";
-    mkdir(dir.c_str(), 0755);
-    zvtools::WriteTextFile(dir + "exported.md5mesh", ExportedMeshText());
-    Vector<String> saved = Paths;
-    Paths.count = 0;
-    Paths.Add(String(dir.c_str()));
-    ICore* core = nullptr;
-    IGraphics* graphics = nullptr;
-    DisplaySettings settings(0, 1, 0, 0);
-    if (CreateCore(&core) < 0 || core->Init(nullptr, "bench", 320, 240) < 0 || core->CreateGraphics(&graphics) < 0 ||
-        graphics->SetScreenMode(&settings, false, false) < 0) {
-        state.SkipWithError("no graphics device");
-    } else {
-        const String file((dir + "exported.md5mesh").c_str());
-        for (auto _ : state) {
-            IGeometry* geometry = nullptr;
-            if (graphics->CreateGeometry("md5", file, &geometry) < 0) {
-                state.SkipWithError("load failed");
-                break;
-            }
-            state.PauseTiming();
-            geometry->Release();
-            log.clear();
-            state.ResumeTiming();
-        }
-    }
-    if (graphics) graphics->Release();
-    if (core) core->Release();
-    Paths = saved;
-    ZVTestCaptureLog(nullptr);
+    zvbench::TimeGeometryLoad(state, "md5", "exported.md5mesh", [](const std::string& dir) {
+        zvtools::WriteTextFile(dir + "exported.md5mesh", ExportedMeshText());
+    });
 }
 BENCHMARK(BM_LoadExportedModel)->Unit(benchmark::kMillisecond);
 

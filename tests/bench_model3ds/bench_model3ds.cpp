@@ -2,16 +2,11 @@
 // four materials) through CreateGeometry, with the real graphics manager.
 // Run under a display (xvfb-run) like the rendering tests.
 #include <benchmark/benchmark.h>
-#include <sys/stat.h>
 
-#include <cstdio>
 #include <string>
 
-#include "model3ds.h"
-#include "toolkit3ds.h"
+#include "bench_load_support.h"
 #include "zv3dswriter.h"
-#include "zvcore.h"
-#include "zvgraphicsd3d9.h"
 
 namespace {
 
@@ -53,37 +48,8 @@ zvtools::Scene3ds BigScene() {
 }
 
 void BM_Load60000VertexScene(benchmark::State& state) {
-    ICore* core = nullptr;
-    IGraphics* graphics = nullptr;
-    std::string log;
-    ZVTestCaptureLog(&log);  // keeps the console quiet
-    std::string dir = std::string(GetExeDir().c_str()) + "benchdata/";
-    mkdir(dir.c_str(), 0755);
-    Vector<String> saved = Paths;
-    Paths.count = 0;
-    Paths.Add(String(dir.c_str()));
-    zvtools::WriteScene3ds(dir + "big.3ds", BigScene());
-    DisplaySettings settings(0, 1, 0, 0);
-    if (CreateCore(&core) < 0 || core->Init(nullptr, "bench", 320, 240) < 0 || core->CreateGraphics(&graphics) < 0 ||
-        graphics->SetScreenMode(&settings, false, false) < 0) {
-        state.SkipWithError("no graphics device");
-    } else {
-        for (auto _ : state) {
-            IGeometry* geometry = nullptr;
-            if (graphics->CreateGeometry("3ds", "big.3ds", &geometry) < 0) {
-                state.SkipWithError("load failed");
-                break;
-            }
-            state.PauseTiming();
-            geometry->Release();
-            log.clear();
-            state.ResumeTiming();
-        }
-    }
-    if (graphics) graphics->Release();
-    if (core) core->Release();
-    Paths = saved;
-    ZVTestCaptureLog(nullptr);
+    zvbench::TimeGeometryLoad(state, "3ds", "big.3ds",
+                              [](const std::string& dir) { zvtools::WriteScene3ds(dir + "big.3ds", BigScene()); });
 }
 BENCHMARK(BM_Load60000VertexScene)->Unit(benchmark::kMillisecond);
 
