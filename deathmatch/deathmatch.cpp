@@ -330,7 +330,7 @@ HRESULT DeathMatch::Run() {
 }
 
 void DeathMatch::DrawTexts(const String& banner, float fps) {
-    pFont->DrawText2D(FrameRateText(), 0xFFFFFF00u, 0x33000000u, 14, 5, 5, 1.0f, 0.0f);
+    pFont->DrawText2D(FrameRateText(), 0xFFFFFF00u, 0x33000000u, kInfoSize, kInfoX, 5, 1.0f, 0.0f);
     if (bShowInfos) {
         BuildInfos(fps);
         // The adapter's name and large numbers could run off the window.

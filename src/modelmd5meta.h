@@ -93,7 +93,7 @@ struct ModelMD5Meta {
         SubMeshData& operator=(const SubMeshData&) = delete;
     };
 
-    // ReadLine reads at most this many bytes minus one per line.
+    // LineReader hands out at most this many bytes minus one per line.
     static const u32 LineBufferSize = 2048;
 
     ModelMD5Meta();

@@ -390,7 +390,7 @@ void Viewer::DrawTexts(const String& banner, float fps) {
     // window: those texts are cut at its right edge.
     DisplaySettings mode;
     pGraphics->GetScreenMode(&mode);
-    pFont->DrawText2D(g_strFps, 0xFFFFFF00u, 0x55000000u, 14, 5, 5, 1.0f, 0.0f);
+    pFont->DrawText2D(g_strFps, 0xFFFFFF00u, 0x55000000u, kTextSize, kInfoX, 5, 1.0f, 0.0f);
     if (bShowInfos) {
         BuildInfos(fps);
         pFont->DrawText2D(FitLinesToWidth(strInfos, kTextSize, kInfoX, mode.nWidth), 0xFFFFFFFFu, 0x55000000u,

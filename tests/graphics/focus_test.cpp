@@ -2,7 +2,6 @@
 // focus taken away and given back through the window layer loses the device
 // and lets the frame reset it, in step with what the core itself sees.
 #include "graphics_support.h"
-#include "zvphysics.h"
 #include "zvwin32test.h"
 
 using gfxtest::Contains;
@@ -15,15 +14,10 @@ TEST_F(GraphicsTest, FocusTakenThroughTheWindowLosesAndRecoversTheFullScreenDevi
     ASSERT_NE(zvCore, nullptr);
     const HWND window = zvCore->hWnd;
     IPhysics* physics = nullptr;
-    ASSERT_EQ(core->CreatePhysics(&physics), S_OK);
-    D3DDISPLAYMODE mode = {};
-    ASSERT_EQ(zv->pD3D->GetAdapterDisplayMode(0, &mode), D3D_OK);
-    DisplaySettings s(0, 0, mode.Width, mode.Height);
-    ASSERT_EQ(graphics->SetScreenMode(&s, false, true), S_OK) << log;
-    ASSERT_FALSE(graphics->IsWindowed());
+    FullScreenAtDesktopSize(&physics);
+    if (HasFatalFailure()) return;
     ASSERT_EQ(core->Update(true), S_OK);
     ASSERT_EQ(GetForegroundWindow(), window);
-    ASSERT_EQ(graphics->UpdateAndRender(0.01f), S_OK) << log;
 
     ZVTestLoseFocus(window);
     ASSERT_EQ(core->Update(true), S_OK);

@@ -2,7 +2,6 @@
 // frames are skipped until the device can be reset, and the reset then takes
 // the new mode.
 #include "graphics_support.h"
-#include "zvphysics.h"
 
 using gfxtest::Contains;
 using gfxtest::GraphicsTest;
@@ -11,13 +10,8 @@ namespace {
 
 TEST_F(GraphicsTest, AModeChangeOnALostDeviceWaitsForTheReset) {
     IPhysics* physics = nullptr;
-    ASSERT_EQ(core->CreatePhysics(&physics), S_OK);
-    D3DDISPLAYMODE mode = {};
-    ASSERT_EQ(zv->pD3D->GetAdapterDisplayMode(0, &mode), D3D_OK);
-    DisplaySettings fullScreen(0, 0, mode.Width, mode.Height);
-    ASSERT_EQ(graphics->SetScreenMode(&fullScreen, false, true), S_OK) << log;
-    ASSERT_FALSE(graphics->IsWindowed());
-    ASSERT_EQ(graphics->UpdateAndRender(0.01f), S_OK) << log;
+    FullScreenAtDesktopSize(&physics);
+    if (HasFatalFailure()) return;
 
     IDirect3DDevice9* device = graphics->GetD3DDevice();
     ZVD3D9TestLoseDevice(device);

@@ -54,6 +54,17 @@ std::vector<Edge> ReferenceEdges(const std::vector<u16>& idx) {
     return out;
 }
 
+// The edges of idx, edge for edge as the list walk gives them.
+void ExpectEdgesOfTheListWalk(const std::vector<u16>& idx) {
+    std::vector<Edge> e = BuildEdges(idx);
+    std::vector<Edge> ref = ReferenceEdges(idx);
+    ASSERT_EQ(e.size(), ref.size());
+    for (size_t i = 0; i < e.size(); ++i) {
+        SCOPED_TRACE(i);
+        ExpectEdge(e[i], ref[i].a, ref[i].b, ref[i].face0, ref[i].face1);
+    }
+}
+
 TEST(ShadowEdges, QuadOfTwoTrianglesSharesItsDiagonal) {
     // 0-1-2 and 0-2-3: the diagonal 0-2 is held as 2->0 by the first and 0->2 by the second.
     std::vector<Edge> e = BuildEdges({0, 1, 2, 0, 2, 3});
@@ -128,13 +139,7 @@ TEST(ShadowEdges, HashedBuildMatchesTheListWalkOnAMessyMesh) {
         if (i % 97 == 0) v = 65535;
         idx.push_back(v);
     }
-    std::vector<Edge> e = BuildEdges(idx);
-    std::vector<Edge> ref = ReferenceEdges(idx);
-    ASSERT_EQ(e.size(), ref.size());
-    for (size_t i = 0; i < e.size(); ++i) {
-        SCOPED_TRACE(i);
-        ExpectEdge(e[i], ref[i].a, ref[i].b, ref[i].face0, ref[i].face1);
-    }
+    ExpectEdgesOfTheListWalk(idx);
 }
 
 // Meshes whose edges are sorted by bucket (vertices not many more than the
@@ -157,14 +162,9 @@ TEST(ShadowEdges, BothSortsMatchTheListWalk) {
     std::vector<u16> large;  // enough triangles to bucket over the whole index range
     for (int i = 0; i < 3 * 11000; ++i) large.push_back(i % 1000 == 0 ? (u16)65535 : next(300));
     meshes.push_back(large);
-    for (const std::vector<u16>& idx : meshes) {
-        std::vector<Edge> e = BuildEdges(idx);
-        std::vector<Edge> ref = ReferenceEdges(idx);
-        ASSERT_EQ(e.size(), ref.size());
-        for (size_t i = 0; i < e.size(); ++i) {
-            SCOPED_TRACE(i);
-            ExpectEdge(e[i], ref[i].a, ref[i].b, ref[i].face0, ref[i].face1);
-        }
+    for (size_t m = 0; m < meshes.size(); ++m) {
+        SCOPED_TRACE(m);
+        ExpectEdgesOfTheListWalk(meshes[m]);
     }
 }
 

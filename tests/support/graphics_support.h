@@ -14,6 +14,7 @@
 #include "zvd3d9test.h"
 #include "zvgraphicsd3d9.h"
 #include "zvimagewriters.h"
+#include "zvphysics.h"
 
 namespace gfxtest {
 
@@ -72,6 +73,18 @@ protected:
     HRESULT Windowed(bool performance = false) {
         DisplaySettings s(0, 1, 0, 0);
         return graphics->SetScreenMode(&s, performance, false);
+    }
+
+    // Full screen at the desktop's own size, with the physics a frame needs
+    // (*physics, for the test to release), and one frame drawn there.
+    void FullScreenAtDesktopSize(IPhysics** physics) {
+        ASSERT_EQ(core->CreatePhysics(physics), S_OK);
+        D3DDISPLAYMODE mode = {};
+        ASSERT_EQ(zv->pD3D->GetAdapterDisplayMode(0, &mode), D3D_OK);
+        DisplaySettings fullScreen(0, 0, mode.Width, mode.Height);
+        ASSERT_EQ(graphics->SetScreenMode(&fullScreen, false, true), S_OK) << log;
+        ASSERT_FALSE(graphics->IsWindowed());
+        ASSERT_EQ(graphics->UpdateAndRender(0.01f), S_OK) << log;
     }
 
     // A quad over the left half of the back buffer (4 vertices, white) in a
