@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "game_program.h"
@@ -37,28 +36,12 @@ protected:
         ASSERT_TRUE(program.Running()) << Log();
     }
     void ExpectCleanEndOn(int signalNumber) {
-        ASSERT_TRUE(program.Send(signalNumber));
-        EXPECT_TRUE(program.WaitForEnd(std::chrono::seconds(3))) << "still running 3 s after " << signalNumber;
-        program.Stop();
-        EXPECT_TRUE(program.Exited()) << "ended by signal " << program.TermSignal();
-        EXPECT_EQ(program.ExitCode(), 0);
-        const std::string log = Log();
-        for (const char* line : {"End Of the App; Release...", "Graphics Engine correctly shutdown",
-                                 "Input Engine correctly shutdown", "Zorvane Engine correctly shutdown",
-                                 "[DeathMatch::Close()] EOF"})
-            EXPECT_TRUE(Contains(log, line)) << line << "\n" << log;
-        EXPECT_FALSE(Contains(log, "Error")) << log;
-        EXPECT_FALSE(Contains(log, "not released")) << log;
+        programtest::ExpectEndsAsAClose(&program, signalNumber, dir + "zvlog.txt",
+                                        {"End Of the App; Release...", "Graphics Engine correctly shutdown",
+                                         "Input Engine correctly shutdown", "Zorvane Engine correctly shutdown",
+                                         "[DeathMatch::Close()] EOF"});
     }
-    static std::string DisplaySize() {
-        std::string size;
-        FILE* p = popen("xdotool getdisplaygeometry", "r");
-        if (!p) return size;
-        char line[64];
-        if (std::fgets(line, sizeof(line), p)) size = line;
-        pclose(p);
-        return size;
-    }
+    static std::string DisplaySize() { return programtest::FirstLineOf("xdotool getdisplaygeometry"); }
 
     programtest::RunningProgram program;
 };

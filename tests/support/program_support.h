@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -186,6 +188,37 @@ inline bool ProcessExists(pid_t pid) {
     const std::string stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
     const size_t at = stat.rfind(')');
     return at != std::string::npos && at + 2 < stat.size() && stat[at + 2] != 'Z' && stat[at + 2] != 'X';
+}
+
+// The first line a shell command prints, without its line end ("" when it
+// prints nothing or cannot be run).
+inline std::string FirstLineOf(const std::string& command) {
+    std::string line;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return line;
+    char buffer[256];
+    if (std::fgets(buffer, sizeof(buffer), p)) line = buffer;
+    pclose(p);
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
+    return line;
+}
+
+// Sends the quit signal (0: it was sent already) and expects the end a
+// close of the window gives: within 3 s, exit code 0, and a log (at logPath)
+// that holds every one of `lines`, no error and nothing left unreleased.
+inline void ExpectEndsAsAClose(RunningProgram* program, int signalNumber, const std::string& logPath,
+                               const std::vector<std::string>& lines) {
+    if (signalNumber != 0) {
+        ASSERT_TRUE(program->Send(signalNumber));
+    }
+    EXPECT_TRUE(program->WaitForEnd(std::chrono::seconds(3))) << "still running 3 s after " << signalNumber;
+    program->Stop();
+    EXPECT_TRUE(program->Exited()) << "ended by signal " << program->TermSignal();
+    EXPECT_EQ(program->ExitCode(), 0);
+    const std::string log = ReadWholeFile(logPath);
+    for (const std::string& line : lines) EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    EXPECT_EQ(log.find("Error"), std::string::npos) << log;
+    EXPECT_EQ(log.find("not released"), std::string::npos) << log;
 }
 
 }  // namespace programtest

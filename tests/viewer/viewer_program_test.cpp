@@ -97,35 +97,16 @@ public:
                                            std::chrono::seconds(30)));
         ASSERT_TRUE(program->Running()) << ReadFile(folder + "zvlog.txt");
     }
-    // Sends the signal and expects the end a close gives: within 3 s, exit
-    // code 0, everything released and said so in the log.
-    // (0: the signal was sent already.)
+    // The signal (0: sent already), and the end a close of the viewer gives.
     void ExpectCleanEndOn(programtest::RunningProgram* program, int signalNumber) {
-        if (signalNumber != 0) {
-            ASSERT_TRUE(program->Send(signalNumber));
-        }
-        EXPECT_TRUE(program->WaitForEnd(std::chrono::seconds(3))) << "still running 3 s after " << signalNumber;
-        program->Stop();
-        EXPECT_TRUE(program->Exited()) << "ended by signal " << program->TermSignal();
-        EXPECT_EQ(program->ExitCode(), 0);
-        const std::string log = ReadFile(folder + "zvlog.txt");
-        for (const char* line : {"End Of the App; Release...", "Graphics Engine correctly shutdown",
-                                 "Zorvane Engine correctly shutdown", "[Viewer::Close()] EOF"})
-            EXPECT_TRUE(Contains(log, line)) << line << "\n" << log;
-        EXPECT_FALSE(Contains(log, "Error")) << log;
-        EXPECT_FALSE(Contains(log, "not released")) << log;
+        programtest::ExpectEndsAsAClose(program, signalNumber, folder + "zvlog.txt",
+                                        {"End Of the App; Release...", "Graphics Engine correctly shutdown",
+                                         "Zorvane Engine correctly shutdown", "[Viewer::Close()] EOF"});
     }
     // The program's X window (xdotool), or "" when none is found.
     static std::string WindowOf(pid_t pid) {
-        std::string id;
-        const std::string command = "xdotool search --pid " + std::to_string(pid) + " --name 'Zorvane Model Viewer'";
-        FILE* p = popen(command.c_str(), "r");
-        if (!p) return id;
-        char line[64];
-        if (std::fgets(line, sizeof(line), p)) id = line;
-        pclose(p);
-        while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
-        return id;
+        return programtest::FirstLineOf("xdotool search --pid " + std::to_string(pid) +
+                                        " --name 'Zorvane Model Viewer'");
     }
     // Processor time the program used, in clock ticks.
     static long CpuTicks(pid_t pid) {
