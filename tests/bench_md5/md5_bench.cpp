@@ -80,9 +80,9 @@ std::string AnimText(int joints, int frames) {
     return zvtools::WriteMD5Anim(a);
 }
 
-void BM_ParseMesh(benchmark::State& state) {
-    const std::string path = ScratchPath("bench.md5mesh");
-    const std::string text = MeshText(64, (int)state.range(0));
+// Times the reading pass of the mesh `text`, written to the scratch file `name`.
+void TimeParseMesh(benchmark::State& state, const char* name, const std::string& text) {
+    const std::string path = ScratchPath(name);
     zvtools::WriteTextFile(path, text);
     for (auto _ : state) {
         ModelMD5Meta meta;
@@ -90,6 +90,10 @@ void BM_ParseMesh(benchmark::State& state) {
         benchmark::DoNotOptimize(meta.ParseMesh(path.c_str(), &subs));
     }
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)text.size());
+}
+
+void BM_ParseMesh(benchmark::State& state) {
+    TimeParseMesh(state, "bench.md5mesh", MeshText(64, (int)state.range(0)));
 }
 BENCHMARK(BM_ParseMesh)->Arg(1000)->Arg(20000);
 
@@ -158,15 +162,8 @@ std::string ExportedMeshText() {
 
 // The reading pass alone (text to joints, vertices, triangles and weights).
 void BM_ParseExportedMesh(benchmark::State& state) {
-    const std::string path = ScratchPath("exported.md5mesh");
     const std::string text = ExportedMeshText();
-    zvtools::WriteTextFile(path, text);
-    for (auto _ : state) {
-        ModelMD5Meta meta;
-        Vector<ModelMD5Meta::SubMeshData> subs;
-        benchmark::DoNotOptimize(meta.ParseMesh(path.c_str(), &subs));
-    }
-    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)text.size());
+    TimeParseMesh(state, "exported.md5mesh", text);
     state.counters["file_KB"] = (double)text.size() / 1000.0;
 }
 BENCHMARK(BM_ParseExportedMesh)->Unit(benchmark::kMillisecond);
