@@ -35,6 +35,7 @@ FILE* g_consoleIn = nullptr;
 FILE* g_consoleOut = nullptr;
 int g_calls = 0;
 DWORD g_lastError = 0;
+ZVPollFunction g_poll = poll;
 
 struct Filter {
     std::string description;
@@ -118,8 +119,9 @@ void EndChild(pid_t child) {
     }
 }
 
-// Runs the dialog program once.  Unavailable when it could not be started or
-// failed (no display, crashed): the console takes over.
+// Runs the dialog program once.  Unavailable when it could not be started,
+// failed (no display, crashed) or could not be waited for: the console takes
+// over.
 Outcome AskProgram(const std::string& program, const std::string& title, const std::vector<Filter>& filters,
                    DWORD filterIndex, const std::string& initialDir, std::string* answer) {
     std::vector<std::string> args = {program, "--file-selection", "--title=" + title};
@@ -160,7 +162,19 @@ Outcome AskProgram(const std::string& program, const std::string& title, const s
             return Outcome::Quit;
         }
         pollfd p = {out[0], POLLIN, 0};
-        if (poll(&p, 1, kQuitCheckMs) <= 0) continue;
+        const int ready = g_poll(&p, 1, kQuitCheckMs);
+        if (ready < 0 && errno != EINTR) {
+            // The wait itself failed and would fail again at once: the
+            // program is ended and the console asks instead.
+            const int error = errno;
+            close(out[0]);
+            EndChild(child);
+            FILE* console = g_consoleOut ? g_consoleOut : stdout;
+            std::fprintf(console, "The wait for '%s' failed (%s).\n", program.c_str(), std::strerror(error));
+            std::fflush(console);
+            return Outcome::Unavailable;
+        }
+        if (ready <= 0) continue;
         ssize_t n = read(out[0], buffer, sizeof(buffer));
         if (n > 0) {
             text.append(buffer, (size_t)n);
@@ -311,6 +325,8 @@ void ZVTestClearOpenFileAnswers() {
 }
 
 void ZVTestSetOpenFileProgram(const char* program) { g_program = program ? program : "zenity"; }
+
+void ZVTestSetOpenFilePoll(ZVPollFunction function) { g_poll = function ? function : poll; }
 
 void ZVTestSetOpenFileConsole(FILE* in, FILE* out) {
     g_consoleIn = in;

@@ -4,9 +4,10 @@
 // There is no desktop dialog library underneath, so the chooser is our own:
 //   - when the desktop dialog program (zenity) is installed and a display is
 //     open, it is started with the dialog's title and filters and its answer
-//     is read from its output;
-//   - otherwise the console asks for the path, one line; an empty line or the
-//     end of the input cancels.
+//     is read from its output (a failed wait for it ends it, with a line on
+//     the console);
+//   - otherwise, or when it fails, the console asks for the path, one line;
+//     an empty line or the end of the input cancels.
 // Only an existing regular file is accepted (the user is asked again
 // otherwise); cancelling changes nothing in the record.  A quit request
 // (Ctrl+C, kill: zvconsole.h) cancels at once, and the dialog program is
@@ -14,6 +15,8 @@
 // buttons still held when the chooser returns were pressed for it: the input
 // devices ignore them until they are released.
 #pragma once
+
+#include <poll.h>
 
 #include <cstdio>
 
@@ -75,6 +78,9 @@ void ZVTestClearOpenFileAnswers();
 // The dialog program started when present (default "zenity", looked up in
 // PATH unless the name holds a '/'); "" never starts one (console only).
 void ZVTestSetOpenFileProgram(const char* program);
+// The wait for the dialog program's answer (null: the system's poll).
+typedef int (*ZVPollFunction)(struct pollfd* fds, nfds_t count, int timeoutMs);
+void ZVTestSetOpenFilePoll(ZVPollFunction function);
 // The console of the chooser (null: stdin / stdout).
 void ZVTestSetOpenFileConsole(FILE* in, FILE* out);
 // Number of GetOpenFileNameA calls since the program started.

@@ -19,7 +19,6 @@
 // zvwmcheck.cpp
 bool ZVWindowManagerRunning(SDL_Window* window);
 void ZVWatchDisplayConnection();
-void ZVCheckDisplayConnection(SDL_Window* window);
 
 namespace {
 
@@ -528,7 +527,6 @@ bool FetchMessage(MSG* out, HWND filter, UINT first, UINT last, bool remove) {
         return true;
     }
     if (!SDL_WasInit(SDL_INIT_VIDEO)) return false;
-    if (!g_windows.empty()) ZVCheckDisplayConnection(g_windows.front()->sdl);
     if (ZVTakeQuitRequest()) {
         // A quit signal becomes SDL's quit event, as SDL itself would make it.
         SDL_Event quit = {};

@@ -20,7 +20,6 @@
 
 bool ZVWindowManagerRunning(SDL_Window* window);
 void ZVWatchDisplayConnection();
-void ZVCheckDisplayConnection(SDL_Window* window);
 
 namespace {
 
@@ -59,7 +58,12 @@ void* X11Library() {
 }
 
 // Xlib calls this when the connection broke; it must not return (Xlib would
-// end the process itself, silently).
+// print its own message and end the process itself).  Every way the loss
+// shows comes here first: the drawing's XSync in the buffer swap, and the
+// event pump's XFlush and XPending, which SDL makes on every pass, also
+// while the pump waits.  Xlib asks xcb for a broken connection on each of
+// these calls, so even a loss that only xcb has seen so far (a driver that
+// talks to the server through xcb alone) ends here at the pump's next pass.
 int OnDisplayIOError(Display* display) {
     typedef char* (*DisplayStringFn)(Display*);
     DisplayStringFn name =
@@ -69,25 +73,6 @@ int OnDisplayIOError(Display* display) {
 }
 
 }  // namespace
-
-// Xlib learns of a broken connection only when it reads or writes itself,
-// which a program that only draws (through xcb) may never make it do: the
-// pump asks xcb, which knows at once.
-void ZVCheckDisplayConnection(SDL_Window* window) {
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!window || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
-    typedef void* (*GetConnectionFn)(Display*);
-    typedef int (*HasErrorFn)(void*);
-    static void* xlibXcb = SDL_LoadObject("libX11-xcb.so.1");
-    static void* xcb = SDL_LoadObject("libxcb.so.1");
-    static GetConnectionFn connectionOf =
-        xlibXcb ? (GetConnectionFn)SDL_LoadFunction(xlibXcb, "XGetXCBConnection") : nullptr;
-    static HasErrorFn hasError = xcb ? (HasErrorFn)SDL_LoadFunction(xcb, "xcb_connection_has_error") : nullptr;
-    if (!connectionOf || !hasError) return;
-    void* connection = connectionOf(info.info.x11.display);
-    if (connection && hasError(connection)) OnDisplayIOError(info.info.x11.display);
-}
 
 void ZVWatchDisplayConnection() {
     const char* driver = SDL_GetCurrentVideoDriver();
@@ -142,6 +127,5 @@ bool ZVWindowManagerRunning(SDL_Window* window) {
 bool ZVWindowManagerRunning(SDL_Window*) { return true; }
 
 void ZVWatchDisplayConnection() {}
-void ZVCheckDisplayConnection(SDL_Window*) {}
 
 #endif

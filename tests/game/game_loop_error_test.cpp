@@ -24,7 +24,7 @@ TEST_F(GameProgramTest, AFailureInTheFrameLoopIsLoggedAndTheProgramExitsWithZero
     ASSERT_TRUE(WriteArena(dir + "arena.3ds", 200, 250, 8));
     ASSERT_TRUE(CopyFile(ZV_FONT_IMAGE, dir + "lucida_console.tga"));
 
-    EXPECT_EQ(PlayProgram(HoldUntil("F11", "! alive")), 0);
+    EXPECT_EQ(PlayProgram([&] { HoldUntil("F11"); }), 0);
     const std::string log = Log();
     size_t at = 0;
     for (const char* line : {"Main Loop...", "The Resolution 333x222 is not Supported", "[DeathMatch::InputProcess()]",

@@ -1,11 +1,12 @@
-// The Skirmora program run by the tests in a folder of its own, and a
-// player at a real X11 keyboard (xdotool) for it.
+// The Skirmora program run by the tests in a folder of its own through the
+// program guard, and a player at a real X11 keyboard (xdotool) for it.
 #pragma once
 
-#include <signal.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <functional>
+#include <thread>
 
 #include "game_support.h"
 #include "program_support.h"
@@ -20,63 +21,63 @@ protected:
         ASSERT_TRUE(CopyFile(ZV_SKIRMORA, dir + "Skirmora"));
         ASSERT_EQ(Shell("chmod +x '" + dir + "Skirmora'"), 0);
     }
-    void TearDown() override { Shell("rm -rf '" + dir + "'"); }
+    void TearDown() override {
+        program.Stop();
+        Shell("rm -rf '" + dir + "'");
+    }
 
     static int Shell(const std::string& command) {
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    // Runs the program in its folder; its exit status (255 for -1).
-    int RunProgram() { return Shell("cd '" + dir + "' && timeout -k 5 120 ./Skirmora > console.txt 2>&1"); }
+    // Starts the program in its folder through the guard, which ends it on
+    // every way out of the test, and of the test program.
+    bool Start() {
+        programtest::RunningProgram::Options options;
+        options.folder = dir;
+        options.console = dir + "console.txt";
+        return program.Start(dir + "Skirmora", {}, options);
+    }
+    // Runs the program in its folder until it ends (at most 120 s); its exit
+    // status (255 for -1), or -1 when it did not end by itself.
+    int RunProgram() {
+        if (!Start() || !program.WaitForEnd(std::chrono::seconds(120))) return -1;
+        return program.ExitCode();
+    }
     std::string Log() { return ReadFile(dir + "zvlog.txt"); }
+    // The demo content from the programs' folder, copied into the program's.
+    bool CopyTheDemo() {
+        EXPECT_TRUE(FileExists(std::string(ZV_BIN_DIR) + "zvscene.txt")) << "no demo content in " << ZV_BIN_DIR;
+        return Shell("cp -a '" ZV_BIN_DIR "'. '" + dir + "' && cd '" + dir +
+                     "' && rm -f zvlog.txt Skirmora_*.bmp && cp '" ZV_SKIRMORA "' Skirmora") == 0;
+    }
 
     // Starts the program in its folder, waits for its frame loop, puts the
-    // keyboard focus on its window and plays `keys` (shell lines that may
-    // use alive, true while the program runs), then waits for its end.
-    // Returns the program's exit status, or -1 when the script failed.  The
-    // game is ended on every way out of the script, and the script on every
-    // way out of the test.
-    int PlayProgram(const std::string& keys) {
-        const std::string script = R"(set -u
-cd "$1"
-timeout -k 5 300 ./Skirmora > console.txt 2>&1 &
-pid=$!
-alive() { kill -0 $pid 2> /dev/null; }
-# timeout passes SIGTERM on to the game; the game runs in timeout's group.
-end_game() {
-  alive || return 0
-  kill -TERM $pid 2> /dev/null
-  for i in $(seq 30); do alive || return 0; sleep 0.1; done
-  kill -KILL -- -$pid 2> /dev/null
-}
-trap end_game EXIT
-trap 'exit 143' TERM INT HUP
-for i in $(seq 1200); do grep -q "Main Loop" zvlog.txt 2> /dev/null && break; alive || break; sleep 0.1; done
-id=$(xdotool search --name "Zorvane DeathMatch" | head -1)
-[ -n "$id" ] && xdotool windowfocus --sync "$id"
-sleep 1
-)" + keys + R"(
-wait $pid
-echo $? > exitcode.txt
-)";
-        if (!zvtools::WriteTextFile(dir + "drive.sh", script)) return -1;
-        programtest::RunningProgram driver;
-        programtest::RunningProgram::Options options;
-        options.console = dir + "drive.txt";
-        options.deathSignal = SIGTERM;
-        if (!driver.Start("/bin/bash", {dir + "drive.sh", dir}, options)) return -1;
-        if (!driver.WaitForEnd(std::chrono::seconds(330)) || driver.ExitCode() != 0) return -1;
-        const std::string code = ReadFile(dir + "exitcode.txt");
-        return code.empty() ? -1 : std::atoi(code.c_str());
+    // keyboard focus on its window and plays (HoldUntil), then waits for its
+    // end.  Returns the program's exit status, or -1 when it did not start
+    // or did not end.
+    int PlayProgram(const std::function<void()>& play) {
+        if (!Start()) return -1;
+        programtest::WaitUntil([&] { return !program.Running() || Contains(Log(), "Main Loop"); },
+                               std::chrono::seconds(120));
+        const std::string window = programtest::FirstLineOf("xdotool search --pid " + std::to_string(program.Pid()) +
+                                                            " --name 'Zorvane DeathMatch'");
+        if (!window.empty()) Shell("xdotool windowfocus --sync " + window);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        play();
+        if (!program.WaitForEnd(std::chrono::seconds(300))) return -1;
+        return program.ExitCode();
     }
-    // Keys of PlayProgram: holds the key down until `done` (a shell test)
-    // holds or the program ended.
-    static std::string HoldUntil(const std::string& key, const std::string& done) {
-        return "xdotool keydown " + key + "\nfor i in $(seq 1200); do " + done +
-               " && break; alive || break; sleep 0.05; done\nxdotool keyup " + key + "\n";
+    // A step of PlayProgram: holds the key down (xdotool) until `done` holds
+    // (none: until the end) or the program ended, at most 60 s.
+    void HoldUntil(const std::string& key, const std::function<bool()>& done = nullptr) {
+        Shell("xdotool keydown " + key);
+        programtest::WaitUntil([&] { return !program.Running() || (done && done()); }, std::chrono::seconds(60));
+        Shell("xdotool keyup " + key);
     }
 
     std::string dir;
+    programtest::RunningProgram program;
 };
 
 }  // namespace gametest

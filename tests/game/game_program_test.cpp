@@ -1,11 +1,30 @@
 // The Skirmora program itself, started in a folder of its own: its exit
-// codes, its log file beside it, and a run on the demo content driven with
-// real X11 key presses (xdotool), as a person at the keyboard would.
+// codes, its log file beside it, a run on the demo content driven with real
+// X11 key presses (xdotool), as a person at the keyboard would, and a game
+// that does not outlive the test program.
+#include <dirent.h>
+#include <unistd.h>
+
 #include "game_program.h"
 
 using namespace gametest;
 
 namespace {
+
+// Whether a process runs the program file `exe`.
+bool SomeProcessRuns(const std::string& exe) {
+    DIR* proc = opendir("/proc");
+    if (!proc) return false;
+    bool found = false;
+    while (dirent* entry = readdir(proc)) {
+        const pid_t pid = (pid_t)std::atoi(entry->d_name);
+        char path[4096];
+        const ssize_t n = pid > 0 ? readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), path, sizeof path) : -1;
+        found |= n > 0 && exe == std::string(path, (size_t)n) && programtest::ProcessExists(pid);
+    }
+    closedir(proc);
+    return found;
+}
 
 TEST_F(GameProgramTest, WithoutASceneFileItEndsWithMinusOne) {
     EXPECT_EQ(RunProgram(), 255);
@@ -31,11 +50,12 @@ TEST_F(GameProgramTest, WithoutAModelItEndsWithMinusOne) {
 // window's picture, ESC ends it with 0 and a clean shutdown.
 TEST_F(GameProgramTest, TheDemoRunsTakesAScreenshotAndQuitsOnEsc) {
     ASSERT_EQ(Shell("command -v xdotool > /dev/null"), 0) << "xdotool is needed (./build.sh installs it)";
-    ASSERT_TRUE(FileExists(std::string(ZV_BIN_DIR) + "zvscene.txt")) << "no demo content in " << ZV_BIN_DIR;
-    ASSERT_EQ(Shell("cp -a '" ZV_BIN_DIR "'. '" + dir + "' && cd '" + dir +
-                    "' && rm -f zvlog.txt Skirmora_*.bmp && cp '" ZV_SKIRMORA "' Skirmora"),
-              0);
-    EXPECT_EQ(PlayProgram(HoldUntil("F5", "[ -f Skirmora_01.bmp ]") + "sleep 0.5\n" + HoldUntil("Escape", "! alive")),
+    ASSERT_TRUE(CopyTheDemo());
+    EXPECT_EQ(PlayProgram([&] {
+                  HoldUntil("F5", [&] { return FileExists(dir + "Skirmora_01.bmp"); });
+                  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                  HoldUntil("Escape");
+              }),
               0);
     const std::string log = Log();
     for (const char* line : {"Skirmora v0.30", "Main Loop...", "Average FPS == ", "End Of the App; Release...",
@@ -50,6 +70,30 @@ TEST_F(GameProgramTest, TheDemoRunsTakesAScreenshotAndQuitsOnEsc) {
     EXPECT_EQ(shot.height, 600);
     EXPECT_GT(shot.Brightness(), 10.0);
     EXPECT_FALSE(FileExists(dir + "Skirmora_02.bmp"));
+}
+
+// A test program that dies while its game runs (a time limit killed it, say)
+// takes the game along at once.  A game left running would also hold the
+// test program's descriptors and keep the death test waiting for its end.
+TEST_F(GameProgramTest, TheGameDiesWithTheTestProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ASSERT_TRUE(CopyTheDemo());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            std::thread leave([this] {
+                programtest::WaitUntil([this] { return Contains(Log(), "Main Loop..."); }, std::chrono::seconds(60));
+                _exit(0);
+            });
+            RunProgram();
+            _exit(1);  // the game ended by itself
+        },
+        ::testing::ExitedWithCode(0), "");
+    const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(waited.count(), 60.0) << "the game outlived the test program";
+    EXPECT_TRUE(Contains(Log(), "Main Loop...")) << Log();
+    EXPECT_TRUE(programtest::WaitUntil([&] { return !SomeProcessRuns(dir + "Skirmora"); }, std::chrono::seconds(3)))
+        << "the game outlived the test program";
 }
 
 }  // namespace

@@ -18,16 +18,7 @@ class GameQuitTest : public GameProgramTest, public ::testing::WithParamInterfac
 protected:
     void SetUp() override {
         GameProgramTest::SetUp();
-        ASSERT_TRUE(FileExists(std::string(ZV_BIN_DIR) + "zvscene.txt")) << "no demo content in " << ZV_BIN_DIR;
-        ASSERT_EQ(Shell("cp -a '" ZV_BIN_DIR "'. '" + dir + "' && cd '" + dir +
-                        "' && rm -f zvlog.txt Skirmora_*.bmp && cp '" ZV_SKIRMORA "' Skirmora"),
-                  0);
-    }
-    bool Start() {
-        programtest::RunningProgram::Options options;
-        options.folder = dir;
-        options.console = dir + "console.txt";
-        return program.Start(dir + "Skirmora", {}, options);
+        ASSERT_TRUE(CopyTheDemo());
     }
     // Waits until the log shows `text` while the game runs.
     void WaitForLog(const std::string& text) {
@@ -42,8 +33,6 @@ protected:
                                          "[DeathMatch::Close()] EOF"});
     }
     static std::string DisplaySize() { return programtest::FirstLineOf("xdotool getdisplaygeometry"); }
-
-    programtest::RunningProgram program;
 };
 
 TEST_P(GameQuitTest, InTheFrameLoopItEndsAsAClose) {

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "program_support.h"
 #include "zvcommdlg.h"
 #include "zvstuff.h"
 
@@ -156,6 +158,31 @@ TEST_F(FileChooserTest, ProgramThatCannotOpenGivesWayToTheConsole) {
     EXPECT_STREQ(file, anim.c_str());
     EXPECT_EQ(Calls(), 1);
     EXPECT_TRUE(ConsoleOutput().find("Zorvane - Load an Animation") != std::string::npos);
+}
+
+// Fails like a wait that keeps failing; from the 100th call on it lets the
+// wait get on, so that a caller that tries again and again still returns.
+int g_polls = 0;
+int FailingPoll(pollfd* fds, nfds_t count, int timeoutMs) {
+    if (++g_polls >= 100) return poll(fds, count, timeoutMs);
+    errno = ENOMEM;
+    return -1;
+}
+
+TEST_F(FileChooserTest, AFailedWaitForTheProgramEndsItAndGivesWayToTheConsole) {
+    ZVTestSetOpenFileProgram(program.c_str());
+    ZVTestSetOpenFilePoll(FailingPoll);
+    g_polls = 0;
+    Answers("CANCEL\n");  // never taken
+    Console(anim + "\n");
+    const BOOL chosen = GetOpenFileNameA(&record);
+    ZVTestSetOpenFilePoll(nullptr);
+    EXPECT_EQ(g_polls, 1);
+    EXPECT_TRUE(programtest::ChildrenOf(getpid()).empty()) << "the program was not ended and waited for";
+    EXPECT_EQ(chosen, TRUE);
+    EXPECT_STREQ(file, anim.c_str());
+    const std::string out = ConsoleOutput();
+    EXPECT_NE(out.find("The wait for '" + program + "' failed (Cannot allocate memory)."), std::string::npos) << out;
 }
 
 TEST_F(FileChooserTest, ConsoleAsksUntilAFileOrAnEmptyLine) {

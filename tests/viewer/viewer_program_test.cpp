@@ -3,8 +3,8 @@
 // question of a ".def" list, a start that reaches the frame loop, and the
 // ends a Linux user expects: Ctrl+C and kill (SIGINT, SIGTERM) close it
 // cleanly in the frame loop, paused in the background, at the console
-// question and in the file chooser, and a display that goes away ends it
-// with a logged error.
+// question and in the file chooser, and a display that goes away, drawing
+// or paused, ends it with a logged error.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -261,9 +261,13 @@ TEST_F(LumivexProgramTest, InterruptedFileChooserEndsAsACloseAndLeavesNoChooser)
 
 TEST_F(LumivexProgramTest, CtrlCInTheFileChooserEndsAsAClose) { InterruptTheFileChooser(this, true); }
 
-// A private X server, killed under the running viewer.
-TEST_F(LumivexProgramTest, LostDisplayEndsWithALoggedErrorAndExitCodeOne) {
-    ASSERT_EQ(std::system("command -v Xvfb > /dev/null"), 0) << "Xvfb is needed (./build.sh installs it)";
+// A private X server, killed under the running viewer, drawing or paused in
+// the background (unmapped).  The loss shows in the buffer swap of a frame
+// or in the waiting pump; either way the window layer's own handler must
+// report it: Xlib's own handler also ends with 1, but only prints its line.
+void LoseTheDisplay(LumivexProgramTest* test, bool paused) {
+    ASSERT_EQ(std::system("command -v Xvfb > /dev/null && command -v xdotool > /dev/null"), 0)
+        << "Xvfb and xdotool are needed (./build.sh installs them)";
     // A display number nobody uses: no lock file, no socket.
     int number = 0;
     for (int n = 150 + getpid() % 400; n < 1000 && !number; ++n)
@@ -281,16 +285,24 @@ TEST_F(LumivexProgramTest, LostDisplayEndsWithALoggedErrorAndExitCodeOne) {
         std::chrono::seconds(10)));
     ASSERT_TRUE(server.Running());
 
+    const std::string folder = test->folder;
     programtest::RunningProgram program;
     programtest::RunningProgram::Options options;
     options.folder = folder;
     options.console = folder + "console.txt";
     options.environment = {"DISPLAY=" + display, "XAUTHORITY=/dev/null"};
     ASSERT_TRUE(program.Start(folder + "Lumivex", {"figure.md5mesh"}, options));
-    ASSERT_TRUE(programtest::WaitUntil([&] { return !program.Running() || LogHas("Main Loop..."); },
+    ASSERT_TRUE(programtest::WaitUntil([&] { return !program.Running() || test->LogHas("Main Loop..."); },
                                        std::chrono::seconds(30)));
     ASSERT_TRUE(program.Running()) << ReadFile(folder + "zvlog.txt");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (paused) {
+        const std::string xdotool = "DISPLAY=" + display + " XAUTHORITY=/dev/null xdotool ";
+        const std::string window = programtest::FirstLineOf(xdotool + "search --pid " + std::to_string(program.Pid()) +
+                                                            " --name 'Zorvane Model Viewer'");
+        ASSERT_FALSE(window.empty());
+        ASSERT_EQ(std::system((xdotool + "windowunmap --sync " + window).c_str()), 0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     server.Send(SIGKILL);
     EXPECT_TRUE(program.WaitForEnd(std::chrono::seconds(3))) << "still running 3 s after the display went away";
     program.Stop();
@@ -300,6 +312,12 @@ TEST_F(LumivexProgramTest, LostDisplayEndsWithALoggedErrorAndExitCodeOne) {
     EXPECT_TRUE(Contains(log, "[ZVCore::DisplayLost()] Error : \"The connection to the display '" + display +
                                   "' was lost; the program ends now\""))
         << log;
+    const std::string console = ReadFile(folder + "console.txt");
+    EXPECT_FALSE(Contains(console, "XIO:") || Contains(console, "X connection to")) << console;
 }
+
+TEST_F(LumivexProgramTest, LostDisplayEndsWithALoggedErrorAndExitCodeOne) { LoseTheDisplay(this, false); }
+
+TEST_F(LumivexProgramTest, LostDisplayWhilePausedEndsWithALoggedErrorAndExitCodeOne) { LoseTheDisplay(this, true); }
 
 }  // namespace
