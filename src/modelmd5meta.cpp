@@ -87,6 +87,9 @@ public:
         scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
     }
 
+    // A warning about a sound file, at the current line.
+    void Warning(const String& text) { scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter); }
+
     // The premature-end entry, then "Error while loading <file>".  E_FAIL.
     HRESULT PrematureEnd(const char* what) {
         String message("strBuffer=");
@@ -588,7 +591,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             String text("The mesh ");
             text += (unsigned int)m;
             text += " is empty (no vertex, triangle or weight): nothing of it is drawn";
-            in.SyntaxError(text);
+            in.Warning(text);
         }
         sub.pInfluences = new (std::nothrow) Influence[(u32)numWeights];
         if (!sub.pInfluences) {
