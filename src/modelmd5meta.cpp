@@ -26,6 +26,33 @@ bool IsCommentLine(const char* line) {
     return line[0] == '/' && line[1] == '/';
 }
 
+inline bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The shader's name on a line that the scan "\tshader \"%s\"" read, given
+// the word it read.  A name holding white space ("02 - Default"), which the
+// word stops short of, is the text between the opening quote and the next
+// quote.  Any other name is the word without its last character, the
+// closing quote (so a line without a closing quote loses the word's last
+// character).
+String ShaderName(const char* line, const char* word) {
+    const char* p = line;
+    while (IsWhiteSpace(*p)) ++p;
+    p += 6;  // "shader"
+    while (IsWhiteSpace(*p)) ++p;
+    const char* open = p + 1;  // past the opening quote
+    const char* close = std::strchr(open, '"');
+    if (close) {
+        for (const char* c = open; c < close; ++c) {
+            if (IsWhiteSpace(*c)) {
+                String text(line);
+                return text.SubString((u32)(open - line), (u32)(close - line));
+            }
+        }
+    }
+    String shader(word);
+    return shader.SubString(0, shader.length - 1);
+}
+
 // Number of the flag bits 0 to 5 that are set: the components a joint animates.
 u32 CountComponentBits(u32 flags) {
     u32 n = 0;
@@ -482,8 +509,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             hr = E_FAIL;
             break;
         }
-        String shader(in.word);
-        sub.strShader = shader.SubString(0, shader.length - 1);  // without the closing quote
+        sub.strShader = ShaderName(in.Line(), in.word);
 
         // The three counts of a submesh are all 0 (an empty mesh, as exporters
         // write helper objects) or none is; a count line that cannot be read

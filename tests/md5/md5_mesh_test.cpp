@@ -287,6 +287,33 @@ TEST(MD5Mesh, TexturesAreTheFirstExistingCandidate) {
     Paths = saved;
 }
 
+// A shader name holding spaces is read whole, between its quotes; every
+// other line reads as it always did: the word after the opening quote
+// without its last character.
+TEST(MD5Mesh, ShaderNamesWithSpacesAreReadWhole) {
+    struct Case {
+        const char* written;  // the shader line's text after its opening quote
+        const char* name;
+    };
+    const Case cases[] = {{"02 - Default\"", "02 - Default"},
+                          {"Material #5\tSub\" // exporter", "Material #5\tSub"},
+                          {"models/body\"", "models/body"},
+                          {"na\"me\"", "na\"me"},
+                          {"\"", ""},
+                          {"02 - Default", "0"},  // no closing quote
+                          {"body", "bod"}};
+    const std::string text = zvtools::WriteMD5Mesh(md5test::SampleMesh());
+    for (const Case& c : cases) {
+        std::string changed = Replace(text, "models/body\"", c.written);
+        const std::string path = md5test::Write("spaces.md5mesh", changed);
+        ModelMD5Meta meta;
+        Vector<ModelMD5Meta::SubMeshData> subs;
+        LogCapture capture;
+        ASSERT_EQ(meta.ParseMesh(path.c_str(), &subs), S_OK) << c.written << capture.log;
+        EXPECT_EQ(std::string(subs[0].strShader.c_str()), c.name) << c.written;
+    }
+}
+
 TEST(MD5Mesh, DegenerateTrianglesAreDropped) {
     zvtools::MD5MeshFile file = md5test::SampleMesh(true);
     file.meshes[0].tris[0].v[1] = 2;  // 0 2 2
