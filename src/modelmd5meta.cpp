@@ -219,7 +219,7 @@ bool TextureFileExists(const String& name) {
 // Records
 
 ModelMD5Meta::SubMeshData::SubMeshData()
-    : pVertices(nullptr), nNumVertices(0), pIndices(nullptr), nNumIndices(0), pInfluences(nullptr),
+    : bNoShader(false), pVertices(nullptr), nNumVertices(0), pIndices(nullptr), nNumIndices(0), pInfluences(nullptr),
       nNumInfluences(0) {}
 
 ModelMD5Meta::SubMeshData::~SubMeshData() { Free(); }
@@ -228,6 +228,7 @@ ModelMD5Meta::SubMeshData& ModelMD5Meta::SubMeshData::operator=(SubMeshData&& ot
     if (this != &other) {
         Free();
         strShader = std::move(other.strShader);
+        bNoShader = other.bNoShader;
         pVertices = other.pVertices;
         nNumVertices = other.nNumVertices;
         pIndices = other.pIndices;
@@ -503,13 +504,23 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         do {
             in.Next();
         } while (IsCommentLine(in.Line()));
+        // Some exporters write no shader line: the mesh then has no shader,
+        // and this line is its vertex count.
+        bool countLineRead = false;
+        sub.strShader = "";
+        sub.bNoShader = false;
         in.word[0] = '\0';
-        if (ScanLine(in.Line(), in.LineLength(), "\tshader \"%2047s\"", in.word) < 1) {
+        if (ScanLine(in.Line(), in.LineLength(), "\tshader \"%2047s\"", in.word) >= 1) {
+            sub.strShader = ShaderName(in.Line(), in.word);
+        } else if (ScanLine(in.Line(), in.LineLength(), "%2047s", in.word) == 1 &&
+                   std::strcmp(in.word, "numverts") == 0) {
+            sub.bNoShader = true;
+            countLineRead = true;
+        } else {
             in.SyntaxError("Cannot find Token \"shader\" !!!");
             hr = E_FAIL;
             break;
         }
-        sub.strShader = ShaderName(in.Line(), in.word);
 
         // The three counts of a submesh are all 0 (an empty mesh, as exporters
         // write helper objects) or none is; a count line that cannot be read
@@ -524,7 +535,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
 
         // Vertices.
         int numVerts = -1;
-        in.Next();
+        if (!countLineRead) in.Next();
         ScanLine(in.Line(), in.LineLength(), "\tnumverts %d", &numVerts);
         if (!checkMeshCount(numVerts, true, false)) {
             hr = E_FAIL;
@@ -707,6 +718,7 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
     for (u32 m = 0; m < nMeshes; ++m) {
         if (subs[m].nNumVertices == 0) continue;  // an empty mesh draws nothing
         for (const char* suffix : kTextureSuffixes) {
+            if (subs[m].bNoShader) break;  // no shader, no texture
             String candidate = subs[m].strShader + suffix;
             if (TextureFileExists(candidate)) {
                 graphics->CreateTexture(candidate, &vTextures.data[m]);

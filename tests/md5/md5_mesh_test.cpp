@@ -44,6 +44,8 @@ std::string LineWith(const std::string& text, const std::string& needle) {
     return text.substr(begin, end == std::string::npos ? std::string::npos : end - begin + 1);
 }
 
+std::string Parsed(const std::string& path);
+
 TEST(MD5Mesh, ParseKeepsJointsMeshesVerticesTrianglesAndWeights) {
     zvtools::MD5MeshFile file = md5test::SampleMesh(true);
     std::string path = md5test::Write("round.md5mesh", zvtools::WriteMD5Mesh(file));
@@ -314,6 +316,43 @@ TEST(MD5Mesh, ShaderNamesWithSpacesAreReadWhole) {
     }
 }
 
+// Some exporters write no shader line: the mesh has no shader, looks for no
+// texture (not even "_d.tga"), and its numverts line is its count line.
+TEST(MD5Mesh, MeshesWithoutAShaderLineHaveNone) {
+    Vector<String> saved = Paths;
+    Paths.count = 0;
+    const std::string dir = md5test::DataDir();
+    Paths.Add(String(dir.c_str()));
+    md5test::Write("_d.tga", "d");
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    file.meshes[0].shader = "nowhere";
+    file.meshes[1].shader = "";
+    file.meshes[1].comment = "eyes";
+    // A shader line with an empty name still looks as it always did.
+    const std::string named = md5test::Write("emptyshader.md5mesh", zvtools::WriteMD5Mesh(file));
+    const std::string reference = Parsed(named);
+    FakeGraphics looking;
+    ModelMD5Meta asBefore;
+    ASSERT_EQ(asBefore.LoadMesh(named.c_str(), &looking), S_OK);
+    EXPECT_EQ(looking.requested, std::vector<std::string>{"_d.tga"});
+
+    file.meshes[1].shaderLine = false;
+    for (bool crlf : {false, true}) {
+        zvtools::MD5WriteOptions options;
+        options.crlf = crlf;
+        const std::string path = md5test::Write("noshader.md5mesh", zvtools::WriteMD5Mesh(file, options));
+        EXPECT_EQ(Parsed(path), reference);
+        FakeGraphics graphics;
+        ModelMD5Meta meta;
+        LogCapture capture;
+        ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK) << capture.log;
+        EXPECT_EQ(graphics.requested, std::vector<std::string>());
+        EXPECT_TRUE(capture.Has("Warning : \"Can't load the diffuse texture of the shader \"\" for the mesh 1\""));
+    }
+    std::remove((dir + "_d.tga").c_str());
+    Paths = saved;
+}
+
 TEST(MD5Mesh, DegenerateTrianglesAreDropped) {
     zvtools::MD5MeshFile file = md5test::SampleMesh(true);
     file.meshes[0].tris[0].v[1] = 2;  // 0 2 2
@@ -458,6 +497,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadMesh{"mesh", "mesh {", "mush {", "Cannot find Token \"mesh\" !!!", true},
         BadMesh{"shader", "\tshader \"models/body\"", "\tshade \"models/body\"",
                 "Cannot find Token \"shader\" !!!", true},
+        BadMesh{"noshadercount", "\tshader \"models/body\"", "\tnumvertices 4", "Cannot find Token \"shader\" !!!",
+                true},
         // No vertex: the first vertex line is then read for the triangle count.
         BadMesh{"noverts", "numverts 4", "numverts 0", "Assertion failed", true, "\tvert 0 "},
         BadMesh{"unreadableverts", "numverts 4", "numverts four", "Assertion failed", true},
