@@ -213,6 +213,37 @@ bool TextureFileExists(const String& name) {
     return File::GetFullPath(name).length > 0;
 }
 
+// The texture file of a shader, in the form CreateTexture finds it; ""
+// when there is none.  First the shader's name followed by "_df.tga",
+// "_d.tga" or ".tga" on the search path.  Then, as exporters name the image
+// itself, the name as it stands and its file name without the folders, each
+// as it is and followed by ".tga", ".png" or ".jpg", beside the mesh file
+// (meshFolder, handed over as a full path) and then on the search path.
+String FindShaderTexture(const String& shader, const String& meshFolder) {
+    static const char* const kSuffixes[3] = {"_df.tga", "_d.tga", ".tga"};
+    for (const char* suffix : kSuffixes) {
+        String candidate = shader + suffix;
+        if (TextureFileExists(candidate)) return candidate;
+    }
+    const i32 slash = shader.FindLastOf("\\/", (i32)shader.length);
+    const String file = slash < 0 ? shader : shader.SubString((u32)slash + 1, shader.length);
+    static const char* const kExtensions[4] = {"", ".tga", ".png", ".jpg"};
+    for (int pass = 0; pass < 2; ++pass) {
+        const String& base = pass == 0 ? shader : file;
+        if (pass == 1 && file == shader) break;  // no folders: all tried already
+        for (u32 e = 0; e < 4; ++e) {
+            String candidate = base + kExtensions[e];
+            if (!meshFolder.IsEmpty() && !IsAbsolutePath(candidate)) {
+                String beside = meshFolder + candidate;
+                if (TextureFileExists(beside)) return beside;
+            }
+            const bool tried = pass == 0 && e == 1;  // the name + ".tga" above
+            if (!tried && TextureFileExists(candidate)) return candidate;
+        }
+    }
+    return String();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -713,17 +744,15 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
     vTextures.count = nMeshes;
     for (u32 m = 0; m < nMeshes; ++m) vTextures.data[m] = nullptr;
 
-    // The diffuse texture of each shader: "_df.tga", "_d.tga" or ".tga".
-    static const char* const kTextureSuffixes[3] = {"_df.tga", "_d.tga", ".tga"};
+    // The diffuse texture of each shader.
+    const String meshPath = File::GetFullPath(fileName) + fileName;
+    const i32 slash = meshPath.FindLastOf("\\/", (i32)meshPath.length);
+    const String meshFolder = slash < 0 ? String() : meshPath.SubString(0, (u32)slash + 1);
     for (u32 m = 0; m < nMeshes; ++m) {
         if (subs[m].nNumVertices == 0) continue;  // an empty mesh draws nothing
-        for (const char* suffix : kTextureSuffixes) {
-            if (subs[m].bNoShader) break;  // no shader, no texture
-            String candidate = subs[m].strShader + suffix;
-            if (TextureFileExists(candidate)) {
-                graphics->CreateTexture(candidate, &vTextures.data[m]);
-                break;
-            }
+        if (!subs[m].bNoShader) {
+            const String texture = FindShaderTexture(subs[m].strShader, meshFolder);
+            if (!texture.IsEmpty()) graphics->CreateTexture(texture, &vTextures.data[m]);
         }
         if (!vTextures.data[m]) {
             String text("Can't load the diffuse texture of the shader \"");

@@ -289,6 +289,54 @@ TEST(MD5Mesh, TexturesAreTheFirstExistingCandidate) {
     Paths = saved;
 }
 
+// Exporters name the image file itself as the shader, with or without its
+// extension and folders (a Windows path among them), and keep it beside the
+// mesh rather than on the search path.
+TEST(MD5Mesh, ImageFileShadersAreFoundBesideTheMeshThenOnThePath) {
+    Vector<String> saved = Paths;
+    Paths.count = 0;
+    const std::string dir = md5test::DataDir();
+    for (const char* folder : {"lib", "lib/textures", "lib/sub", "beside"}) mkdir((dir + folder).c_str(), 0755);
+    Paths.Add(String((dir + "lib/").c_str()));
+    for (const char* name : {"beside/crate_side.tga", "beside/bark.png", "beside/Torso.png", "beside/02 - Default.jpg",
+                             "beside/body.png", "lib/body_d.tga", "lib/textures/skin.jpg", "beside/wood.png",
+                             "lib/wood.png"})
+        md5test::Write(name, "image");
+    struct Case {
+        const char* shader;
+        std::string found;  // "" for none
+    };
+    const Case cases[] = {{"crate_side.tga", dir + "beside/crate_side.tga"},
+                          {"D:\\art\\models\\tex\\bark.png", dir + "beside/bark.png"},
+                          {"Torso", dir + "beside/Torso.png"},
+                          {"02 - Default", dir + "beside/02 - Default.jpg"},
+                          {"body", "body_d.tga"},  // today's candidates come first
+                          {"textures/skin", "textures/skin.jpg"},
+                          {"wood.png", dir + "beside/wood.png"},  // beside the mesh before the path
+                          {"sub", ""},                            // a folder on the path
+                          {"tex/", ""}};                          // no file name: the mesh's folder
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    const zvtools::MD5Mesh mesh = file.meshes[1];
+    file.meshes.clear();
+    for (const Case& c : cases) {
+        file.meshes.push_back(mesh);
+        file.meshes.back().shader = c.shader;
+    }
+    // Absolute, so that the mesh is not found through the search path.
+    const std::string path = md5test::Write("beside/exported.md5mesh", zvtools::WriteMD5Mesh(file));
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK) << capture.log;
+    std::vector<std::string> requested;
+    for (const Case& c : cases)
+        if (!c.found.empty()) requested.push_back(c.found);
+    EXPECT_EQ(graphics.requested, requested);
+    EXPECT_EQ(capture.Count("Can't load the diffuse texture"), 2u) << capture.log;
+    EXPECT_TRUE(capture.Has("Warning : \"Can't load the diffuse texture of the shader \"tex/\" for the mesh 8\""));
+    Paths = saved;
+}
+
 // A shader name holding spaces is read whole, between its quotes; every
 // other line reads as it always did: the word after the opening quote
 // without its last character.
