@@ -212,21 +212,16 @@ TEST_F(MD5Render, ASkinnedModelDrawsWithItsTextureAndMovesWithItsAnimation) {
     EXPECT_EQ(PixelAt(bmp, 0.0f, 0.0f), 0xFF0000u);
 }
 
-// An exporter's mesh names its image by a Windows path and keeps it beside
-// itself, in a folder that is not on the search path: it is drawn with it.
+// An image named by a Windows path, beside a mesh whose folder is not on
+// the search path, is drawn on it.
 TEST_F(MD5Render, AnImageBesideTheMeshIsItsTexture) {
     ASSERT_EQ(graphics->SetRenderState(LIGHTNINGPATH, NoLightning), S_OK);
     mkdir((dir + "md5render/export").c_str(), 0755);
-    std::vector<uint8_t> green;
-    for (int i = 0; i < 16; ++i) green.insert(green.end(), {0, 255, 0, 255});
-    ASSERT_TRUE(zvtools::WriteBytes(dir + "md5render/export/02 - Grass.png", zvtools::EncodePNG(4, 4, green.data())));
-    const std::string mesh = dir + "md5render/export/field.md5mesh";
-    ASSERT_TRUE(zvtools::WriteTextFile(mesh, zvtools::WriteMD5Mesh(Rectangle("C:\\Art\\Maps\\02 - Grass.png", 2, 2, 0))));
+    WritePlainTexture(dir + "md5render/export/02 - Grass.tga", {0, 255, 0, 255});
+    const std::string mesh = md5test::Write("md5render/export/field.md5mesh",
+                                            zvtools::WriteMD5Mesh(Rectangle("C:\\Art\\02 - Grass.tga", 2, 2, 0)));
     ASSERT_NE(Create(mesh.c_str()), nullptr);
-    Bitmap bmp = Frame(0.01f);
-    ASSERT_GT(bmp.width, 0);
-    EXPECT_EQ(PixelAt(bmp, 0.0f, 0.0f), 0x00FF00u) << log;
-    EXPECT_EQ(log.find("Can't load the diffuse texture"), std::string::npos) << log;
+    EXPECT_EQ(PixelAt(Frame(0.01f), 0.0f, 0.0f), 0x00FF00u) << log;
 }
 
 TEST_F(MD5Render, ShadowVolumesReadTheSkinnedBuffer) {
