@@ -122,6 +122,20 @@ std::vector<SeedFile> MD5Seeds() {
     helper.meshes.insert(helper.meshes.begin() + 1, empty);
     seeds.push_back({"md5mesh", "empty_mesh.md5mesh", zvtools::WriteMD5Mesh(helper)});
 
+    // Exporters' shaders: names with spaces, the image file itself (by a
+    // Windows path, or bare), no shader line at all.
+    zvtools::MD5MeshFile spaces = SampleMD5Mesh(true);
+    spaces.meshes[0].shader = "02 - Default";
+    spaces.meshes[1].shader = "Material #7\tEye";
+    seeds.push_back({"md5mesh", "shader_spaces.md5mesh", zvtools::WriteMD5Mesh(spaces)});
+    zvtools::MD5MeshFile images = SampleMD5Mesh(true);
+    images.meshes[0].shader = "D:\\art\\models\\tex\\bark.png";
+    images.meshes[1].shader = "Torso";
+    seeds.push_back({"md5mesh", "shader_images.md5mesh", zvtools::WriteMD5Mesh(images)});
+    zvtools::MD5MeshFile unshaded = SampleMD5Mesh(true);
+    for (zvtools::MD5Mesh& m : unshaded.meshes) m.shaderLine = false;
+    seeds.push_back({"md5mesh", "no_shader.md5mesh", zvtools::WriteMD5Mesh(unshaded)});
+
     seeds.push_back({"md5anim", "three.md5anim", zvtools::WriteMD5Anim(SampleMD5Anim(3))});
     seeds.push_back({"md5anim", "one_crlf.md5anim", zvtools::WriteMD5Anim(SampleMD5Anim(1), crlf)});
     zvtools::MD5WriteOptions fixed;

@@ -22,7 +22,7 @@ struct SeedFile {
 };
 // The seeds of the three MD5 targets ("md5mesh", "md5anim", "md5def"): every
 // variant of the formats the readers know (line ends, comment lines, empty
-// meshes, exporters' number formatting).
+// meshes, exporters' number formatting and shader lines).
 std::vector<SeedFile> MD5Seeds();
 
 // The mesh and animation files the .def target reads beside its input.

@@ -26,6 +26,33 @@ bool IsCommentLine(const char* line) {
     return line[0] == '/' && line[1] == '/';
 }
 
+inline bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The shader's name on a line that the scan "\tshader \"%s\"" read, given
+// the word it read.  A name holding white space ("02 - Default"), which the
+// word stops short of, is the text between the opening quote and the next
+// quote.  Any other name is the word without its last character, the
+// closing quote (so a line without a closing quote loses the word's last
+// character).
+String ShaderName(const char* line, const char* word) {
+    const char* p = line;
+    while (IsWhiteSpace(*p)) ++p;
+    p += 6;  // "shader"
+    while (IsWhiteSpace(*p)) ++p;
+    const char* open = p + 1;  // past the opening quote
+    const char* close = std::strchr(open, '"');
+    if (close) {
+        for (const char* c = open; c < close; ++c) {
+            if (IsWhiteSpace(*c)) {
+                String text(line);
+                return text.SubString((u32)(open - line), (u32)(close - line));
+            }
+        }
+    }
+    String shader(word);
+    return shader.SubString(0, shader.length - 1);
+}
+
 // Number of the flag bits 0 to 5 that are set: the components a joint animates.
 u32 CountComponentBits(u32 flags) {
     u32 n = 0;
@@ -86,6 +113,9 @@ public:
         message += text;
         scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
     }
+
+    // A warning about a sound file, at the current line.
+    void Warning(const String& text) { scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter); }
 
     // The premature-end entry, then "Error while loading <file>".  E_FAIL.
     HRESULT PrematureEnd(const char* what) {
@@ -183,13 +213,44 @@ bool TextureFileExists(const String& name) {
     return File::GetFullPath(name).length > 0;
 }
 
+// The texture file of a shader, in the form CreateTexture finds it; ""
+// when there is none.  First the shader's name followed by "_df.tga",
+// "_d.tga" or ".tga" on the search path.  Then, as exporters name the image
+// itself, the name as it stands and its file name without the folders, each
+// as it is and followed by ".tga", ".png" or ".jpg", beside the mesh file
+// (meshFolder, handed over as a full path) and then on the search path.
+String FindShaderTexture(const String& shader, const String& meshFolder) {
+    static const char* const kSuffixes[3] = {"_df.tga", "_d.tga", ".tga"};
+    for (const char* suffix : kSuffixes) {
+        String candidate = shader + suffix;
+        if (TextureFileExists(candidate)) return candidate;
+    }
+    const i32 slash = shader.FindLastOf("\\/", (i32)shader.length);
+    const String file = slash < 0 ? shader : shader.SubString((u32)slash + 1, shader.length);
+    static const char* const kExtensions[4] = {"", ".tga", ".png", ".jpg"};
+    for (int pass = 0; pass < 2; ++pass) {
+        const String& base = pass == 0 ? shader : file;
+        if (pass == 1 && file == shader) break;  // no folders: all tried already
+        for (u32 e = 0; e < 4; ++e) {
+            String candidate = base + kExtensions[e];
+            if (!meshFolder.IsEmpty() && !IsAbsolutePath(candidate)) {
+                String beside = meshFolder + candidate;
+                if (TextureFileExists(beside)) return beside;
+            }
+            const bool tried = pass == 0 && e == 1;  // the name + ".tga" above
+            if (!tried && TextureFileExists(candidate)) return candidate;
+        }
+    }
+    return String();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Records
 
 ModelMD5Meta::SubMeshData::SubMeshData()
-    : pVertices(nullptr), nNumVertices(0), pIndices(nullptr), nNumIndices(0), pInfluences(nullptr),
+    : bNoShader(false), pVertices(nullptr), nNumVertices(0), pIndices(nullptr), nNumIndices(0), pInfluences(nullptr),
       nNumInfluences(0) {}
 
 ModelMD5Meta::SubMeshData::~SubMeshData() { Free(); }
@@ -198,6 +259,7 @@ ModelMD5Meta::SubMeshData& ModelMD5Meta::SubMeshData::operator=(SubMeshData&& ot
     if (this != &other) {
         Free();
         strShader = std::move(other.strShader);
+        bNoShader = other.bNoShader;
         pVertices = other.pVertices;
         nNumVertices = other.nNumVertices;
         pIndices = other.pIndices;
@@ -473,14 +535,23 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         do {
             in.Next();
         } while (IsCommentLine(in.Line()));
+        // Some exporters write no shader line: the mesh then has no shader,
+        // and this line is its vertex count.
+        bool countLineRead = false;
+        sub.strShader = "";
+        sub.bNoShader = false;
         in.word[0] = '\0';
-        if (ScanLine(in.Line(), in.LineLength(), "\tshader \"%2047s\"", in.word) < 1) {
+        if (ScanLine(in.Line(), in.LineLength(), "\tshader \"%2047s\"", in.word) >= 1) {
+            sub.strShader = ShaderName(in.Line(), in.word);
+        } else if (ScanLine(in.Line(), in.LineLength(), "%2047s", in.word) == 1 &&
+                   std::strcmp(in.word, "numverts") == 0) {
+            sub.bNoShader = true;
+            countLineRead = true;
+        } else {
             in.SyntaxError("Cannot find Token \"shader\" !!!");
             hr = E_FAIL;
             break;
         }
-        String shader(in.word);
-        sub.strShader = shader.SubString(0, shader.length - 1);  // without the closing quote
 
         // The three counts of a submesh are all 0 (an empty mesh, as exporters
         // write helper objects) or none is; a count line that cannot be read
@@ -495,7 +566,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
 
         // Vertices.
         int numVerts = -1;
-        in.Next();
+        if (!countLineRead) in.Next();
         ScanLine(in.Line(), in.LineLength(), "\tnumverts %d", &numVerts);
         if (!checkMeshCount(numVerts, true, false)) {
             hr = E_FAIL;
@@ -588,7 +659,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
             String text("The mesh ");
             text += (unsigned int)m;
             text += " is empty (no vertex, triangle or weight): nothing of it is drawn";
-            in.SyntaxError(text);
+            in.Warning(text);
         }
         sub.pInfluences = new (std::nothrow) Influence[(u32)numWeights];
         if (!sub.pInfluences) {
@@ -673,16 +744,15 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
     vTextures.count = nMeshes;
     for (u32 m = 0; m < nMeshes; ++m) vTextures.data[m] = nullptr;
 
-    // The diffuse texture of each shader: "_df.tga", "_d.tga" or ".tga".
-    static const char* const kTextureSuffixes[3] = {"_df.tga", "_d.tga", ".tga"};
+    // The diffuse texture of each shader.
+    const String meshPath = File::GetFullPath(fileName) + fileName;
+    const i32 slash = meshPath.FindLastOf("\\/", (i32)meshPath.length);
+    const String meshFolder = slash < 0 ? String() : meshPath.SubString(0, (u32)slash + 1);
     for (u32 m = 0; m < nMeshes; ++m) {
         if (subs[m].nNumVertices == 0) continue;  // an empty mesh draws nothing
-        for (const char* suffix : kTextureSuffixes) {
-            String candidate = subs[m].strShader + suffix;
-            if (TextureFileExists(candidate)) {
-                graphics->CreateTexture(candidate, &vTextures.data[m]);
-                break;
-            }
+        if (!subs[m].bNoShader) {
+            const String texture = FindShaderTexture(subs[m].strShader, meshFolder);
+            if (!texture.IsEmpty()) graphics->CreateTexture(texture, &vTextures.data[m]);
         }
         if (!vTextures.data[m]) {
             String text("Can't load the diffuse texture of the shader \"");

@@ -107,8 +107,10 @@ std::string WriteMD5Mesh(const MD5MeshFile& mesh, const MD5WriteOptions& options
                 from = end + 1;
             }
         }
-        t.Line("\tshader \"" + m.shader + "\"");
-        t.Line("");
+        if (m.shaderLine) {
+            t.Line("\tshader \"" + m.shader + "\"");
+            t.Line("");
+        }
         t.Line("\tnumverts " + Int((long long)m.verts.size()));
         for (size_t i = 0; i < m.verts.size(); ++i) {
             const MD5Vert& v = m.verts[i];

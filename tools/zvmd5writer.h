@@ -53,7 +53,8 @@ struct MD5Weight {
 };
 
 struct MD5Mesh {
-    std::string shader;
+    std::string shader;      // written in quotes as it is: spaces, folders, a drive
+    bool shaderLine = true;  // false: no shader line at all, as some exporters write
     // With options.comments: one "// <line>" comment line before the shader
     // for each line of this text.
     std::string comment;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -287,6 +288,44 @@ TEST(MD5Mesh, TexturesAreTheFirstExistingCandidate) {
     Paths = saved;
 }
 
+// Exporters' shaders, one mesh each: names with spaces, the image file
+// itself (bare, in folders, by a Windows path) beside the mesh, whose folder
+// is not on the search path, and no shader line; the _df/_d/.tga names first.
+TEST(MD5Mesh, ExportersShadersFindTheirImages) {
+    Vector<String> saved = Paths;
+    Paths.count = 0;
+    const std::string dir = md5test::DataDir(), near = dir + "near/";
+    for (const char* folder : {"lib", "lib/textures", "lib/sub", "near"}) mkdir((dir + folder).c_str(), 0755);
+    Paths.Add(String((dir + "lib/").c_str()));
+    for (const char* name : {"near/crate.tga", "near/bark.png", "near/Torso.png", "near/02 - Default.jpg", "near/body.png",
+                             "near/wood.png", "lib/wood.png", "lib/body_d.tga", "lib/textures/skin.jpg", "lib/_d.tga"})
+        md5test::Write(name, "image");
+    const std::pair<const char*, std::string> cases[] = {
+        {"crate.tga", near + "crate.tga"}, {"D:\\art\\tex\\bark.png", near + "bark.png"}, {"Torso", near + "Torso.png"},
+        {"02 - Default", near + "02 - Default.jpg"}, {"body", "body_d.tga"}, {"textures/skin", "textures/skin.jpg"},
+        {"wood.png", near + "wood.png"}, {"sub", ""}, {"tex/", ""}, {"na\"me", ""}, {"ab cd", ""}, {"", ""}};
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    file.meshes.assign(std::size(cases), file.meshes[1]);
+    std::vector<std::string> found;
+    for (size_t m = 0; m < std::size(cases); ++m) {
+        file.meshes[m].shader = cases[m].first;
+        if (!cases[m].second.empty()) found.push_back(cases[m].second);
+    }
+    file.meshes.back().shaderLine = false;
+    const std::string text = Replace(zvtools::WriteMD5Mesh(file), "\"ab cd\"", "\"ab cd");  // read as "a"
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    ASSERT_EQ(meta.LoadMesh(md5test::Write("near/exported.md5mesh", text).c_str(), &graphics), S_OK) << capture.log;
+    EXPECT_EQ(graphics.requested, found);
+    EXPECT_EQ(meta.vSubMeshes[11].nNumVertices, 3u);
+    EXPECT_EQ(capture.Count("Can't load the diffuse texture"), 5u) << capture.log;
+    for (const char* name : {"sub\" for the mesh 7", "tex/\" for the mesh 8", "na\"me\" for the mesh 9",
+                             "a\" for the mesh 10", "\" for the mesh 11"})
+        EXPECT_TRUE(capture.Has(std::string("Can't load the diffuse texture of the shader \"") + name)) << name;
+    Paths = saved;
+}
+
 TEST(MD5Mesh, DegenerateTrianglesAreDropped) {
     zvtools::MD5MeshFile file = md5test::SampleMesh(true);
     file.meshes[0].tris[0].v[1] = 2;  // 0 2 2
@@ -431,6 +470,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadMesh{"mesh", "mesh {", "mush {", "Cannot find Token \"mesh\" !!!", true},
         BadMesh{"shader", "\tshader \"models/body\"", "\tshade \"models/body\"",
                 "Cannot find Token \"shader\" !!!", true},
+        BadMesh{"noshadercount", "\tshader \"models/body\"", "\tnumvertices 4", "Cannot find Token \"shader\" !!!",
+                true},
         // No vertex: the first vertex line is then read for the triangle count.
         BadMesh{"noverts", "numverts 4", "numverts 0", "Assertion failed", true, "\tvert 0 "},
         BadMesh{"unreadableverts", "numverts 4", "numverts four", "Assertion failed", true},
@@ -664,12 +705,14 @@ TEST(MD5Mesh, EmptyMeshesStayAsEmptyRanges) {
         EXPECT_EQ(empty.nFirstVertex, previousEnd);
         EXPECT_EQ(meta.vTextures[at], nullptr);
         for (const std::string& requested : graphics.requested) EXPECT_EQ(requested.find("helper"), std::string::npos);
-        // One warning, naming the mesh, at its numweights line.
+        // One warning (no error: the file is sound), naming the mesh, at its
+        // numweights line.
         const std::string warning = "The mesh " + std::to_string(at) + " is empty";
         EXPECT_EQ(capture.Count(" is empty"), 1u) << capture.log;
         EXPECT_FALSE(capture.Has("models/helper\" for the mesh")) << capture.log;
-        const std::string expected = warning + " (no vertex, triangle or weight): nothing of it is drawn";
-        EXPECT_TRUE(capture.Has(md5test::SyntaxEntry(kScope, "\tnumweights 0\n", expected))) << capture.log;
+        const std::string expected = warning + " (no vertex, triangle or weight): nothing of it is drawn\"\nAt ";
+        EXPECT_TRUE(capture.Has("[" + std::string(kScope) + "] Warning : \"" + expected)) << capture.log;
+        EXPECT_FALSE(capture.Has("Error")) << capture.log;
         EXPECT_TRUE(capture.Has(md5test::Position(path, LineOf(text, "\tnumweights 0\n")))) << capture.log;
 
         // Everything else as without the empty mesh.

@@ -212,6 +212,18 @@ TEST_F(MD5Render, ASkinnedModelDrawsWithItsTextureAndMovesWithItsAnimation) {
     EXPECT_EQ(PixelAt(bmp, 0.0f, 0.0f), 0xFF0000u);
 }
 
+// An image named by a Windows path, beside a mesh whose folder is not on
+// the search path, is drawn on it.
+TEST_F(MD5Render, AnImageBesideTheMeshIsItsTexture) {
+    ASSERT_EQ(graphics->SetRenderState(LIGHTNINGPATH, NoLightning), S_OK);
+    mkdir((dir + "md5render/export").c_str(), 0755);
+    WritePlainTexture(dir + "md5render/export/02 - Grass.tga", {0, 255, 0, 255});
+    const std::string mesh = md5test::Write("md5render/export/field.md5mesh",
+                                            zvtools::WriteMD5Mesh(Rectangle("C:\\Art\\02 - Grass.tga", 2, 2, 0)));
+    ASSERT_NE(Create(mesh.c_str()), nullptr);
+    EXPECT_EQ(PixelAt(Frame(0.01f), 0.0f, 0.0f), 0x00FF00u) << log;
+}
+
 TEST_F(MD5Render, ShadowVolumesReadTheSkinnedBuffer) {
     // A white wall 5 behind the square takes its shadow.  The light stands
     // right of the camera: the shadow falls on the wall 1.25 times the
