@@ -74,7 +74,8 @@ void BlendRows(const uint32_t* upper, const uint32_t* lower, uint32_t weight, ui
         return;
     }
     const uint32_t a = kWeightOne - weight;
-    for (size_t i = 0; i < count; ++i) dst[i] = (uint8_t)((upper[i] * a + lower[i] * weight + half) >> (2 * kWeightBits));
+    for (size_t i = 0; i < count; ++i)
+        dst[i] = (uint8_t)((upper[i] * a + lower[i] * weight + half) >> (2 * kWeightBits));
 }
 
 void Bilinear(const BgraPixels& src, uint8_t* dst, size_t dstPitch, UINT width, UINT height) {
@@ -110,7 +111,8 @@ void Point(const BgraPixels& src, uint8_t* dst, size_t dstPitch, UINT width, UIN
     for (UINT x = 0; x < width; ++x)
         columns[x] = 4 * (uint32_t)std::min<uint64_t>(src.width - 1, (uint64_t)x * src.width / width);
     for (UINT y = 0; y < height; ++y) {
-        const uint8_t* row = src.bits + std::min<uint64_t>(src.height - 1, (uint64_t)y * src.height / height) * src.pitch;
+        const uint64_t sy = std::min<uint64_t>(src.height - 1, (uint64_t)y * src.height / height);
+        const uint8_t* row = src.bits + sy * src.pitch;
         uint8_t* d = dst + y * dstPitch;
         for (UINT x = 0; x < width; ++x) std::memcpy(d + 4 * (size_t)x, row + columns[x], 4);
     }

@@ -389,7 +389,8 @@ TEST_F(D3D9Test, MipFilteredTextureWithOnlyItsTopLevelWrittenSamplesIt) {
     D3DLOCKED_RECT locked;
     ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
     const uint8_t red[4] = {0, 0, 255, 255};
-    for (int i = 0; i < 4; ++i) std::memcpy(static_cast<uint8_t*>(locked.pBits) + i / 2 * locked.Pitch + i % 2 * 4, red, 4);
+    for (int i = 0; i < 4; ++i)
+        std::memcpy(static_cast<uint8_t*>(locked.pBits) + i / 2 * locked.Pitch + i % 2 * 4, red, 4);
     ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
     ASSERT_EQ(device_->SetTexture(0, texture), D3D_OK);
     device_->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
