@@ -100,14 +100,14 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, const char* srcFi
     const UINT sourceWidth = (UINT)image.width, sourceHeight = (UINT)image.height;
     // Opaque pictures read alpha 255; the colour key makes its colour
     // transparent black.
-    if (!image.hasAlpha || colorKey != 0) {
-        uint8_t* p = image.pixels.data();
-        for (size_t i = 0, n = (size_t)sourceWidth * sourceHeight; i < n; ++i, p += 4) {
-            if (!image.hasAlpha) p[3] = 255;
-            if (colorKey != 0) {
-                const D3DCOLOR argb = (D3DCOLOR)p[3] << 24 | (D3DCOLOR)p[2] << 16 | (D3DCOLOR)p[1] << 8 | p[0];
-                if (argb == colorKey) p[0] = p[1] = p[2] = p[3] = 0;
-            }
+    uint8_t* const pixels = image.pixels.data();
+    const size_t count = (size_t)sourceWidth * sourceHeight;
+    if (!image.hasAlpha)
+        for (size_t i = 0; i < count; ++i) pixels[4 * i + 3] = 255;
+    if (colorKey != 0) {
+        for (uint8_t* p = pixels; p < pixels + 4 * count; p += 4) {
+            const D3DCOLOR argb = (D3DCOLOR)p[3] << 24 | (D3DCOLOR)p[2] << 16 | (D3DCOLOR)p[1] << 8 | p[0];
+            if (argb == colorKey) std::memset(p, 0, 4);
         }
     }
     const bool hasAlpha = image.hasAlpha || colorKey != 0;
@@ -133,7 +133,7 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, const char* srcFi
     IDirect3DTexture9* t = nullptr;
     HRESULT hr = device->CreateTexture(w, h, levels, usage, format, pool, &t, nullptr);
     if (FAILED(hr)) return hr;
-    const zvd3dx::BgraPixels picture = {image.pixels.data(), sourceWidth, sourceHeight, (size_t)sourceWidth * 4};
+    const zvd3dx::BgraPixels picture = {pixels, sourceWidth, sourceHeight, (size_t)sourceWidth * 4};
     hr = FillLevels(t, picture, w, h, levels, format, filter, mipFilter, !hasAlpha);
     if (FAILED(hr)) {
         t->Release();
