@@ -10,8 +10,8 @@
 // within 255/8192 of its exact value and the row-to-row blend within twice
 // that (under 1/16).  A rounded result can thus differ from the exact
 // rounding only where the exact value lies within 1/16 of a half, and then
-// by 1.  For power-of-two sizes up to 2048 the fractions fit in 12 bits
-// and the results are the exact rounding.  Filtered rows hold a byte times
+// by 1.  For power-of-two destination sizes up to 2048 the fractions fit
+// in 12 bits and the results are the exact rounding.  Filtered rows hold a byte times
 // 4096 (20 bits) and the final sum a byte times 2^24 plus the rounding half,
 // which stays below 2^32.
 #include "zvd3dx9scale.h"
@@ -29,8 +29,8 @@ namespace {
 constexpr uint32_t kWeightBits = 12;
 constexpr uint32_t kWeightOne = 1u << kWeightBits;
 
-// The two source pixels (byte offsets in a row) and the second one's weight
-// for one destination column.
+// The two source pixels around one sample point (numbered as BilinearTaps
+// says) and the second one's weight in 12 bits.
 struct Tap {
     uint32_t first, second, weight;
 };
@@ -170,14 +170,14 @@ void HalveBGRA(const BgraPixels& src, uint8_t* dst, size_t dstPitch, DWORD filte
     const DWORD kind = filter & 0xFF;
     const bool point = kind == D3DX_FILTER_POINT || kind == D3DX_FILTER_NONE;
     // Below 2 pixels a side, the edge pixel counts twice.
-    const size_t across = src.width > 1 ? 4 : 0, down = src.height > 1 ? src.pitch : 0;
+    const size_t down = src.height > 1 ? src.pitch : 0;
     for (UINT y = 0; y < height; ++y) {
         const uint8_t* upper = src.bits + 2 * (size_t)y * src.pitch;
         const uint8_t* lower = upper + down;
         uint8_t* d = dst + y * dstPitch;
         if (point) {
             for (UINT x = 0; x < width; ++x) std::memcpy(d + 4 * (size_t)x, upper + 8 * (size_t)x, 4);
-        } else if (across == 4) {
+        } else if (src.width > 1) {
             for (size_t x = 0; x < width; ++x, d += 4, upper += 8, lower += 8) BoxPixel(upper, lower, d);
         } else {
             for (int c = 0; c < 4; ++c) d[c] = (uint8_t)((2 * upper[c] + 2 * lower[c] + 2) >> 2);

@@ -20,10 +20,11 @@ struct BgraPixels {
 
 // Resamples src into the width x height pixels at dst.  The same size copies.
 // Otherwise the filter kind (filter & 0xFF) chooses: D3DX_FILTER_NONE copies
-// the overlap and pads with transparent black, D3DX_FILTER_POINT takes the
-// nearest pixel at or before each sample point, every other kind filters
-// bilinearly with pixel centres aligned (rounded to nearest; a result may be
-// 1 away from the exact rounding where it lies within 1/16 of a half).
+// the overlap and pads with transparent black, D3DX_FILTER_POINT takes for
+// pixel x the source pixel x * src.width / width (rounded down; rows alike),
+// every other kind filters bilinearly with pixel centres aligned, rounded to
+// nearest (exactly for power-of-two sizes up to 2048; otherwise a result may
+// be 1 away from the exact rounding where that lies within 1/16 of a half).
 void ScaleBGRA(const BgraPixels& src, uint8_t* dst, size_t dstPitch, UINT width, UINT height, DWORD filter);
 
 // The mip level below src, max(1, width / 2) x max(1, height / 2) pixels at

@@ -38,8 +38,9 @@ UINT RoundUpPow2(UINT v) {
 HRESULT FillLevels(IDirect3DTexture9* texture, const zvd3dx::BgraPixels& picture, UINT width, UINT height,
                    UINT levels, D3DFORMAT format, DWORD filter, DWORD mipFilter, bool opaque) {
     const bool inPlace = format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8;
-    // X8R8G8B8 stores its alpha bytes as 255 (made in place, and so read
-    // as 255 by the next level: its colour channels do not depend on them).
+    // X8R8G8B8 keeps 255 in its alpha bytes.  Set in place, that is also
+    // what the next level is made from, which changes none of its colours:
+    // no channel of a level depends on another.
     const bool setAlpha = inPlace && format == D3DFMT_X8R8G8B8 && !opaque;
     std::vector<uint8_t> copies[2];
     zvd3dx::BgraPixels above = picture;
