@@ -19,6 +19,9 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "zvd3dx9tex.h"
 
@@ -55,6 +58,21 @@ std::vector<Tap> BilinearTaps(UINT srcSize, UINT dstSize, uint32_t step) {
 // One source row blended to the destination width: 4 sums per pixel, each
 // a byte times kWeightOne.
 void FilterRow(const uint8_t* row, const Tap* taps, UINT width, uint32_t* out) {
+#if defined(__SSE2__)
+    // The bytes of both pixels interleaved in 16-bit lanes (p0 q0 p1 q1 ...)
+    // times the weights (a b a b ...): one multiply-add of pairs gives the
+    // four sums (all operands below 2^15, the sums below 2^31).
+    const __m128i zero = _mm_setzero_si128();
+    for (UINT x = 0; x < width; ++x, out += 4) {
+        int32_t p, q;
+        std::memcpy(&p, row + taps[x].first, 4);
+        std::memcpy(&q, row + taps[x].second, 4);
+        const __m128i pairs = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(p), _mm_cvtsi32_si128(q)), zero);
+        const uint32_t b = taps[x].weight;
+        const __m128i weights = _mm_set1_epi32((int32_t)((kWeightOne - b) | b << 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_madd_epi16(pairs, weights));
+    }
+#else
     for (UINT x = 0; x < width; ++x, out += 4) {
         const uint8_t* p = row + taps[x].first;
         const uint8_t* q = row + taps[x].second;
@@ -64,6 +82,7 @@ void FilterRow(const uint8_t* row, const Tap* taps, UINT width, uint32_t* out) {
         out[2] = p[2] * a + q[2] * b;
         out[3] = p[3] * a + q[3] * b;
     }
+#endif
 }
 
 // Two filtered rows blended into bytes, rounded to nearest.
