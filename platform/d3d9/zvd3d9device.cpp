@@ -1687,6 +1687,7 @@ void Device::ApplyTexture() {
         glBindTexture(GL_TEXTURE_2D, 0);
         return;
     }
+    t->UploadUnspecified();
     glBindTexture(GL_TEXTURE_2D, t->Handle());
     const DWORD* ss = samplerStates_[0];
     const bool minLinear = ss[D3DSAMP_MINFILTER] >= D3DTEXF_LINEAR;

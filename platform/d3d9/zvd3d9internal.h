@@ -219,9 +219,15 @@ public:
         bool locked = false;
         DWORD lockFlags = 0;
         Surface* surface = nullptr;   // made on demand, lives with the texture
+        bool specified = false;       // the GL texture has this level's image
     };
     Level* GetLevel(UINT level) { return level < levels_.size() ? &levels_[level] : nullptr; }
+    // Copies a level's memory to GL: its first upload specifies the GL
+    // image, so a level written right after creation goes to GL once.
     void UploadLevel(UINT level);
+    // Gives GL the levels not uploaded yet (their memory holds zeros), as a
+    // texture must have all of them before it is sampled.
+    void UploadUnspecified();
 
 private:
     ~Texture() override;
@@ -230,6 +236,7 @@ private:
     DWORD usage_, priority_ = 0, lod_ = 0;
     D3DFORMAT format_;
     std::vector<Level> levels_;
+    UINT unspecified_ = 0;   // levels whose GL image is still to be made
     GLuint texture_ = 0;
 };
 

@@ -275,10 +275,8 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT levels, DWORD usa
     if (pool == D3DPOOL_DEFAULT || pool == D3DPOOL_MANAGED) {
         glGenTextures(1, &texture_);
         glBindTexture(GL_TEXTURE_2D, texture_);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        for (UINT i = 0; i < levels; ++i)
-            glTexImage2D(GL_TEXTURE_2D, (GLint)i, (GLint)info.internal, (GLsizei)levels_[i].width,
-                         (GLsizei)levels_[i].height, 0, info.glFormat, info.glType, levels_[i].data.data());
+        // Each level gets its GL image at its first upload (see UploadLevel).
+        unspecified_ = levels;
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, (GLint)levels - 1);
         if (info.alphaOne) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
@@ -385,9 +383,21 @@ void Texture::UploadLevel(UINT level) {
     device_->MakeCurrent();
     glBindTexture(GL_TEXTURE_2D, texture_);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    const Level& l = levels_[level];
-    glTexSubImage2D(GL_TEXTURE_2D, (GLint)level, 0, 0, (GLsizei)l.width, (GLsizei)l.height, info.glFormat,
-                    info.glType, l.data.data());
+    Level& l = levels_[level];
+    if (l.specified) {
+        glTexSubImage2D(GL_TEXTURE_2D, (GLint)level, 0, 0, (GLsizei)l.width, (GLsizei)l.height, info.glFormat,
+                        info.glType, l.data.data());
+    } else {
+        glTexImage2D(GL_TEXTURE_2D, (GLint)level, (GLint)info.internal, (GLsizei)l.width, (GLsizei)l.height, 0,
+                     info.glFormat, info.glType, l.data.data());
+        l.specified = true;
+        --unspecified_;
+    }
+}
+
+void Texture::UploadUnspecified() {
+    for (UINT i = 0; unspecified_ > 0 && i < levels_.size(); ++i)
+        if (!levels_[i].specified) UploadLevel(i);
 }
 
 // ---------------------------------------------------------------------------

@@ -2,20 +2,15 @@
 #include "zvd3dx9tex.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "zvd3d9internal.h"
+#include "zvd3dx9scale.h"
 #include "zvimage.h"
 #include "zvkernel.h"
 
 namespace {
-
-struct Pixels {
-    UINT width = 0, height = 0;
-    std::vector<uint8_t> bgra;
-};
 
 D3DXIMAGE_FILEFORMAT SniffFormat(const std::string& path) {
     unsigned char head[4] = {};
@@ -35,65 +30,58 @@ UINT RoundUpPow2(UINT v) {
     return p;
 }
 
-// Scales to the wanted size: point sampling, no scaling at all (crop / pad),
-// or bilinear filtering with pixel centres aligned.
-Pixels Scale(const Pixels& src, UINT w, UINT h, DWORD filter) {
-    Pixels out;
-    out.width = w;
-    out.height = h;
-    out.bgra.assign((size_t)w * h * 4, 0);
-    const DWORD kind = filter & 0xFF;
-    if (w == src.width && h == src.height) {
-        out.bgra = src.bgra;
-        return out;
-    }
-    for (UINT y = 0; y < h; ++y) {
-        for (UINT x = 0; x < w; ++x) {
-            uint8_t* d = &out.bgra[((size_t)y * w + x) * 4];
-            if (kind == D3DX_FILTER_NONE) {
-                if (x < src.width && y < src.height) std::memcpy(d, &src.bgra[((size_t)y * src.width + x) * 4], 4);
-            } else if (kind == D3DX_FILTER_POINT) {
-                const UINT sx = std::min(src.width - 1, (UINT)((uint64_t)x * src.width / w));
-                const UINT sy = std::min(src.height - 1, (UINT)((uint64_t)y * src.height / h));
-                std::memcpy(d, &src.bgra[((size_t)sy * src.width + sx) * 4], 4);
-            } else {
-                const double fx = std::max(0.0, ((double)x + 0.5) * src.width / w - 0.5);
-                const double fy = std::max(0.0, ((double)y + 0.5) * src.height / h - 0.5);
-                const UINT x0 = std::min(src.width - 1, (UINT)fx), y0 = std::min(src.height - 1, (UINT)fy);
-                const UINT x1 = std::min(src.width - 1, x0 + 1), y1 = std::min(src.height - 1, y0 + 1);
-                const double ax = fx - x0, ay = fy - y0;
-                for (int c = 0; c < 4; ++c) {
-                    auto at = [&](UINT px, UINT py) { return (double)src.bgra[((size_t)py * src.width + px) * 4 + c]; };
-                    const double v = (at(x0, y0) * (1 - ax) + at(x1, y0) * ax) * (1 - ay) +
-                                     (at(x0, y1) * (1 - ax) + at(x1, y1) * ax) * ay;
-                    d[c] = (uint8_t)std::min(255.0, std::floor(v + 0.5));
-                }
+// Fills the levels of a new texture: the picture scaled to level 0, then
+// each level made from the one above.  The 32-bit formats hold B, G, R, A
+// bytes in their locked memory, so the levels are made there in place (the
+// level above stays locked until the next one is made from it); the other
+// formats convert each level from a B, G, R, A copy.
+HRESULT FillLevels(IDirect3DTexture9* texture, const zvd3dx::BgraPixels& picture, UINT width, UINT height,
+                   UINT levels, D3DFORMAT format, DWORD filter, DWORD mipFilter, bool opaque) {
+    const bool inPlace = format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8;
+    // X8R8G8B8 keeps 255 in its alpha bytes.  Set in place, that is also
+    // what the next level is made from, which changes none of its colours:
+    // no channel of a level depends on another.
+    const bool setAlpha = inPlace && format == D3DFMT_X8R8G8B8 && !opaque;
+    std::vector<uint8_t> copies[2];
+    zvd3dx::BgraPixels above = picture;
+    for (UINT i = 0; i < levels; ++i) {
+        const UINT w = std::max(1u, width >> i), h = std::max(1u, height >> i);
+        D3DLOCKED_RECT locked;
+        HRESULT hr = texture->LockRect(i, &locked, nullptr, 0);
+        if (FAILED(hr)) {
+            if (inPlace && i > 0) texture->UnlockRect(i - 1);
+            return hr;
+        }
+        uint8_t* bits = static_cast<uint8_t*>(locked.pBits);
+        if (!inPlace && i == 0 && w == picture.width && h == picture.height) {
+            above = picture;  // converted as it is
+        } else {
+            uint8_t* out = bits;
+            size_t pitch = (size_t)locked.Pitch;
+            if (!inPlace) {
+                copies[i % 2].resize((size_t)w * h * 4);
+                out = copies[i % 2].data();
+                pitch = (size_t)w * 4;
             }
+            if (i == 0)
+                zvd3dx::ScaleBGRA(picture, out, pitch, w, h, filter);
+            else
+                zvd3dx::HalveBGRA(above, out, pitch, mipFilter);
+            if (setAlpha)
+                for (UINT y = 0; y < h; ++y)
+                    for (UINT x = 0; x < w; ++x) out[y * pitch + 4 * (size_t)x + 3] = 255;
+            above = {out, w, h, pitch};
+        }
+        if (inPlace) {
+            if (i > 0) texture->UnlockRect(i - 1);
+        } else {
+            for (UINT y = 0; y < h; ++y)
+                zvd3d9::RowFromBGRA(format, above.bits + y * above.pitch, bits + (size_t)y * (size_t)locked.Pitch, w);
+            texture->UnlockRect(i);
         }
     }
-    return out;
-}
-
-// The next mip level: a 2x2 box average (point sampling for the point filter).
-Pixels HalfSize(const Pixels& src, DWORD filter) {
-    Pixels out;
-    out.width = std::max(1u, src.width / 2);
-    out.height = std::max(1u, src.height / 2);
-    out.bgra.assign((size_t)out.width * out.height * 4, 0);
-    const bool point = (filter & 0xFF) == D3DX_FILTER_POINT || (filter & 0xFF) == D3DX_FILTER_NONE;
-    for (UINT y = 0; y < out.height; ++y) {
-        for (UINT x = 0; x < out.width; ++x) {
-            const UINT sx0 = std::min(src.width - 1, x * 2), sy0 = std::min(src.height - 1, y * 2);
-            const UINT sx1 = std::min(src.width - 1, sx0 + 1), sy1 = std::min(src.height - 1, sy0 + 1);
-            uint8_t* d = &out.bgra[((size_t)y * out.width + x) * 4];
-            for (int c = 0; c < 4; ++c) {
-                auto at = [&](UINT px, UINT py) { return (UINT)src.bgra[((size_t)py * src.width + px) * 4 + c]; };
-                d[c] = point ? (uint8_t)at(sx0, sy0)
-                             : (uint8_t)((at(sx0, sy0) + at(sx1, sy0) + at(sx0, sy1) + at(sx1, sy1) + 2) / 4);
-            }
-        }
-    }
-    return out;
+    if (inPlace && levels > 0) texture->UnlockRect(levels - 1);
+    return D3D_OK;
 }
 
 }  // namespace
@@ -110,17 +98,17 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, const char* srcFi
     if (!ZVImageLoadFile(path.c_str(), &image, nullptr) || image.width <= 0 || image.height <= 0 ||
         image.pixels.size() < (size_t)image.width * (size_t)image.height * 4)
         return D3DXERR_INVALIDDATA;
-    Pixels source;
-    source.width = (UINT)image.width;
-    source.height = (UINT)image.height;
-    source.bgra = std::move(image.pixels);
-    source.bgra.resize((size_t)source.width * source.height * 4);
-    for (size_t i = 0; i < (size_t)source.width * source.height; ++i) {
-        uint8_t* p = &source.bgra[i * 4];
-        if (!image.hasAlpha) p[3] = 255;
-        if (colorKey != 0) {
+    const UINT sourceWidth = (UINT)image.width, sourceHeight = (UINT)image.height;
+    // Opaque pictures read alpha 255; the colour key makes its colour
+    // transparent black.
+    uint8_t* const pixels = image.pixels.data();
+    const size_t count = (size_t)sourceWidth * sourceHeight;
+    if (!image.hasAlpha)
+        for (size_t i = 0; i < count; ++i) pixels[4 * i + 3] = 255;
+    if (colorKey != 0) {
+        for (uint8_t* p = pixels; p < pixels + 4 * count; p += 4) {
             const D3DCOLOR argb = (D3DCOLOR)p[3] << 24 | (D3DCOLOR)p[2] << 16 | (D3DCOLOR)p[1] << 8 | p[0];
-            if (argb == colorKey) p[0] = p[1] = p[2] = p[3] = 0;
+            if (argb == colorKey) std::memset(p, 0, 4);
         }
     }
     const bool hasAlpha = image.hasAlpha || colorKey != 0;
@@ -128,10 +116,10 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, const char* srcFi
         format = hasAlpha ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
     if (!zvd3d9::IsTextureFormat(format)) return D3DERR_INVALIDCALL;
     UINT w = width, h = height;
-    if (w == D3DX_DEFAULT || w == 0) w = RoundUpPow2(source.width);
-    else if (w == D3DX_DEFAULT_NONPOW2 || w == D3DX_FROM_FILE) w = source.width;
-    if (h == D3DX_DEFAULT || h == 0) h = RoundUpPow2(source.height);
-    else if (h == D3DX_DEFAULT_NONPOW2 || h == D3DX_FROM_FILE) h = source.height;
+    if (w == D3DX_DEFAULT || w == 0) w = RoundUpPow2(sourceWidth);
+    else if (w == D3DX_DEFAULT_NONPOW2 || w == D3DX_FROM_FILE) w = sourceWidth;
+    if (h == D3DX_DEFAULT || h == 0) h = RoundUpPow2(sourceHeight);
+    else if (h == D3DX_DEFAULT_NONPOW2 || h == D3DX_FROM_FILE) h = sourceHeight;
     w = std::min<UINT>(w, 4096);
     h = std::min<UINT>(h, 4096);
     UINT maxLevels = 1;
@@ -146,23 +134,15 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, const char* srcFi
     IDirect3DTexture9* t = nullptr;
     HRESULT hr = device->CreateTexture(w, h, levels, usage, format, pool, &t, nullptr);
     if (FAILED(hr)) return hr;
-    Pixels level = Scale(source, w, h, filter);
-    for (UINT i = 0; i < levels; ++i) {
-        if (i > 0) level = HalfSize(level, mipFilter);
-        D3DLOCKED_RECT locked;
-        hr = t->LockRect(i, &locked, nullptr, 0);
-        if (FAILED(hr)) {
-            t->Release();
-            return hr;
-        }
-        for (UINT y = 0; y < level.height; ++y)
-            zvd3d9::RowFromBGRA(format, &level.bgra[(size_t)y * level.width * 4],
-                                static_cast<uint8_t*>(locked.pBits) + (size_t)y * (size_t)locked.Pitch, level.width);
-        t->UnlockRect(i);
+    const zvd3dx::BgraPixels picture = {pixels, sourceWidth, sourceHeight, (size_t)sourceWidth * 4};
+    hr = FillLevels(t, picture, w, h, levels, format, filter, mipFilter, !hasAlpha);
+    if (FAILED(hr)) {
+        t->Release();
+        return hr;
     }
     if (srcInfo) {
-        srcInfo->Width = source.width;
-        srcInfo->Height = source.height;
+        srcInfo->Width = sourceWidth;
+        srcInfo->Height = sourceHeight;
         srcInfo->Depth = 1;
         srcInfo->MipLevels = 1;
         srcInfo->Format = image.hasAlpha ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;

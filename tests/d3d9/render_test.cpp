@@ -381,6 +381,29 @@ TEST_F(D3D9Test, TexturedQuadSamplesTheRightTexel) {
     EXPECT_EQ(texture->Release(), 0u);
 }
 
+// Levels never written still reach GL: a mip-filtered texture whose level 1
+// was never locked is complete and samples its level 0.
+TEST_F(D3D9Test, MipFilteredTextureWithOnlyItsTopLevelWrittenSamplesIt) {
+    IDirect3DTexture9* texture = nullptr;
+    ASSERT_EQ(device_->CreateTexture(2, 2, 2, 0, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr), D3D_OK);
+    D3DLOCKED_RECT locked;
+    ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    const uint8_t red[4] = {0, 0, 255, 255};
+    for (int i = 0; i < 4; ++i)
+        std::memcpy(static_cast<uint8_t*>(locked.pBits) + i / 2 * locked.Pitch + i % 2 * 4, red, 4);
+    ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
+    ASSERT_EQ(device_->SetTexture(0, texture), D3D_OK);
+    device_->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+    device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    ASSERT_EQ(device_->BeginScene(), D3D_OK);
+    DrawList(ScreenQuad(0.0f, 0.0f, 40.0f, 40.0f, 0xFFFFFFFF), kScreenFvf);
+    ASSERT_EQ(device_->EndScene(), D3D_OK);
+    EXPECT_EQ(Pixel(20, 20) & 0xFFFFFF, 0xFF0000u);
+    ASSERT_EQ(device_->SetTexture(0, nullptr), D3D_OK);
+    EXPECT_EQ(texture->Release(), 0u);
+}
+
 TEST_F(D3D9Test, TwoSidedStencilWrapsBothWays) {
     device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     device_->SetRenderState(D3DRS_LIGHTING, FALSE);
