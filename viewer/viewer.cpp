@@ -207,7 +207,10 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
         direction.Normalize();
     vLookAt = vEye + direction;
     hr = pGraphics->SetCamera(&vEye, &vLookAt, &vUp);
-    if (hr < 0) return fail(hr);
+    if (hr < 0) {
+        config.ReportUnusableCamera("zvscene.txt", vLookAt);
+        return fail(hr);
+    }
 
     hr = pGraphics->SetRenderState(LIGHTNINGPATH, nLightningPath);
     if (hr < 0) return fail(hr);
