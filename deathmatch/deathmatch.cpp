@@ -155,7 +155,9 @@ HRESULT DeathMatch::Init() {
         lights = config.lights;
         for (u32 i = 0; i < lights.count; ++i) ZV_INIT_CALL(pGraphics->SetLight(i, true, &lights.data[i]));
 
-        ZV_INIT_CALL(player.Init(this, pGraphics, pFont, config.eye, config.lookAt));
+        hr = player.Init(this, pGraphics, pFont, config.eye, config.lookAt);
+        if (hr < 0) config.ReportUnusableCamera(kSceneFile, player.vLookAt);
+        ZV_INIT_CALL(hr);
 
         const u32 opponents = config.models.count - 1;
         ZV_INIT_CALL(monsters.Reserve(opponents, true));

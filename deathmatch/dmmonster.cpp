@@ -279,9 +279,11 @@ HRESULT Monster::Update() {
         world._43 = (float)((double)world._43 + (double)n * f.z);
         entity->SetWorldMatrix(world);
     };
-    auto clockSeconds = [this]() -> i32 {
+    // The clock's whole seconds plus `later`, cut in double precision: the
+    // count saturates instead of overflowing.
+    auto clockSeconds = [this](i32 later) -> i32 {
         ICore* core = pPhysics ? pPhysics->GetCore() : nullptr;
-        return core ? (i32)core->GetTime() : 0;
+        return TruncToInt((core ? std::trunc(core->GetTime()) : 0.0) + later);
     };
 
     switch (nState) {
@@ -360,17 +362,17 @@ HRESULT Monster::Update() {
 
     case ANIM_DEATH:
         if (IsPlaying(ANIM_DEATH)) break;
-        nCounter = clockSeconds() + kDeadSeconds;
+        nCounter = clockSeconds(kDeadSeconds);
         nState = ANIM_GETUP;
         ++pPlayer->nKills;
         if (nAnimIds[ANIM_GETUP] >= 0)
             StartAnimation(ANIM_GETUP);
         else
-            nLife = (i32)world._42;  // the height to come back to
+            nLife = TruncToInt(world._42);  // the height to come back to
         break;
 
     case ANIM_GETUP: {
-        const i32 now = clockSeconds();
+        const i32 now = clockSeconds(0);
         const bool hasGetup = nAnimIds[ANIM_GETUP] >= 0;
         if (nCounter > now) {
             if (hasGetup) {

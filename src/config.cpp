@@ -228,3 +228,22 @@ HRESULT Config::CheckResolution() const {
     scope.WriteLog(ZVLOG_ERROR, message, "config", __LINE__);
     return E_INVALIDARG;
 }
+
+void Config::ReportUnusableCamera(const String& sceneFile, const Vector3& at) const {
+    CallScope scope(nullptr, "Config::ReportUnusableCamera()");
+    String message("The 'camera' entry of \"");
+    std::strcpy(message.floatFormat, "%g");
+    message += sceneFile;
+    message += "\" with eye ";
+    message += eye;
+    message += " and lookat ";
+    message += lookAt;
+    message += " cannot be used: ";
+    if (at == eye) {
+        message += "the eye lies so far out that the point one unit in front of it, where the view is aimed, "
+                   "rounds onto the eye itself";
+    } else {
+        message += "the graphics manager refused the view";
+    }
+    scope.WriteLog(ZVLOG_ERROR, message, "config", __LINE__);
+}

@@ -34,6 +34,11 @@ public:
     // would hold as a huge size) is refused: an error entry naming it and
     // E_INVALIDARG.  S_OK for any other size.
     HRESULT CheckResolution() const;
+    // The graphics manager refused the camera entry as the view from `eye` to
+    // `at` (the look-at point the programs put one unit in front of the eye):
+    // an error entry that names the entry of `sceneFile`, its eye and lookat,
+    // and why it cannot give a view.
+    void ReportUnusableCamera(const String& sceneFile, const Vector3& at) const;
 
     Vector<String> paths;
     Vector<String> models;

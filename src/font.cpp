@@ -10,6 +10,7 @@
 #include "font.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "zvplugin.h"
 
@@ -216,6 +217,24 @@ bool NonZero3D(const Vector3& v) {
     return sq > 0.0 && std::isfinite(sq);
 }
 
+// A view whose direction lies this close to the camera's up vector (the
+// squared sine of the angle between them) counts as looking along it.
+const double kAlongUpSineSq = 1e-12;
+
+// The axes of a text that faces a camera looking along its up vector, where
+// up x dir gives no side: right is the world axis least along dir, made
+// perpendicular to it, and down = right x dir.  The text's plane is then
+// perpendicular to the view, and right, down and dir turn the same way as
+// up x dir, -up and dir do for every other view (the text is not mirrored).
+void AxesAlongUp(const Vector3& dir, Vector3* right, Vector3* down) {
+    const double ax = std::fabs(dir.x), ay = std::fabs(dir.y), az = std::fabs(dir.z);
+    const Vector3 axis = (ax <= ay && ax <= az) ? Vector3(1.0f, 0.0f, 0.0f)
+                         : ay <= az             ? Vector3(0.0f, 1.0f, 0.0f)
+                                                : Vector3(0.0f, 0.0f, 1.0f);
+    *right = axis - dir * (float)axis.Dot(dir);
+    down->Cross(*right, dir);
+}
+
 // The cells of the longest line and the number of lines.
 void Measure(const String& text, u32* longest, u32* lines) {
     *longest = 0;
@@ -288,7 +307,13 @@ HRESULT Font::Create(const String& type, const String& command, IGraphics* graph
 }
 
 Font::Font()
-    : nRef(0), pGraphics(nullptr), strFileName("NO_FONT"), pVB2D(nullptr), pVB3D(nullptr), pTexture(nullptr) {}
+    : nRef(0),
+      pGraphics(nullptr),
+      strFileName("NO_FONT"),
+      pVB2D(nullptr),
+      pVB3D(nullptr),
+      pTexture(nullptr),
+      bFacingRefused(false) {}
 
 Font::~Font() {
     if (pVB2D) pVB2D->Release();
@@ -428,12 +453,33 @@ HRESULT Font::DrawText3D(const String& text, u32 colour, u32 background, float s
 HRESULT Font::DrawText3DFacing(const String& text, u32 colour, u32 background, float size, Vector3 position) {
     Vector3 eye, at, up;
     if (pGraphics) pGraphics->GetCamera(&eye, &at, &up);
-    // Without a camera the vectors stay zero and DrawText3D refuses them.
     Vector3 dir = at - eye;
     dir.Normalize();
     Vector3 right;
     right.Cross(up, dir);
-    return DrawText3D(text, colour, background, size, position, right, -up);
+    Vector3 down = -up;
+    const double upSq = up.LengthSq(), dirSq = dir.LengthSq();
+    if (upSq > 0.0 && dirSq > 0.0 && right.LengthSq() <= kAlongUpSineSq * upSq * dirSq) AxesAlongUp(dir, &right, &down);
+    if (!NonZero3D(right) || !NonZero3D(down)) {
+        // Without a camera, or with one that is not finite, no text can face
+        // it: the programs would have every such text of every frame refused.
+        // The first refusal is reported, the later ones only refused.
+        if (!bFacingRefused) {
+            bFacingRefused = true;
+            CallScope scope(this, "DrawText3DFacing()");
+            String message("No text can face the camera (eye ");
+            std::strcpy(message.floatFormat, "%g");
+            message += eye;
+            message += ", look-at point ";
+            message += at;
+            message += ", up ";
+            message += up;
+            message += "): texts turned towards it are not drawn";
+            scope.ReportFailure(message, kSource, __LINE__, E_INVALIDARG);
+        }
+        return ZVE_SUBFUNCTION;
+    }
+    return DrawText3D(text, colour, background, size, position, right, down);
 }
 
 HRESULT Font::GetExtendText2D(const String& text, u32 size, float dirX, float dirY, float* width, float* height) {

@@ -139,6 +139,7 @@ public:
     IVertexBuffer* pVB2D;
     IVertexBuffer* pVB3D;
     ITexture* pTexture;
+    bool bFacingRefused;  // a text that could not face the camera was reported
 
 protected:
     ~Font() override;

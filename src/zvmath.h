@@ -7,6 +7,8 @@
 // Default construction gives zeros (an all-zero Matrix, a zero Quaternion).
 #pragma once
 
+#include <cstdint>
+
 #include "zvd3dx9math.h"
 
 struct Matrix;
@@ -170,3 +172,13 @@ static_assert(sizeof(Vector3) == 12, "Vector3 layout");
 static_assert(sizeof(Vector4) == 16, "Vector4 layout");
 static_assert(sizeof(Quaternion) == 16, "Quaternion layout");
 static_assert(sizeof(Matrix) == 64, "Matrix layout");
+
+// The value cut toward zero to an int, as the cast gives wherever the cast
+// is defined; beyond the int range the nearest end of it, and 0 for NaN.  A
+// number from a file, the clock or the input never makes it undefined.
+inline int32_t TruncToInt(double value) {
+    if (value != value) return 0;
+    if (value <= -2147483648.0) return INT32_MIN;
+    if (value >= 2147483647.0) return INT32_MAX;
+    return (int32_t)value;
+}

@@ -54,6 +54,24 @@ String ExtensionOf(const String& s) {
     return ext;
 }
 
+// A camera coordinate cut toward zero: "%d" while the whole part fits an
+// int, else the float's own digits (a float that large is a whole number),
+// "inf", "-inf" or "nan".
+void AppendWhole(String& text, float value) {
+    if (value > -2147483649.0 && value < 2147483648.0) {
+        text += TruncToInt(value);
+    } else if (std::isnan(value)) {
+        text += "nan";
+    } else if (std::isinf(value)) {
+        text += value < 0.0f ? "-inf" : "inf";
+    } else {
+        String digits;
+        std::strcpy(digits.floatFormat, "%.0f");
+        digits += (double)value;
+        text += digits;
+    }
+}
+
 String UnsignedText(u32 value) {
     String s;
     s += (unsigned int)value;
@@ -207,7 +225,10 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
         direction.Normalize();
     vLookAt = vEye + direction;
     hr = pGraphics->SetCamera(&vEye, &vLookAt, &vUp);
-    if (hr < 0) return fail(hr);
+    if (hr < 0) {
+        config.ReportUnusableCamera("zvscene.txt", vLookAt);
+        return fail(hr);
+    }
 
     hr = pGraphics->SetRenderState(LIGHTNINGPATH, nLightningPath);
     if (hr < 0) return fail(hr);
@@ -496,11 +517,11 @@ HRESULT Viewer::BuildInfos(float fps) {
     default: break;
     }
     strInfos += "\nCam vPos={";
-    strInfos += (int)vEye.x;
+    AppendWhole(strInfos, vEye.x);
     strInfos += ", ";
-    strInfos += (int)vEye.y;
+    AppendWhole(strInfos, vEye.y);
     strInfos += ", ";
-    strInfos += (int)vEye.z;
+    AppendWhole(strInfos, vEye.z);
     strInfos += "} vDir=";
     strInfos += vLookAt - vEye;
     strInfos += "\nPress 'F1' for the help and 'F2' to hide this infos";

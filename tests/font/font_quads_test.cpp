@@ -361,6 +361,26 @@ TEST_F(FontQuadsTest, FacingTextTakesRightAndDownFromTheCamera) {
     EXPECT_EQ(font->DrawText3DFacing("c", 0xFFFFFFFF, 0, 0.5f, Vector3()), ZVE_SUBFUNCTION);
 }
 
+// Looking along the up vector (or within a millionth of a radian of it) the
+// text lies across the view, turned as for any other view: right x down
+// points back at the eye.
+TEST_F(FontQuadsTest, FacingTextLookingAlongTheUpVectorLiesAcrossTheView) {
+    fake.cameraSet = true;
+    fake.up = Vector3(0, 1, 0);
+    for (Vector3 at : {Vector3(0, 1, 0), Vector3(1e-7f, -1, 0)}) {
+        fake.at = at;
+        ASSERT_EQ(font->DrawText3DFacing("a", 0xFFFFFFFF, 0, 0.5f, Vector3()), S_OK);
+        const Font::Text3D& text = font->vText3D[font->vText3D.count - 1];
+        Vector3 turn;
+        turn.Cross(text.vRight, text.vDown);
+        EXPECT_NEAR(turn.Dot(at) / turn.Length(), -1.0, 1e-9) << at.y;
+    }
+    // Ten millionths of a radian off, the axes are still up x dir and -up.
+    fake.at = Vector3(1e-5f, 1, 0);
+    ASSERT_EQ(font->DrawText3DFacing("a", 0xFFFFFFFF, 0, 0.5f, Vector3()), S_OK);
+    EXPECT_EQ(font->vText3D[font->vText3D.count - 1].vDown, Vector3(0, -1, 0));
+}
+
 TEST_F(FontQuadsTest, ExtentsCoverTheLongestLineAndEveryLine) {
     float w = 0, h = 0;
     ASSERT_EQ(font->GetExtendText2D("AB\nCDE", 10, 1, 0, &w, &h), S_OK);

@@ -342,4 +342,17 @@ TEST_F(MonsterTest, WithoutGetupTheBodyRisesAndSinksBackToItsHeight) {
     EXPECT_EQ(m.nLife, 5);
 }
 
+// A height beyond the int range saturates at its end; a clock that is not a
+// number gives the time of coming back 0.
+TEST_F(MonsterTest, TheComebackHeightAndTimeStayDefinedBeyondTheIntRange) {
+    world.game.vSceneMax.y = 4e9f;
+    world.Prepare("m.def", {"idle", "death"});
+    ASSERT_EQ(world.AddMonster("m.def", 0, 3e9f, 1000, 0), S_OK);
+    world.M(0).nState = ANIM_DEATH;
+    world.core.now = std::nan("");
+    world.M(0).Update();
+    EXPECT_EQ(world.M(0).nLife, INT32_MAX);
+    EXPECT_EQ(world.M(0).nCounter, 0);
+}
+
 }  // namespace

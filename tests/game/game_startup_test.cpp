@@ -81,6 +81,15 @@ TEST_F(GameStartupTest, AnEntryThatIsNoModelCannotBeAnOpponent) {
     EXPECT_FALSE(Contains(log, "still alive")) << log;
 }
 
+TEST_F(GameStartupTest, ACameraTooFarOutToBeAimedFailsTheStartNamingItsEntry) {
+    scene.eye[0] = 1e20f;
+    WriteScene();
+    DeathMatch game;
+    EXPECT_LT(game.Init(), 0);
+    EXPECT_TRUE(Contains(log, "\"zvscene.txt\" with eye {1e+20, 10, -400} and lookat {0, 10, 0} cannot be used"))
+        << log;
+}
+
 TEST_F(GameStartupTest, TheSceneBoxIsTheArenaPlacedAndShrunkBy50) {
     scene.models.push_back({"crate.3ds", 10, -40, 300, 90});
     WriteScene();

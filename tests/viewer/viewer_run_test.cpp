@@ -1,6 +1,6 @@
 // The viewer's frame loop: the texts of a frame, the model held at its place
 // or let free (Space), the pause while the window is inactive, a real frame
-// of a 3DS model in a screenshot, and ESC.
+// of a 3DS model in a screenshot, ESC, and hostile cameras.
 #include <time.h>
 
 #include <chrono>
@@ -42,6 +42,13 @@ protected:
         if (font)
             for (u32 i = 0; i < font->vText2D.count; ++i) out.push_back(font->vText2D[i]);
         return out;
+    }
+    // Starts the viewer with this camera entry in its scene file.
+    HRESULT StartWithCamera(const std::string& camera) {
+        std::string text = SceneText({"scene.3ds"});
+        EXPECT_TRUE(WriteFile(dir + "zvscene.txt", text.replace(text.find("eye 0 10 -40"), 30, camera)));
+        viewer.reset(new Viewer);
+        return viewer->Init(nullptr, "figure.zvt");
     }
     std::vector<std::string> Queued3D() {
         Font* font = dynamic_cast<Font*>(viewer->pFont);
@@ -269,6 +276,30 @@ TEST_F(ViewerRunTest, ScreenshotShowsTheModelInItsScene) {
     EXPECT_FALSE(differs(pixel(60, 120), background));
     EXPECT_FALSE(differs(pixel(260, 120), background));
     EXPECT_FALSE(Contains(log, "Error")) << log;
+}
+
+// A hundred frames, each with the light's number turned to the camera:
+// looking straight up logs nothing, a camera that is not finite one error,
+// and the F2 text prints its coordinates beyond the int range as they are.
+TEST_F(ViewerRunTest, HostileCamerasLogAtMostOnceInAHundredFrames) {
+    for (size_t errors : {0, 1}) {
+        Models().Clear();
+        log.clear();
+        ASSERT_GE(StartWithCamera(errors ? "eye 2147483648 nan -inf\nlookat 0 0 0" : "eye 0 10 0\nlookat 0 100 0"), 0);
+        StopAtUpdate(100);
+        viewer->Run();
+        Key(DIK_ESCAPE, false);
+        size_t found = 0;
+        for (size_t at = log.find("Error"); at != std::string::npos; at = log.find("Error", at + 1)) ++found;
+        EXPECT_EQ(found, errors) << log;
+    }
+    EXPECT_TRUE(Contains(viewer->strInfos.c_str(), "\nCam vPos={2147483648, nan, -inf} vDir="));
+}
+
+TEST_F(ViewerRunTest, ACameraTooFarOutToBeAimedFailsTheStartNamingItsEntry) {
+    EXPECT_LT(StartWithCamera("eye 99999999999999999999 10 -250\nlookat 0 10 0"), 0);
+    EXPECT_TRUE(Contains(log, "Error : \"The 'camera' entry of \"zvscene.txt\" with eye {1e+20, 10, -250} and lookat "
+                              "{0, 10, 0} cannot be used: the eye lies so far out")) << log;
 }
 
 }  // namespace
