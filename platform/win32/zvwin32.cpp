@@ -124,10 +124,12 @@ bool EnsureVideo() {
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     // Ctrl+C and kill are caught here rather than by SDL: the second one
     // must end the program at once, even while it waits outside the pump.
+    // They are caught before the display is opened, which takes a while: a
+    // request made meanwhile waits for the window's first message fetch.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    ZVCatchQuitSignals();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     g_videoHeld = true;
-    ZVCatchQuitSignals();
     ZVWatchDisplayConnection();
     return true;
 }

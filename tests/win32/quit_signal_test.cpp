@@ -182,3 +182,27 @@ TEST_F(QuitSignalTest, ConsoleLineGivesUpOnAQuitSignal) {
 }
 
 }  // namespace
+
+// Opening the display takes a while at start-up: a Ctrl+C or kill made
+// meanwhile must already be caught.  A display that cannot be opened at all
+// shows whether the catching came first.  The check runs in a new process,
+// where no window has caught the signals yet.
+static void FailToOpenTheDisplayAndCheckTheSignals() {
+    setenv("SDL_VIDEODRIVER", "no-such-video-driver", 1);
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "QuitCatchingTest";
+    RegisterClassExA(&wc);
+    const HWND h = CreateWindowExA(0, "QuitCatchingTest", "quit", 0x90CE0000u, 40, 40, 200, 150, GetDesktopWindow(),
+                                   nullptr, nullptr, nullptr);
+    struct sigaction term = {}, interrupt = {};
+    sigaction(SIGTERM, nullptr, &term);
+    sigaction(SIGINT, nullptr, &interrupt);
+    _exit(h == nullptr && term.sa_handler != SIG_DFL && interrupt.sa_handler != SIG_DFL ? 0 : 1);
+}
+
+TEST(QuitSignalCatching, SignalsAreCaughtBeforeTheDisplayIsOpened) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(FailToOpenTheDisplayAndCheckTheSignals(), ::testing::ExitedWithCode(0), "");
+}
