@@ -567,6 +567,9 @@ void ProgramCache::ApplyFixedFunction(const DrawState& s) {
     const LinkedProgram& linked = ProgramFor(KeyFor(s));
     glUseProgram(linked.program);
     const ProgramUniforms& p = linked.uniforms;
+    // The general program takes every field as the state has it, also where
+    // a key leaves the field out: so the comparison of the two kinds of
+    // program also checks that what a key leaves out is never read.
     if (linked.general) {
         const ProgramKey fields = ReadFields(s);
         for (int i = 0; i < kKeyFieldCount; ++i) glUniform1i(p.key[i], fields.value[i]);

@@ -104,7 +104,7 @@ public:
     void Release();
     // Uses the program of the draw's state and sets its uniforms.
     void ApplyFixedFunction(const DrawState& state);
-    // Programs built so far (failed builds left out).
+    // Keys a program was made for so far, the general programs included.
     size_t Count() const;
 
 private:
