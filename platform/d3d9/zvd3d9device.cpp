@@ -14,28 +14,10 @@
 // - Front faces are clockwise (glFrontFace(GL_CW)): D3DCULL_CCW culls GL back
 //   faces, D3DCULL_CW GL front faces; two-sided stencil uses GL's front-face
 //   state for Direct3D's clockwise states and the back-face state for CCW_*.
-// - Vertex processing is a small GLSL program that reproduces Direct3D 9's
-//   fixed-function pipeline per vertex: the D3D light model (ambient, diffuse,
-//   specular with the half vector and material power, attenuation
-//   1/(a0 + a1 d + a2 d^2), the range cut-off, spot cones, material colour
-//   sources, global ambient, emissive), computed in camera space.  GL's own
-//   fixed-function lighting differs in attenuation, range and specular, so it
-//   is not used.  Pre-transformed (XYZRHW) vertices are taken in pixels of the
-//   viewport with Direct3D 9's pixel centres at integer coordinates.
-// - GL rasterises with its origin at the bottom, so a horizontal edge that
-//   passes exactly through pixel centres would fill the row below the one
-//   Direct3D fills; every vertex is moved up by 1/64 pixel so that such ties
-//   fall the way Direct3D's top-left rule settles them.
-// - Texture stage 0 is combined in the fragment program (the common colour and
-//   alpha operations with the DIFFUSE, CURRENT, TEXTURE, TFACTOR and SPECULAR
-//   arguments); a stage with no texture reads the texture as opaque white.
-// - The programs are written once and built per draw state: the general
-//   pair (smooth and flat) reads the state that selects code (stage 0, the
-//   texture, specular, the alpha test, lighting, the vertex layout) from
-//   uniforms; every other program has that state compiled in as constants,
-//   is built on the first draw that needs it and is kept by the device.  The
-//   alpha test's discard exists only in programs drawn with the test on, so
-//   that the rasteriser can test depth and stencil before it shades.
+// - Vertex processing (Direct3D 9's light model) and texture stage 0 are
+//   done by the fixed-function programs, made per draw state and kept by the
+//   device (zvd3d9programs.cpp); the device gathers the state they read
+//   (DrawStateFor) and sets the rest of GL's state itself (ApplyState).
 // - A lost device (full-screen device whose window stopped being the active
 //   window or was minimised, as the window layer tells; or the test hook)
 //   answers D3DERR_DEVICELOST, then D3DERR_DEVICENOTRESET once the window is
@@ -44,8 +26,6 @@
 #include <cmath>
 #include <cstring>
 #include <new>
-#include <string>
-#include <tuple>
 #include <vector>
 
 #include "zvd3d9internal.h"
@@ -56,377 +36,9 @@ namespace zvd3d9 {
 
 namespace {
 
-const char* kVertexSource = R"(
-in vec4 aPos;
-in vec3 aNormal;
-in vec4 aColor0;
-in vec4 aColor1;
-in vec4 aTex;
-uniform mat4 uWorld;
-uniform mat4 uView;
-uniform mat4 uProj;
-uniform mat3 uNormalMatrix;
-uniform vec4 uViewport;
-uniform vec4 uMatDiffuse;
-uniform vec4 uMatAmbient;
-uniform vec4 uMatSpecular;
-uniform vec4 uMatEmissive;
-uniform float uMatPower;
-uniform ivec4 uSources;
-uniform vec4 uGlobalAmbient;
-uniform int uLightType[8];
-uniform vec4 uLightDiffuse[8];
-uniform vec4 uLightSpecular[8];
-uniform vec4 uLightAmbient[8];
-uniform vec3 uLightPos[8];
-uniform vec3 uLightDir[8];
-uniform vec4 uLightAtt[8];
-uniform vec4 uLightSpot[8];
-SHADE out vec4 vDiffuse;
-SHADE out vec4 vSpecular;
-out vec4 vTex;
-
-vec4 source(int s, vec4 material, vec4 c1, vec4 c2) {
-    if (s == 1 && uHasColor0) return c1;
-    if (s == 2 && uHasColor1) return c2;
-    return material;
-}
-
-void main() {
-    vec4 c1 = uHasColor0 ? aColor0.zyxw : vec4(1.0);
-    vec4 c2 = uHasColor1 ? aColor1.zyxw : vec4(0.0);
-    vTex = aTex;
-    if (uRhw) {
-        float w = aPos.w != 0.0 ? 1.0 / aPos.w : 1.0;
-        vec2 ndc = vec2((aPos.x + 0.5 - uViewport.x) / uViewport.z * 2.0 - 1.0,
-                        1.0 - (aPos.y + 0.5 - uViewport.y) / uViewport.w * 2.0);
-        ndc.y += 2.0 / (64.0 * uViewport.w);
-        gl_Position = vec4(ndc * w, (2.0 * aPos.z - 1.0) * w, w);
-        vDiffuse = c1;
-        vSpecular = c2;
-        return;
-    }
-    vec4 viewPos = uView * (uWorld * vec4(aPos.xyz, 1.0));
-    vec4 clip = uProj * viewPos;
-    gl_Position = vec4(clip.x, clip.y + clip.w * 2.0 / (64.0 * uViewport.w), 2.0 * clip.z - clip.w, clip.w);
-    if (!uLighting) {
-        vDiffuse = c1;
-        vSpecular = c2;
-        return;
-    }
-    vec3 P = viewPos.xyz;
-    vec3 N = uNormalMatrix * aNormal;
-    if (uNormalize) {
-        float len = length(N);
-        if (len > 0.0) N /= len;
-    }
-    vec4 Cd = source(uSources.x, uMatDiffuse, c1, c2);
-    vec4 Ca = source(uSources.y, uMatAmbient, c1, c2);
-    vec4 Cs = source(uSources.z, uMatSpecular, c1, c2);
-    vec4 Ce = source(uSources.w, uMatEmissive, c1, c2);
-    vec3 amb = vec3(0.0);
-    vec3 dif = vec3(0.0);
-    vec3 spe = vec3(0.0);
-    for (int i = 0; i < 8; ++i) {
-        if (i >= uNumLights) break;
-        vec3 L;
-        float atten = 1.0;
-        float spot = 1.0;
-        if (uLightType[i] == 3) {
-            L = -uLightDir[i];
-        } else {
-            vec3 d = uLightPos[i] - P;
-            float dist = length(d);
-            if (dist > uLightAtt[i].w) continue;
-            L = dist > 0.0 ? d / dist : vec3(0.0, 0.0, -1.0);
-            float den = uLightAtt[i].x + uLightAtt[i].y * dist + uLightAtt[i].z * dist * dist;
-            atten = den > 0.0 ? 1.0 / den : 1.0;
-            if (uLightType[i] == 2) {
-                float rho = dot(-L, uLightDir[i]);
-                if (rho <= uLightSpot[i].y)
-                    spot = 0.0;
-                else if (rho < uLightSpot[i].x)
-                    spot = pow((rho - uLightSpot[i].y) / (uLightSpot[i].x - uLightSpot[i].y), uLightSpot[i].z);
-            }
-        }
-        float f = atten * spot;
-        amb += uLightAmbient[i].rgb * f;
-        float ndl = dot(N, L);
-        if (ndl > 0.0) {
-            dif += uLightDiffuse[i].rgb * (ndl * f);
-            if (uSpecularEnable) {
-                vec3 V = uLocalViewer ? normalize(-P) : vec3(0.0, 0.0, 1.0);
-                vec3 H = normalize(V + L);
-                float ndh = max(dot(N, H), 0.0);
-                float s = uMatPower > 0.0 ? pow(ndh, uMatPower) : 1.0;
-                spe += uLightSpecular[i].rgb * (s * f);
-            }
-        }
-    }
-    vec3 color = Ce.rgb + Ca.rgb * (uGlobalAmbient.rgb + amb) + Cd.rgb * dif;
-    vDiffuse = vec4(clamp(color, 0.0, 1.0), clamp(Cd.a, 0.0, 1.0));
-    vSpecular = vec4(clamp(Cs.rgb * spe, 0.0, 1.0), 0.0);
-}
-)";
-
-const char* kFragmentSource = R"(
-SHADE in vec4 vDiffuse;
-SHADE in vec4 vSpecular;
-in vec4 vTex;
-uniform sampler2D uTexture;
-uniform vec4 uTFactor;
-uniform float uAlphaRef;
-
-vec4 arg(int a, vec4 tex) {
-    int s = a & 15;
-    vec4 r = vDiffuse;
-    if (s == 2) r = tex;
-    else if (s == 3) r = uTFactor;
-    else if (s == 4) r = vSpecular;
-    if ((a & 16) != 0) r = vec4(1.0) - r;
-    if ((a & 32) != 0) r = vec4(r.a);
-    return r;
-}
-
-vec4 combine(int op, vec4 a1, vec4 a2, vec4 tex) {
-    if (op == 2) return a1;
-    if (op == 3) return a2;
-    if (op == 4) return a1 * a2;
-    if (op == 5) return 2.0 * a1 * a2;
-    if (op == 6) return 4.0 * a1 * a2;
-    if (op == 7) return a1 + a2;
-    if (op == 8) return a1 + a2 - vec4(0.5);
-    if (op == 9) return 2.0 * (a1 + a2 - vec4(0.5));
-    if (op == 10) return a1 - a2;
-    if (op == 11) return a1 + a2 - a1 * a2;
-    if (op == 12 || op == 16) return mix(a2, a1, vDiffuse.a);
-    if (op == 13) return mix(a2, a1, tex.a);
-    if (op == 14) return mix(a2, a1, uTFactor.a);
-    return vDiffuse;
-}
-
-void main() {
-#if COLOURLESS
-    // Only depth and stencil are kept: no colour, and so no varying, is read.
-    gl_FragColor = vec4(0.0);
-#else
-    vec4 tex = uHasTexture ? texture(uTexture, vTex.xy) : vec4(1.0);
-    vec4 result = vDiffuse;
-    if (uColorOp.x != 1) {
-        result.rgb = clamp(combine(uColorOp.x, arg(uColorOp.y, tex), arg(uColorOp.z, tex), tex).rgb, 0.0, 1.0);
-        if (uAlphaOp.x != 1)
-            result.a = clamp(combine(uAlphaOp.x, arg(uAlphaOp.y, tex), arg(uAlphaOp.z, tex), tex).a, 0.0, 1.0);
-    }
-    if (uAddSpecular) result.rgb = clamp(result.rgb + vSpecular.rgb, 0.0, 1.0);
-#if ALPHA_TEST
-    if (uAlphaTest) {
-        float a = floor(result.a * 255.0 + 0.5);
-        bool pass = true;
-        if (uAlphaFunc == 1) pass = false;
-        else if (uAlphaFunc == 2) pass = a < uAlphaRef;
-        else if (uAlphaFunc == 3) pass = a == uAlphaRef;
-        else if (uAlphaFunc == 4) pass = a <= uAlphaRef;
-        else if (uAlphaFunc == 5) pass = a > uAlphaRef;
-        else if (uAlphaFunc == 6) pass = a != uAlphaRef;
-        else if (uAlphaFunc == 7) pass = a >= uAlphaRef;
-        if (!pass) discard;
-    }
-#endif
-    gl_FragColor = result;
-#endif
-}
-)";
-
-enum Attribute { kPos = 0, kNormal = 1, kColor0 = 2, kColor1 = 3, kTex = 4 };
-
-// The draw state a program's code is chosen by.  The general program reads
-// it from uniforms; a specialised one has it as constants, so that the
-// compiler drops the branches the state does not take (above all the alpha
-// test's discard, which would make the rasteriser shade every fragment
-// before it tests depth and stencil).  Both read the same names.
-struct StateValue {
-    const char* type;
-    const char* name;
-    std::string value;
-};
-
-std::string Bool(bool b) { return b ? "true" : "false"; }
-
-std::string Ivec3(const int v[3]) {
-    return "ivec3(" + std::to_string(v[0]) + ", " + std::to_string(v[1]) + ", " + std::to_string(v[2]) + ")";
-}
-
-std::vector<StateValue> VertexState(const ProgramKey& k) {
-    return {{"bool", "uRhw", Bool(k.rhw)},
-            {"bool", "uLighting", Bool(k.lighting)},
-            {"bool", "uHasColor0", Bool(k.hasColor0)},
-            {"bool", "uHasColor1", Bool(k.hasColor1)},
-            {"bool", "uSpecularEnable", Bool(k.specular)},
-            {"bool", "uLocalViewer", Bool(k.localViewer)},
-            {"bool", "uNormalize", Bool(k.normalize)},
-            {"int", "uNumLights", std::to_string(k.lights)}};
-}
-
-std::vector<StateValue> FragmentState(const ProgramKey& k) {
-    return {{"bool", "uHasTexture", Bool(k.texture)},
-            {"ivec3", "uColorOp", Ivec3(k.colorOp)},
-            {"ivec3", "uAlphaOp", Ivec3(k.alphaOp)},
-            {"bool", "uAddSpecular", Bool(k.specular)},
-            {"bool", "uAlphaTest", Bool(k.alphaTest)},
-            {"int", "uAlphaFunc", std::to_string(k.alphaFunc)}};
-}
-
-// Declarations of the state: uniforms of the general program, constants of
-// a specialised one.
-std::string Declare(bool general, const std::vector<StateValue>& state) {
-    std::string text;
-    for (const StateValue& v : state)
-        text += general ? std::string("uniform ") + v.type + " " + v.name + ";\n"
-                        : std::string("const ") + v.type + " " + v.name + " = " + v.value + ";\n";
-    return text;
-}
-
-GLuint Compile(GLenum type, const char* shade, const std::string& prelude, const char* body) {
-    std::string source = std::string("#version 130\n#define SHADE ") + shade + "\n" + prelude + body;
-    const char* text = source.c_str();
-    GLuint shader = glCreateShader(type);
-    glShaderSource(shader, 1, &text, nullptr);
-    glCompileShader(shader);
-    GLint ok = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (!ok) {
-        char log[2048] = {};
-        glGetShaderInfoLog(shader, sizeof(log) - 1, nullptr, log);
-        SDL_LogError(SDL_LOG_CATEGORY_RENDER, "zvd3d9: shader compilation failed: %s", log);
-        glDeleteShader(shader);
-        return 0;
-    }
-    return shader;
-}
-
-bool Link(const ProgramKey& key, LinkedProgram* out) {
-    const char* shade = key.flat ? "flat" : "smooth";
-    // Only a program drawn with the alpha test on may discard.
-    const std::string switches = std::string("#define ALPHA_TEST ") + (key.general || key.alphaTest ? "1" : "0") +
-                                 "\n#define COLOURLESS " + (key.colourless ? "1" : "0") + "\n";
-    GLuint vs = Compile(GL_VERTEX_SHADER, shade, Declare(key.general, VertexState(key)), kVertexSource);
-    GLuint fs = Compile(GL_FRAGMENT_SHADER, shade, switches + Declare(key.general, FragmentState(key)),
-                        kFragmentSource);
-    if (!vs || !fs) {
-        if (vs) glDeleteShader(vs);
-        if (fs) glDeleteShader(fs);
-        return false;
-    }
-    GLuint program = glCreateProgram();
-    glAttachShader(program, vs);
-    glAttachShader(program, fs);
-    glBindAttribLocation(program, kPos, "aPos");
-    glBindAttribLocation(program, kNormal, "aNormal");
-    glBindAttribLocation(program, kColor0, "aColor0");
-    glBindAttribLocation(program, kColor1, "aColor1");
-    glBindAttribLocation(program, kTex, "aTex");
-    glLinkProgram(program);
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    GLint ok = 0;
-    glGetProgramiv(program, GL_LINK_STATUS, &ok);
-    if (!ok) {
-        char log[2048] = {};
-        glGetProgramInfoLog(program, sizeof(log) - 1, nullptr, log);
-        SDL_LogError(SDL_LOG_CATEGORY_RENDER, "zvd3d9: program link failed: %s", log);
-        glDeleteProgram(program);
-        return false;
-    }
-    // A uniform a specialised program has as a constant is at location -1,
-    // which GL's glUniform calls ignore.
-    ProgramUniforms& p = out->uniforms;
-#define ZV_LOC(field, name) p.field = glGetUniformLocation(program, name)
-    ZV_LOC(world, "uWorld");
-    ZV_LOC(view, "uView");
-    ZV_LOC(proj, "uProj");
-    ZV_LOC(normalMatrix, "uNormalMatrix");
-    ZV_LOC(rhw, "uRhw");
-    ZV_LOC(viewport, "uViewport");
-    ZV_LOC(lighting, "uLighting");
-    ZV_LOC(hasColor0, "uHasColor0");
-    ZV_LOC(hasColor1, "uHasColor1");
-    ZV_LOC(specularEnable, "uSpecularEnable");
-    ZV_LOC(localViewer, "uLocalViewer");
-    ZV_LOC(normalize, "uNormalize");
-    ZV_LOC(matDiffuse, "uMatDiffuse");
-    ZV_LOC(matAmbient, "uMatAmbient");
-    ZV_LOC(matSpecular, "uMatSpecular");
-    ZV_LOC(matEmissive, "uMatEmissive");
-    ZV_LOC(matPower, "uMatPower");
-    ZV_LOC(sources, "uSources");
-    ZV_LOC(globalAmbient, "uGlobalAmbient");
-    ZV_LOC(numLights, "uNumLights");
-    ZV_LOC(lightType, "uLightType");
-    ZV_LOC(lightDiffuse, "uLightDiffuse");
-    ZV_LOC(lightSpecular, "uLightSpecular");
-    ZV_LOC(lightAmbient, "uLightAmbient");
-    ZV_LOC(lightPos, "uLightPos");
-    ZV_LOC(lightDir, "uLightDir");
-    ZV_LOC(lightAtt, "uLightAtt");
-    ZV_LOC(lightSpot, "uLightSpot");
-    ZV_LOC(texture, "uTexture");
-    ZV_LOC(hasTexture, "uHasTexture");
-    ZV_LOC(colorOp, "uColorOp");
-    ZV_LOC(alphaOp, "uAlphaOp");
-    ZV_LOC(tfactor, "uTFactor");
-    ZV_LOC(addSpecular, "uAddSpecular");
-    ZV_LOC(alphaTest, "uAlphaTest");
-    ZV_LOC(alphaFunc, "uAlphaFunc");
-    ZV_LOC(alphaRef, "uAlphaRef");
-#undef ZV_LOC
-    out->program = program;
-    return true;
-}
-
 void Identity(D3DMATRIX* m) {
     std::memset(m, 0, sizeof(*m));
     m->_11 = m->_22 = m->_33 = m->_44 = 1.0f;
-}
-
-D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
-    D3DMATRIX r;
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) {
-            double s = 0;
-            for (int k = 0; k < 4; ++k) s += (double)a.m[i][k] * b.m[k][j];
-            r.m[i][j] = (float)s;
-        }
-    return r;
-}
-
-// Inverse of the upper 3x3 of m, row-major; the identity when singular.
-void Inverse3(const D3DMATRIX& m, float out[9]) {
-    const double a = m._11, b = m._12, c = m._13, d = m._21, e = m._22, f = m._23, g = m._31, h = m._32,
-                 i = m._33;
-    const double A = e * i - f * h, B = -(d * i - f * g), C = d * h - e * g;
-    const double det = a * A + b * B + c * C;
-    if (std::fabs(det) < 1e-30) {
-        const float id[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-        std::memcpy(out, id, sizeof(id));
-        return;
-    }
-    const double inv = 1.0 / det;
-    out[0] = (float)(A * inv);
-    out[1] = (float)(-(b * i - c * h) * inv);
-    out[2] = (float)((b * f - c * e) * inv);
-    out[3] = (float)(B * inv);
-    out[4] = (float)((a * i - c * g) * inv);
-    out[5] = (float)(-(a * f - c * d) * inv);
-    out[6] = (float)(C * inv);
-    out[7] = (float)(-(a * h - b * g) * inv);
-    out[8] = (float)((a * e - b * d) * inv);
-}
-
-void ColorToFloats(D3DCOLOR c, float out[4]) {
-    out[0] = (float)((c >> 16) & 0xFF) / 255.0f;
-    out[1] = (float)((c >> 8) & 0xFF) / 255.0f;
-    out[2] = (float)(c & 0xFF) / 255.0f;
-    out[3] = (float)((c >> 24) & 0xFF) / 255.0f;
 }
 
 GLenum CompareFunc(DWORD f) {
@@ -504,6 +116,13 @@ void ToGLRect(LONG left, LONG top, LONG right, LONG bottom, UINT height, GLint* 
 
 }  // namespace
 
+void ColorToFloats(D3DCOLOR c, float out[4]) {
+    out[0] = (float)((c >> 16) & 0xFF) / 255.0f;
+    out[1] = (float)((c >> 8) & 0xFF) / 255.0f;
+    out[2] = (float)(c & 0xFF) / 255.0f;
+    out[3] = (float)((c >> 24) & 0xFF) / 255.0f;
+}
+
 // ---------------------------------------------------------------------------
 Device::Device(Direct3D9* d3d, UINT adapter, HWND focusWindow, DWORD behavior)
     : d3d_(d3d), adapter_(adapter), focusWindow_(focusWindow), behavior_(behavior) {
@@ -525,7 +144,7 @@ HRESULT Device::Init(D3DPRESENT_PARAMETERS* pp) {
         return D3DERR_NOTAVAILABLE;
     }
     pp_ = copy;
-    if (!BuildPrograms() || !CreateTargets()) return D3DERR_NOTAVAILABLE;
+    if (!programs_.Init() || !CreateTargets()) return D3DERR_NOTAVAILABLE;
     glGenBuffers(1, &scratchVb_);
     glGenBuffers(1, &scratchIb_);
     *pp = copy;
@@ -545,9 +164,7 @@ Device::~Device() {
         std::vector<TrackedResource*> left = resources_;
         resources_.clear();
         for (TrackedResource* r : left) r->Orphan();
-        for (auto& entry : programs_)
-            if (entry.second.program) glDeleteProgram(entry.second.program);
-        programs_.clear();
+        programs_.Release();
         if (scratchVb_) glDeleteBuffers(1, &scratchVb_);
         if (scratchIb_) glDeleteBuffers(1, &scratchIb_);
         DestroyTargets();
@@ -627,18 +244,6 @@ HRESULT Device::ValidatePresentParameters(D3DPRESENT_PARAMETERS* pp) {
     if (pp->BackBufferWidth > 8192 || pp->BackBufferHeight > 8192) return D3DERR_INVALIDCALL;
     if (pp->EnableAutoDepthStencil && !IsDepthFormat(pp->AutoDepthStencilFormat)) return D3DERR_INVALIDCALL;
     return D3D_OK;
-}
-
-// The general programs are made with the device: they stand in for any
-// specialised program that fails to build.
-bool Device::BuildPrograms() {
-    for (bool flat : {false, true}) {
-        ProgramKey key;
-        key.general = true;
-        key.flat = flat;
-        if (!Link(key, &programs_[key])) return false;
-    }
-    return true;
 }
 
 bool Device::CreateTargets() {
@@ -1396,7 +1001,7 @@ HRESULT Device::GetIndices(IDirect3DIndexBuffer9** ib) {
 
 // ---------------------------------------------------------------------------
 // Drawing
-void Device::ApplyState() {
+void Device::ApplyState(bool writesNoColour) {
     const DWORD* rs = renderStates_;
     const UINT bh = pp_.BackBufferHeight;
     glBindFramebuffer(GL_FRAMEBUFFER, backFbo_);
@@ -1443,7 +1048,7 @@ void Device::ApplyState() {
     } else {
         glDisable(GL_STENCIL_TEST);
     }
-    const DWORD cw = WritesNoColour() ? 0 : rs[D3DRS_COLORWRITEENABLE];
+    const DWORD cw = writesNoColour ? 0 : rs[D3DRS_COLORWRITEENABLE];
     glColorMask((cw & D3DCOLORWRITEENABLE_RED) != 0, (cw & D3DCOLORWRITEENABLE_GREEN) != 0,
                 (cw & D3DCOLORWRITEENABLE_BLUE) != 0, (cw & D3DCOLORWRITEENABLE_ALPHA) != 0);
     if (rs[D3DRS_ALPHABLENDENABLE]) {
@@ -1488,196 +1093,28 @@ void Device::ApplyState() {
     }
 }
 
-bool ProgramKey::operator<(const ProgramKey& o) const {
-    auto fields = [](const ProgramKey& k) {
-        return std::tie(k.general, k.flat, k.colourless, k.rhw, k.lighting, k.hasColor0, k.hasColor1, k.specular,
-                        k.localViewer, k.normalize, k.lights, k.texture, k.colorOp[0], k.colorOp[1], k.colorOp[2],
-                        k.alphaOp[0], k.alphaOp[1], k.alphaOp[2], k.alphaTest, k.alphaFunc);
-    };
-    return fields(*this) < fields(o);
-}
-
-// A draw whose blend leaves the target's colour as it is (ZERO times the
-// source plus ONE times the target, as the shadow volumes are drawn) changes
-// only depth and stencil: it is drawn with colour writes off and without
-// computing a colour, which gives the same target and spares the rasteriser
-// the shading and the blend of every fragment.  Not while the alpha test
-// is on (the fragment's alpha decides what is kept), nor through the general
-// programs, which draw exactly what was asked.
-bool Device::WritesNoColour() const {
-    const DWORD* rs = renderStates_;
-    if (generalPrograms_ || rs[D3DRS_ALPHATESTENABLE] || !rs[D3DRS_ALPHABLENDENABLE]) return false;
-    auto keeps = [](DWORD src, DWORD dst, DWORD op) {
-        return src == D3DBLEND_ZERO && dst == D3DBLEND_ONE && op == D3DBLENDOP_ADD;
-    };
-    if (!keeps(rs[D3DRS_SRCBLEND], rs[D3DRS_DESTBLEND], rs[D3DRS_BLENDOP])) return false;
-    return !rs[D3DRS_SEPARATEALPHABLENDENABLE] ||
-           keeps(rs[D3DRS_SRCBLENDALPHA], rs[D3DRS_DESTBLENDALPHA], rs[D3DRS_BLENDOPALPHA]);
-}
-
-int Device::ActiveLightCount() const {
-    int n = 0;
-    for (const auto& entry : lights_)
-        if (entry.second.enabled) ++n;
-    return std::min(n, (int)kMaxActiveLights);
-}
-
-// The key of the program a draw uses.  State the program ignores is left out
-// of the key (and values the programs read alike share one), so that few
-// programs are made.
-ProgramKey Device::KeyFor(const FvfLayout& layout) const {
-    const DWORD* rs = renderStates_;
-    ProgramKey k;
-    k.flat = rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
-    if (generalPrograms_) {
-        k.general = true;
-        return k;
-    }
-    k.rhw = layout.rhw;
-    if (WritesNoColour()) {
-        k.colourless = true;   // position only: no lighting, no texture, no colour
-        return k;
-    }
-    k.lighting = rs[D3DRS_LIGHTING] && !layout.rhw;
-    k.hasColor0 = layout.diffuse >= 0;
-    k.hasColor1 = layout.specular >= 0;
-    k.specular = rs[D3DRS_SPECULARENABLE] != 0;
-    if (k.lighting) {
-        k.localViewer = rs[D3DRS_LOCALVIEWER] != 0;
-        k.normalize = rs[D3DRS_NORMALIZENORMALS] != 0;
-        k.lights = ActiveLightCount();
-    }
-    k.texture = textures_[0] != nullptr;
-    // Operations the programs do not know read as 0 (the diffuse colour);
-    // of an argument only the source and the two modifier bits count.
-    auto op = [](DWORD v) { return v >= D3DTOP_DISABLE && v <= D3DTOP_BLENDCURRENTALPHA ? (int)v : 0; };
-    auto arg = [](DWORD v) { return (int)(v & 0x3F); };
-    const DWORD* ts = stageStates_[0];
-    k.colorOp[0] = op(ts[D3DTSS_COLOROP]);
-    if (k.colorOp[0] != D3DTOP_DISABLE) {
-        k.colorOp[1] = arg(ts[D3DTSS_COLORARG1]);
-        k.colorOp[2] = arg(ts[D3DTSS_COLORARG2]);
-        k.alphaOp[0] = op(ts[D3DTSS_ALPHAOP]);
-        if (k.alphaOp[0] != D3DTOP_DISABLE) {
-            k.alphaOp[1] = arg(ts[D3DTSS_ALPHAARG1]);
-            k.alphaOp[2] = arg(ts[D3DTSS_ALPHAARG2]);
-        }
-    }
-    k.alphaTest = rs[D3DRS_ALPHATESTENABLE] != 0;
-    if (k.alphaTest) {
-        const DWORD f = rs[D3DRS_ALPHAFUNC];
-        k.alphaFunc = f >= D3DCMP_NEVER && f <= D3DCMP_ALWAYS ? (int)f : (int)D3DCMP_ALWAYS;
-    }
-    return k;
-}
-
-// The program of a key, built on first use; the general program of the
-// shade mode when it cannot be built (the compiler's log tells why).
-const LinkedProgram& Device::ProgramFor(const ProgramKey& key) {
-    auto found = programs_.find(key);
-    if (found == programs_.end()) {
-        found = programs_.emplace(key, LinkedProgram()).first;
-        Link(key, &found->second);
-    }
-    if (found->second.program) return found->second;
-    ProgramKey general;
-    general.general = true;
-    general.flat = key.flat;
-    return programs_[general];
-}
-
-void Device::ApplyFixedFunction(const FvfLayout& layout) {
-    const LinkedProgram& linked = ProgramFor(KeyFor(layout));
-    glUseProgram(linked.program);
-    const ProgramUniforms& p = linked.uniforms;
-    const DWORD* rs = renderStates_;
-    glUniformMatrix4fv(p.world, 1, GL_FALSE, &world_._11);
-    glUniformMatrix4fv(p.view, 1, GL_FALSE, &view_._11);
-    glUniformMatrix4fv(p.proj, 1, GL_FALSE, &projection_._11);
-    const D3DMATRIX worldView = Multiply(world_, view_);
-    float normalMatrix[9];
-    Inverse3(worldView, normalMatrix);
-    glUniformMatrix3fv(p.normalMatrix, 1, GL_TRUE, normalMatrix);
-    glUniform1i(p.rhw, layout.rhw ? 1 : 0);
-    glUniform4f(p.viewport, (float)viewport_.X, (float)viewport_.Y, (float)viewport_.Width, (float)viewport_.Height);
-    const bool lighting = rs[D3DRS_LIGHTING] && !layout.rhw;
-    glUniform1i(p.lighting, lighting ? 1 : 0);
-    glUniform1i(p.hasColor0, layout.diffuse >= 0 ? 1 : 0);
-    glUniform1i(p.hasColor1, layout.specular >= 0 ? 1 : 0);
-    glUniform1i(p.specularEnable, rs[D3DRS_SPECULARENABLE] ? 1 : 0);
-    glUniform1i(p.localViewer, rs[D3DRS_LOCALVIEWER] ? 1 : 0);
-    glUniform1i(p.normalize, rs[D3DRS_NORMALIZENORMALS] ? 1 : 0);
-    glUniform4fv(p.matDiffuse, 1, &material_.Diffuse.r);
-    glUniform4fv(p.matAmbient, 1, &material_.Ambient.r);
-    glUniform4fv(p.matSpecular, 1, &material_.Specular.r);
-    glUniform4fv(p.matEmissive, 1, &material_.Emissive.r);
-    glUniform1f(p.matPower, material_.Power);
-    if (rs[D3DRS_COLORVERTEX]) {
-        auto src = [](DWORD v) { return v <= 2 ? (GLint)v : 0; };
-        glUniform4i(p.sources, src(rs[D3DRS_DIFFUSEMATERIALSOURCE]), src(rs[D3DRS_AMBIENTMATERIALSOURCE]),
-                    src(rs[D3DRS_SPECULARMATERIALSOURCE]), src(rs[D3DRS_EMISSIVEMATERIALSOURCE]));
-    } else {
-        glUniform4i(p.sources, 0, 0, 0, 0);
-    }
-    float ambient[4];
-    ColorToFloats(rs[D3DRS_AMBIENT], ambient);
-    glUniform4fv(p.globalAmbient, 1, ambient);
-    if (lighting) {
-        GLint types[8] = {};
-        float diffuse[32] = {}, specular[32] = {}, amb[32] = {}, pos[24] = {}, dir[24] = {}, att[32] = {},
-              spot[32] = {};
-        int n = 0;
-        for (const auto& entry : lights_) {
-            if (!entry.second.enabled || n >= (int)kMaxActiveLights) continue;
-            const D3DLIGHT9& l = entry.second.light;
-            types[n] = (GLint)l.Type;
-            std::memcpy(&diffuse[4 * n], &l.Diffuse, 16);
-            std::memcpy(&specular[4 * n], &l.Specular, 16);
-            std::memcpy(&amb[4 * n], &l.Ambient, 16);
-            const D3DVECTOR& P = l.Position;
-            for (int c = 0; c < 3; ++c)
-                pos[3 * n + c] = P.x * view_.m[0][c] + P.y * view_.m[1][c] + P.z * view_.m[2][c] + view_.m[3][c];
-            const D3DVECTOR& D = l.Direction;
-            double d[3], len = 0;
-            for (int c = 0; c < 3; ++c) {
-                d[c] = (double)D.x * view_.m[0][c] + (double)D.y * view_.m[1][c] + (double)D.z * view_.m[2][c];
-                len += d[c] * d[c];
-            }
-            len = std::sqrt(len);
-            for (int c = 0; c < 3; ++c) dir[3 * n + c] = len > 0 ? (float)(d[c] / len) : 0.0f;
-            att[4 * n + 0] = l.Attenuation0;
-            att[4 * n + 1] = l.Attenuation1;
-            att[4 * n + 2] = l.Attenuation2;
-            att[4 * n + 3] = l.Range;
-            spot[4 * n + 0] = std::cos(l.Theta * 0.5f);
-            spot[4 * n + 1] = std::cos(l.Phi * 0.5f);
-            spot[4 * n + 2] = l.Falloff;
-            ++n;
-        }
-        glUniform1i(p.numLights, n);
-        glUniform1iv(p.lightType, 8, types);
-        glUniform4fv(p.lightDiffuse, 8, diffuse);
-        glUniform4fv(p.lightSpecular, 8, specular);
-        glUniform4fv(p.lightAmbient, 8, amb);
-        glUniform3fv(p.lightPos, 8, pos);
-        glUniform3fv(p.lightDir, 8, dir);
-        glUniform4fv(p.lightAtt, 8, att);
-        glUniform4fv(p.lightSpot, 8, spot);
-    } else {
-        glUniform1i(p.numLights, 0);
-    }
-    const DWORD* ts = stageStates_[0];
-    glUniform3i(p.colorOp, (GLint)ts[D3DTSS_COLOROP], (GLint)ts[D3DTSS_COLORARG1], (GLint)ts[D3DTSS_COLORARG2]);
-    glUniform3i(p.alphaOp, (GLint)ts[D3DTSS_ALPHAOP], (GLint)ts[D3DTSS_ALPHAARG1], (GLint)ts[D3DTSS_ALPHAARG2]);
-    float tfactor[4];
-    ColorToFloats(rs[D3DRS_TEXTUREFACTOR], tfactor);
-    glUniform4fv(p.tfactor, 1, tfactor);
-    glUniform1i(p.addSpecular, rs[D3DRS_SPECULARENABLE] ? 1 : 0);
-    glUniform1i(p.alphaTest, rs[D3DRS_ALPHATESTENABLE] ? 1 : 0);
-    glUniform1i(p.alphaFunc, (GLint)rs[D3DRS_ALPHAFUNC]);
-    glUniform1f(p.alphaRef, (float)(rs[D3DRS_ALPHAREF] & 0xFF));
-    glUniform1i(p.texture, 0);
-    glUniform1i(p.hasTexture, textures_[0] ? 1 : 0);
+// What the fixed-function programs read of a draw, with the lighting switch
+// and the enabled lights (in index order) worked out once for it.
+DrawState Device::DrawStateFor(const FvfLayout& layout) const {
+    DrawState s;
+    s.renderStates = renderStates_;
+    s.stage0 = stageStates_[0];
+    s.texture = textures_[0] != nullptr;
+    s.rhw = layout.rhw;
+    s.hasColor0 = layout.diffuse >= 0;
+    s.hasColor1 = layout.specular >= 0;
+    s.world = &world_;
+    s.view = &view_;
+    s.projection = &projection_;
+    s.viewport = &viewport_;
+    s.material = &material_;
+    s.lighting = renderStates_[D3DRS_LIGHTING] && !layout.rhw;
+    if (s.lighting)
+        for (const auto& entry : lights_)
+            if (entry.second.enabled && s.lightCount < kProgramLights) s.lights[s.lightCount++] = &entry.second.light;
+    s.general = generalPrograms_;
+    s.colourless = WritesNoColour(renderStates_, generalPrograms_);
+    return s;
 }
 
 void Device::ApplyTexture() {
@@ -1708,8 +1145,9 @@ void Device::ApplyTexture() {
 
 HRESULT Device::PrepareDraw(const FvfLayout& layout, GLuint vertexBuffer, size_t vertexOffset, UINT stride) {
     MakeCurrent();
-    ApplyState();
-    ApplyFixedFunction(layout);
+    const DrawState draw = DrawStateFor(layout);
+    ApplyState(draw.colourless);
+    programs_.ApplyFixedFunction(draw);
     ApplyTexture();
     glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
     auto at = [&](int offset) { return reinterpret_cast<const void*>(vertexOffset + (size_t)offset); };

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "zvd3d9.h"
+#include "zvd3d9programs.h"
 
 namespace zvd3d9 {
 
@@ -60,6 +61,10 @@ constexpr DWORD kMaxStreams = 16;
 constexpr DWORD kMaxTextureStages = 1;    // stages with texturing
 constexpr DWORD kMaxSamplerSlots = 8;     // stage numbers accepted by SetTexture
 constexpr DWORD kMaxActiveLights = 8;
+static_assert(kMaxActiveLights <= (DWORD)kProgramLights, "the programs read every active light");
+
+// A colour's channels as GL takes them: red, green, blue, alpha in [0, 1].
+void ColorToFloats(D3DCOLOR c, float out[4]);
 
 class Device;
 
@@ -240,40 +245,6 @@ private:
     GLuint texture_ = 0;
 };
 
-// The draw state that chooses the code of the fixed-function programs.  The
-// general programs (one per shade mode) read it from uniforms; every other
-// key names a program with the state compiled in, made on first use.
-struct ProgramKey {
-    bool general = false;
-    bool flat = false;
-    bool colourless = false;   // the draw keeps the target's colour: depth and stencil only
-    // vertex program
-    bool rhw = false, lighting = false, hasColor0 = false, hasColor1 = false;
-    bool specular = false;   // D3DRS_SPECULARENABLE: specular lighting, and its adding after stage 0
-    bool localViewer = false, normalize = false;
-    int lights = 0;
-    // fragment program: stage 0 and the alpha test
-    bool texture = false;
-    int colorOp[3] = {D3DTOP_DISABLE, 0, 0};   // operation, argument 1, argument 2
-    int alphaOp[3] = {};
-    bool alphaTest = false;
-    int alphaFunc = 0;
-    bool operator<(const ProgramKey& other) const;
-};
-
-// Uniform locations of a program (-1 for what it has as a constant).
-struct ProgramUniforms {
-    GLint world, view, proj, normalMatrix, rhw, viewport, lighting, hasColor0, hasColor1, specularEnable,
-        localViewer, normalize, matDiffuse, matAmbient, matSpecular, matEmissive, matPower, sources, globalAmbient,
-        numLights, lightType, lightDiffuse, lightSpecular, lightAmbient, lightPos, lightDir, lightAtt, lightSpot,
-        texture, hasTexture, colorOp, alphaOp, tfactor, addSpecular, alphaTest, alphaFunc, alphaRef;
-};
-
-struct LinkedProgram {
-    GLuint program = 0;   // 0 when it failed to build: the general program stands in
-    ProgramUniforms uniforms = {};
-};
-
 struct LightSlot {
     D3DLIGHT9 light;
     bool enabled = false;
@@ -366,7 +337,7 @@ public:
     void TestLose();
     void TestRegain();
     void TestUseGeneralPrograms(bool general) { generalPrograms_ = general; }
-    size_t TestProgramCount() const { return programs_.size(); }
+    size_t TestProgramCount() const { return programs_.Count(); }
 
 private:
     ~Device() override;
@@ -376,14 +347,9 @@ private:
     void DestroyTargets();
     void SetDefaultStates();
     void UnbindAll();
-    bool BuildPrograms();
     HRESULT PrepareDraw(const FvfLayout& layout, GLuint vertexBuffer, size_t vertexOffset, UINT stride);
-    void ApplyState();
-    ProgramKey KeyFor(const FvfLayout& layout) const;
-    const LinkedProgram& ProgramFor(const ProgramKey& key);
-    int ActiveLightCount() const;
-    bool WritesNoColour() const;
-    void ApplyFixedFunction(const FvfLayout& layout);
+    void ApplyState(bool writesNoColour);
+    DrawState DrawStateFor(const FvfLayout& layout) const;
     void ApplyTexture();
     void ApplyFullscreen();
     static void ActivationObserver(void* user);
@@ -404,7 +370,7 @@ private:
     SDL_GLContext context_ = nullptr;
     GLuint backFbo_ = 0, backColor_ = 0, backDepth_ = 0;
     GLuint frontFbo_ = 0, frontColor_ = 0;
-    std::map<ProgramKey, LinkedProgram> programs_;
+    ProgramCache programs_;
     bool generalPrograms_ = false;   // test switch: every draw through the general programs
     GLuint scratchVb_ = 0, scratchIb_ = 0;
     bool depthStencil_ = false, stencil_ = false;

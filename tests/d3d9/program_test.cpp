@@ -3,10 +3,13 @@
 // setup the engine draws with (models lit and unlit, with and without a
 // texture and specular, the font, the shadow volumes) and the alpha test's
 // functions, read back and compared channel by channel.
+#include <SDL.h>
+
 #include <functional>
 #include <string>
 
 #include "d3d9_support.h"
+#include "zvd3d9programs.h"
 
 namespace {
 
@@ -38,7 +41,17 @@ constexpr DWORD kTextFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 
 class ProgramTest : public D3D9Test {
 protected:
+    // Every program drawn with must build: one that does not leaves its draws
+    // to the general program, and the comparison would see no difference.
+    static void CountErrors(void* errors, int category, SDL_LogPriority priority, const char*) {
+        if (category == SDL_LOG_CATEGORY_RENDER && priority >= SDL_LOG_PRIORITY_ERROR) ++*static_cast<int*>(errors);
+    }
+
     void SetUp() override {
+        SDL_LogGetOutputFunction(&log_, &logData_);
+        SDL_LogSetOutputFunction(&CountErrors, &buildErrors_);
+        logPriority_ = SDL_LogGetPriority(SDL_LOG_CATEGORY_RENDER);
+        SDL_LogSetPriority(SDL_LOG_CATEGORY_RENDER, SDL_LOG_PRIORITY_ERROR);
         D3D9Test::SetUp();
         if (HasFatalFailure()) return;
         SetCamera();
@@ -101,6 +114,9 @@ protected:
             EXPECT_EQ(texture_->Release(), 0u);
         }
         D3D9Test::TearDown();
+        SDL_LogSetOutputFunction(log_, logData_);
+        SDL_LogSetPriority(SDL_LOG_CATEGORY_RENDER, logPriority_);
+        EXPECT_EQ(buildErrors_, 0) << "a program failed to build";
     }
 
     // A bent sheet of quads across the view: normals, colours and texture
@@ -181,6 +197,10 @@ protected:
     }
 
     IDirect3DTexture9* texture_ = nullptr;
+    SDL_LogOutputFunction log_ = nullptr;
+    void* logData_ = nullptr;
+    SDL_LogPriority logPriority_ = SDL_LOG_PRIORITY_CRITICAL;
+    int buildErrors_ = 0;
 };
 
 // The lighting paths' model draws: lit with specular (simple lighting and the
@@ -341,6 +361,16 @@ TEST_F(ProgramTest, ProgramsAreMadeOnFirstUseAndKept) {
     DrawList(Quad(1.0f, 5.0f, 0xFF20C040), d3d9test::kVertexFvf);
     ASSERT_EQ(device_->EndScene(), D3D_OK);
     EXPECT_TRUE(d3d9test::ColorNear(Center(), 0x20 / 255.0f, 0xC0 / 255.0f, 0x40 / 255.0f, 0));
+}
+
+// Keys that differ in one field only are told apart both ways, whichever the
+// field: no draw state can take the program of another.
+TEST(ProgramKeyTest, EveryFieldTellsKeysApart) {
+    for (int f = 0; f < zvd3d9::kKeyFieldCount; ++f) {
+        zvd3d9::ProgramKey a, b;
+        b.value[f] = 1;
+        EXPECT_TRUE(a < b && !(b < a) && a != b) << "field " << f;
+    }
 }
 
 }  // namespace
