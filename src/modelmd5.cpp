@@ -157,9 +157,8 @@ HRESULT ModelMD5::SendCommand(const String& command, String* parameter) {
         ModelMD5Meta::Animation animation;
         HRESULT hr = ModelMD5Meta::LoadAnimation(*parameter, &animation, &pMeta->vBoneNames);
         if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
-        // Named after the file: what follows the last '\' or '/'.
-        const i32 slash = parameter->FindLastOf("\\/", (i32)parameter->length);
-        const String name = slash < 0 ? *parameter : parameter->SubString((u32)slash + 1, parameter->length);
+        // Named after the file, without its folders.
+        const String name = FileNameOf(*parameter);
         // Both lists grow together or not at all.
         hr = pMeta->vAnimationNames.Reserve(pMeta->vAnimationNames.count + 1, false);
         if (hr >= 0) hr = pMeta->vAnimations.Add(animation);

@@ -20,13 +20,13 @@ const char kSource[] = "modelmd5meta";
 const double kPi = 3.14159265358979323846;
 const char kTooBigForFile[] = "Count too big for the size of the file";
 
+inline bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 // True for a line whose first characters after any white space are "//".
 bool IsCommentLine(const char* line) {
-    while (*line == ' ' || (*line >= '\t' && *line <= '\r')) ++line;
+    while (IsWhiteSpace(*line)) ++line;
     return line[0] == '/' && line[1] == '/';
 }
-
-inline bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // The shader's name on a line that the scan "\tshader \"%s\"" read, given
 // the word it read.  A name holding white space ("02 - Default"), which the
@@ -35,11 +35,8 @@ inline bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); 
 // closing quote (so a line without a closing quote loses the word's last
 // character).
 String ShaderName(const char* line, const char* word) {
-    const char* p = line;
-    while (IsWhiteSpace(*p)) ++p;
-    p += 6;  // "shader"
-    while (IsWhiteSpace(*p)) ++p;
-    const char* open = p + 1;  // past the opening quote
+    // The scan matched, so the line's first quote is the opening one.
+    const char* open = std::strchr(line, '"') + 1;
     const char* close = std::strchr(open, '"');
     if (close) {
         for (const char* c = open; c < close; ++c) {
@@ -225,8 +222,7 @@ String FindShaderTexture(const String& shader, const String& meshFolder) {
         String candidate = shader + suffix;
         if (TextureFileExists(candidate)) return candidate;
     }
-    const i32 slash = shader.FindLastOf("\\/", (i32)shader.length);
-    const String file = slash < 0 ? shader : shader.SubString((u32)slash + 1, shader.length);
+    const String file = FileNameOf(shader);
     static const char* const kExtensions[4] = {"", ".tga", ".png", ".jpg"};
     for (int pass = 0; pass < 2; ++pass) {
         const String& base = pass == 0 ? shader : file;
@@ -745,9 +741,7 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
     for (u32 m = 0; m < nMeshes; ++m) vTextures.data[m] = nullptr;
 
     // The diffuse texture of each shader.
-    const String meshPath = File::GetFullPath(fileName) + fileName;
-    const i32 slash = meshPath.FindLastOf("\\/", (i32)meshPath.length);
-    const String meshFolder = slash < 0 ? String() : meshPath.SubString(0, (u32)slash + 1);
+    const String meshFolder = FolderOf(File::GetFullPath(fileName) + fileName);
     for (u32 m = 0; m < nMeshes; ++m) {
         if (subs[m].nNumVertices == 0) continue;  // an empty mesh draws nothing
         if (!subs[m].bNoShader) {

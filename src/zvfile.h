@@ -19,6 +19,11 @@
 // The directory of the running program, with its trailing separator.
 String GetExeDir();
 
+// The folder part of a path, up to its last '/' or '\' included ("" when it
+// has none), and the file name after it (the whole path when it has none).
+String FolderOf(const String& path);
+String FileNameOf(const String& path);
+
 // True for the drive form ("C:\...", "D:/...") and for names starting with '/' or '\'.
 bool IsAbsolutePath(const String& name);
 

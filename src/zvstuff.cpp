@@ -525,12 +525,17 @@ Matrix Matrix::GetInverse() const {
 
 Vector<String> Paths;
 
-String GetExeDir() {
-    String path(ZVGetModuleFileName().c_str());
-    i32 slash = path.FindLastOf("\\/", (i32)path.length);
-    if (slash < 0) return String();
-    return path.SubString(0, (u32)slash + 1);
+String FolderOf(const String& path) {
+    const i32 slash = path.FindLastOf("\\/", (i32)path.length);
+    return slash < 0 ? String() : path.SubString(0, (u32)slash + 1);
 }
+
+String FileNameOf(const String& path) {
+    const i32 slash = path.FindLastOf("\\/", (i32)path.length);
+    return slash < 0 ? path : path.SubString((u32)slash + 1, path.length);
+}
+
+String GetExeDir() { return FolderOf(String(ZVGetModuleFileName().c_str())); }
 
 bool IsAbsolutePath(const String& name) {
     if (name.length >= 2 && name.data[1] == ':') return true;
