@@ -198,46 +198,16 @@ private:
     MD5Reader& operator=(const MD5Reader&) = delete;
 };
 
-// True when a texture candidate exists: absolute names when they open,
-// others when the search path holds them.
-bool TextureFileExists(const String& name) {
-    if (IsAbsolutePath(name)) {
-        FILE* f = ZVfopen(name.c_str(), "r");
-        if (!f) return false;
-        std::fclose(f);
-        return true;
-    }
-    return File::GetFullPath(name).length > 0;
-}
-
 // The texture file of a shader, in the form CreateTexture finds it; ""
 // when there is none.  First the shader's name followed by "_df.tga",
-// "_d.tga" or ".tga" on the search path.  Then, as exporters name the image
-// itself, the name as it stands and its file name without the folders, each
-// as it is and followed by ".tga", ".png" or ".jpg", beside the mesh file
-// (meshFolder, handed over as a full path) and then on the search path.
+// "_d.tga" or ".tga" on the search path; then, as exporters name the image
+// itself, the image candidates of the name beside the mesh file (meshFolder,
+// handed over as a full path) and on the search path.
 String FindShaderTexture(const String& shader, const String& meshFolder) {
-    static const char* const kSuffixes[3] = {"_df.tga", "_d.tga", ".tga"};
-    for (const char* suffix : kSuffixes) {
-        String candidate = shader + suffix;
-        if (TextureFileExists(candidate)) return candidate;
-    }
-    const String file = FileNameOf(shader);
-    static const char* const kExtensions[4] = {"", ".tga", ".png", ".jpg"};
-    for (int pass = 0; pass < 2; ++pass) {
-        const String& base = pass == 0 ? shader : file;
-        if (pass == 1 && file == shader) break;  // no folders: all tried already
-        for (u32 e = 0; e < 4; ++e) {
-            String candidate = base + kExtensions[e];
-            if (!meshFolder.IsEmpty() && !IsAbsolutePath(candidate)) {
-                String beside = meshFolder + candidate;
-                if (TextureFileExists(beside)) return beside;
-            }
-            const bool tried = pass == 0 && e == 1;  // the name + ".tga" above
-            if (!tried && TextureFileExists(candidate)) return candidate;
-        }
-    }
-    return String();
+    Vector<String> candidates;
+    for (const char* suffix : {"_df.tga", "_d.tga", ".tga"}) candidates.Add(shader + suffix);
+    AddImageCandidates(shader, meshFolder, &candidates);
+    return FirstExistingImage(candidates);
 }
 
 }  // namespace

@@ -27,6 +27,20 @@ String FileNameOf(const String& path);
 // True for the drive form ("C:\...", "D:/...") and for names starting with '/' or '\'.
 bool IsAbsolutePath(const String& name);
 
+// True when an image file a model names exists: an absolute name when it
+// opens, any other when the search path holds it.
+bool ImageFileExists(const String& name);
+
+// Appends to candidates the files an image name can stand for, in the order
+// they are tried: the name as it stands, then its file name without folders
+// (when it has folders), each as it is and followed by ".tga", ".png" and
+// ".jpg".  Each is tried beside `folder` first (when a folder is given and
+// the name is relative), as a full path, then as it stands.
+void AddImageCandidates(const String& name, const String& folder, Vector<String>* candidates);
+
+// The first of candidates that ImageFileExists, "" when none does.
+String FirstExistingImage(const Vector<String>& candidates);
+
 // The search path.  Entries are rewritten in place by File::GetFullPath.
 extern Vector<String> Paths;
 

@@ -542,6 +542,36 @@ bool IsAbsolutePath(const String& name) {
     return name.length >= 1 && (name.data[0] == '/' || name.data[0] == '\\');
 }
 
+bool ImageFileExists(const String& name) {
+    if (IsAbsolutePath(name)) {
+        FILE* f = ZVfopen(name.c_str(), "r");
+        if (!f) return false;
+        std::fclose(f);
+        return true;
+    }
+    return File::GetFullPath(name).length > 0;
+}
+
+void AddImageCandidates(const String& name, const String& folder, Vector<String>* candidates) {
+    static const char* const kExtensions[4] = {"", ".tga", ".png", ".jpg"};
+    const String file = FileNameOf(name);
+    const String* bases[2] = {&name, &file};
+    const u32 numBases = file == name ? 1 : 2;
+    for (u32 b = 0; b < numBases; ++b) {
+        for (const char* extension : kExtensions) {
+            const String candidate = *bases[b] + extension;
+            if (!folder.IsEmpty() && !IsAbsolutePath(candidate)) candidates->Add(folder + candidate);
+            candidates->Add(candidate);
+        }
+    }
+}
+
+String FirstExistingImage(const Vector<String>& candidates) {
+    for (u32 i = 0; i < candidates.count; ++i)
+        if (ImageFileExists(candidates.data[i])) return candidates.data[i];
+    return String();
+}
+
 File::File() : handle(nullptr) {}
 
 File::~File() { Close(); }
