@@ -12,6 +12,8 @@
 
 namespace {
 
+std::string g_lastFileError;
+
 D3DXIMAGE_FILEFORMAT SniffFormat(const std::string& path) {
     unsigned char head[4] = {};
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
@@ -90,13 +92,14 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, const char* srcFi
                                      UINT mipLevels, DWORD usage, D3DFORMAT format, D3DPOOL pool, DWORD filter,
                                      DWORD mipFilter, D3DCOLOR colorKey, D3DXIMAGE_INFO* srcInfo, PALETTEENTRY*,
                                      IDirect3DTexture9** texture) {
+    g_lastFileError.clear();
     if (!texture) return D3DERR_INVALIDCALL;
     *texture = nullptr;
     if (!device || !srcFile || !*srcFile) return D3DERR_INVALIDCALL;
     const std::string path = ZVResolvePath(srcFile);
     ZVImage image;
-    if (!ZVImageLoadFile(path.c_str(), &image, nullptr) || image.width <= 0 || image.height <= 0 ||
-        image.pixels.size() < (size_t)image.width * (size_t)image.height * 4)
+    if (!ZVImageLoadFile(path.c_str(), &image, &g_lastFileError)) return D3DXERR_INVALIDDATA;
+    if (image.width <= 0 || image.height <= 0 || image.pixels.size() < (size_t)image.width * (size_t)image.height * 4)
         return D3DXERR_INVALIDDATA;
     const UINT sourceWidth = (UINT)image.width, sourceHeight = (UINT)image.height;
     // Opaque pictures read alpha 255; the colour key makes its colour
@@ -157,6 +160,8 @@ HRESULT D3DXCreateTextureFromFileA(IDirect3DDevice9* device, const char* srcFile
     return D3DXCreateTextureFromFileExA(device, srcFile, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN,
                                         D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, texture);
 }
+
+const char* ZVD3DXLastTextureFileError() { return g_lastFileError.c_str(); }
 
 HRESULT D3DXSaveSurfaceToFileA(const char* destFile, D3DXIMAGE_FILEFORMAT destFormat, IDirect3DSurface9* srcSurface,
                                const PALETTEENTRY*, const RECT* srcRect) {
