@@ -16,7 +16,7 @@ std::string g_lastFileError;
 
 D3DXIMAGE_FILEFORMAT SniffFormat(const std::string& path) {
     unsigned char head[4] = {};
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    if (FILE* f = ZVOpenFile(path.c_str(), "rb")) {
         const size_t n = std::fread(head, 1, sizeof(head), f);
         std::fclose(f);
         if (n >= 2 && head[0] == 'B' && head[1] == 'M') return D3DXIFF_BMP;

@@ -1,7 +1,8 @@
 // Texture files that are there but cannot be used: the graphics manager
 // warns with the loader's reason and the file's name (a missing file stays
-// the callers' to report).
+// the callers' to report), and a named pipe is refused without waiting.
 #include "graphics_support.h"
+#include "pipe_support.h"
 
 using gfxtest::Contains;
 using gfxtest::GraphicsTest;
@@ -56,6 +57,19 @@ TEST_F(TextureRefusalTest, AFileThatIsThereButRefusedIsNamedWithTheLoadersReason
     log.clear();
     CreateRefused(dir + "empty.tga");
     EXPECT_TRUE(log.empty()) << log;
+}
+
+TEST_F(TextureRefusalTest, APipeIsRefusedWithoutWaiting) {
+    const std::string path = std::string(GetExeDir().c_str()) + "pipe.tga";
+    ASSERT_TRUE(pipetest::MakePipe(path));
+    pipetest::ExpectEndsWithoutWaiting([&] {
+        pipetest::Checks c;
+        ITexture* texture = nullptr;
+        c.That(graphics->CreateTexture(path.c_str(), &texture) < 0 && !texture, "created");
+        c.That(Contains(log, Warning(path, "not a regular file")), "no warning with the reason: " + log);
+        return c.failed;
+    });
+    unlink(path.c_str());
 }
 
 }  // namespace
