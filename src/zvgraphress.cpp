@@ -5,6 +5,7 @@
 
 #include "zvd3dx9tex.h"
 #include "zvgraphicsd3d9.h"
+#include "zvkernel.h"
 
 namespace {
 
@@ -24,6 +25,15 @@ void WarnLimit(CallScope& scope, bool firstFrame, const char* what, u32 n, const
     message += "=";
     message += limit;
     scope.WriteLog(ZVLOG_WARNING, message, kSource, line);
+}
+
+// The warning for a texture file that exists but that the loader refused
+// (empty, damaged, too large, not a regular file), with the loader's reason.
+// Nothing for a missing file.
+void WarnRefusedFile(CallScope& scope, const String& fileName) {
+    const char* reason = ZVD3DXLastTextureFileError();
+    if (!*reason || GetFileAttributesA(fileName.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    scope.WriteLog(ZVLOG_WARNING, String("Cannot use the texture file ") + reason, kSource, __LINE__);
 }
 
 // Releases a resource's Direct3D object, first forgetting it as the device's
@@ -379,7 +389,9 @@ HRESULT ZVGraphics::CreateTexture(const String& fileName, ITexture** out) {
                                               D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_DEFAULT, D3DX_FILTER_LINEAR,
                                               D3DX_FILTER_LINEAR, 0, nullptr, nullptr, &texture->pD3DTexture);
     if (hr < 0) {
-        // The callers name the file in their own report.
+        // The callers name the file in their own report; a file that is
+        // there but refused also gets the loader's reason here.
+        WarnRefusedFile(scope, texture->strFileName);
         texture->pD3DTexture = nullptr;
         delete texture;
         return hr;

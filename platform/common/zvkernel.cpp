@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -183,27 +184,72 @@ std::string ZVResolvePath(const char* name) {
     return result;
 }
 
-FILE* ZVfopen(const char* name, const char* mode) {
-    if (!name || !mode) {
+namespace {
+
+// open(2) flags of an fopen mode ("r", "rb", "w+t", "a" ...); false for a
+// mode fopen does not take.
+bool OpenFlags(const char* mode, int* flags) {
+    const bool update = std::strchr(mode, '+') != nullptr;
+    switch (mode[0]) {
+        case 'r': *flags = update ? O_RDWR : O_RDONLY; break;
+        case 'w': *flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC; break;
+        case 'a': *flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND; break;
+        default: return false;
+    }
+    if (std::strchr(mode, 'x')) *flags |= O_EXCL;
+    if (std::strchr(mode, 'e')) *flags |= O_CLOEXEC;
+    return true;
+}
+
+// Whether the open descriptor may be used in the mode: a file read must be a
+// regular one (read to its end, a device or a pipe would never end, or never
+// start).  Sets errno when not.
+bool UsableKind(int fd, char modeKind) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return false;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    if (modeKind == 'r' && !S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+FILE* ZVOpenFile(const char* path, const char* mode) {
+    int flags = 0;
+    if (!path || !mode || !OpenFlags(mode, &flags)) {
         errno = EINVAL;
         return nullptr;
     }
     std::string m;
     for (const char* c = mode; *c; ++c)
         if (*c != 't') m += *c;
-    std::string path = ZVResolvePath(name);
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            errno = EISDIR;
-            return nullptr;
-        }
-        // Files are read to their end: a device or a pipe named as a model
-        // or a scene file would never end (or never start).
-        if (m[0] == 'r' && !S_ISREG(st.st_mode)) {
-            errno = EINVAL;
-            return nullptr;
-        }
+    int fd;
+    do {
+        fd = open(path, flags | O_NONBLOCK, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return nullptr;
+    const int statusFlags = fcntl(fd, F_GETFL);
+    FILE* f = nullptr;
+    if (UsableKind(fd, mode[0]) && statusFlags >= 0 && fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) == 0)
+        f = fdopen(fd, m.c_str());
+    if (!f) {
+        const int why = errno;
+        close(fd);
+        errno = why;
     }
-    return std::fopen(path.c_str(), m.c_str());
+    return f;
+}
+
+FILE* ZVfopen(const char* name, const char* mode) {
+    if (!name || !mode) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return ZVOpenFile(ZVResolvePath(name).c_str(), mode);
 }

@@ -45,6 +45,18 @@ void Sleep(DWORD milliseconds);
 //   several matches the first in byte order).  A last component that matches
 //   nothing is kept as written (a file about to be created).
 std::string ZVResolvePath(const char* name);
-// fopen of ZVResolvePath(name).  A 't' in the mode (text mode) is accepted
-// and ignored.  Opening a directory for reading fails (null, errno EISDIR).
+// The one way every file the engine reads or writes is opened: fopen of the
+// path as it is (no resolving), except that the open never waits.  The file
+// is opened with O_NONBLOCK, so that a named pipe without a writer, or a
+// device, cannot hold the program up (a quit signal would only restart the
+// wait), and the kind of file is checked on the open descriptor:
+// - a mode starting with 'r' opens regular files only: anything else is
+//   closed again and refused (null, errno EISDIR for a directory, EINVAL for
+//   the rest);
+// - the other modes also open devices (a log sent to /dev/null); a pipe
+//   without a reader is refused at once (errno ENXIO).
+// The stream then blocks as fopen's would.  A 't' in the mode (text mode) is
+// accepted and ignored.
+FILE* ZVOpenFile(const char* path, const char* mode);
+// ZVOpenFile of ZVResolvePath(name).
 FILE* ZVfopen(const char* name, const char* mode);

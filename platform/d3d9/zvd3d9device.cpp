@@ -116,13 +116,6 @@ void ToGLRect(LONG left, LONG top, LONG right, LONG bottom, UINT height, GLint* 
 
 }  // namespace
 
-void ColorToFloats(D3DCOLOR c, float out[4]) {
-    out[0] = (float)((c >> 16) & 0xFF) / 255.0f;
-    out[1] = (float)((c >> 8) & 0xFF) / 255.0f;
-    out[2] = (float)(c & 0xFF) / 255.0f;
-    out[3] = (float)((c >> 24) & 0xFF) / 255.0f;
-}
-
 // ---------------------------------------------------------------------------
 Device::Device(Direct3D9* d3d, UINT adapter, HWND focusWindow, DWORD behavior)
     : d3d_(d3d), adapter_(adapter), focusWindow_(focusWindow), behavior_(behavior) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "zvd3d9.h"
+#include "zvd3d9color.h"
 #include "zvd3d9programs.h"
 
 namespace zvd3d9 {
@@ -62,9 +63,6 @@ constexpr DWORD kMaxTextureStages = 1;    // stages with texturing
 constexpr DWORD kMaxSamplerSlots = 8;     // stage numbers accepted by SetTexture
 constexpr DWORD kMaxActiveLights = 8;
 static_assert(kMaxActiveLights <= (DWORD)kProgramLights, "the programs read every active light");
-
-// A colour's channels as GL takes them: red, green, blue, alpha in [0, 1].
-void ColorToFloats(D3DCOLOR c, float out[4]);
 
 class Device;
 

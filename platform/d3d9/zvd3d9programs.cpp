@@ -44,11 +44,13 @@
 //   so that the rasteriser can test depth and stencil before it shades.
 #include "zvd3d9programs.h"
 
+#include <SDL.h>
+
 #include <cmath>
 #include <cstring>
 #include <string>
 
-#include "zvd3d9internal.h"
+#include "zvd3d9color.h"
 
 namespace zvd3d9 {
 

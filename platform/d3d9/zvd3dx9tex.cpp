@@ -12,9 +12,11 @@
 
 namespace {
 
+std::string g_lastFileError;
+
 D3DXIMAGE_FILEFORMAT SniffFormat(const std::string& path) {
     unsigned char head[4] = {};
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    if (FILE* f = ZVOpenFile(path.c_str(), "rb")) {
         const size_t n = std::fread(head, 1, sizeof(head), f);
         std::fclose(f);
         if (n >= 2 && head[0] == 'B' && head[1] == 'M') return D3DXIFF_BMP;
@@ -30,58 +32,81 @@ UINT RoundUpPow2(UINT v) {
     return p;
 }
 
-// Fills the levels of a new texture: the picture scaled to level 0, then
-// each level made from the one above.  The 32-bit formats hold B, G, R, A
-// bytes in their locked memory, so the levels are made there in place (the
-// level above stays locked until the next one is made from it); the other
-// formats convert each level from a B, G, R, A copy.
-HRESULT FillLevels(IDirect3DTexture9* texture, const zvd3dx::BgraPixels& picture, UINT width, UINT height,
-                   UINT levels, D3DFORMAT format, DWORD filter, DWORD mipFilter, bool opaque) {
-    const bool inPlace = format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8;
-    // X8R8G8B8 keeps 255 in its alpha bytes.  Set in place, that is also
-    // what the next level is made from, which changes none of its colours:
-    // no channel of a level depends on another.
-    const bool setAlpha = inPlace && format == D3DFMT_X8R8G8B8 && !opaque;
+UINT LevelSize(UINT size, UINT level) { return std::max(1u, size >> level); }
+
+// Makes level i's B, G, R, A pixels at out (pitch bytes a row): the picture
+// scaled to level 0, or a lower level halved from the one above.
+void MakeLevel(UINT i, const zvd3dx::BgraPixels& picture, const zvd3dx::BgraPixels& above, uint8_t* out,
+               size_t pitch, UINT width, UINT height, DWORD filter, DWORD mipFilter) {
+    if (i == 0)
+        zvd3dx::ScaleBGRA(picture, out, pitch, width, height, filter);
+    else
+        zvd3dx::HalveBGRA(above, out, pitch, mipFilter);
+}
+
+// The 32-bit formats hold B, G, R, A bytes in their locked memory, so each
+// level is made there in place, from the level above, which stays locked
+// until the next one is made.  With setAlpha every alpha byte is set to 255
+// (X8R8G8B8 of a picture with alpha): the next level is made from that too,
+// which changes none of its colours, as no channel depends on another.
+HRESULT FillLevelsInPlace(IDirect3DTexture9* texture, const zvd3dx::BgraPixels& picture, UINT width, UINT height,
+                          UINT levels, DWORD filter, DWORD mipFilter, bool setAlpha) {
+    zvd3dx::BgraPixels above = picture;
+    for (UINT i = 0; i < levels; ++i) {
+        const UINT w = LevelSize(width, i), h = LevelSize(height, i);
+        D3DLOCKED_RECT locked;
+        const HRESULT hr = texture->LockRect(i, &locked, nullptr, 0);
+        if (FAILED(hr)) {
+            if (i > 0) texture->UnlockRect(i - 1);
+            return hr;
+        }
+        uint8_t* const out = static_cast<uint8_t*>(locked.pBits);
+        const size_t pitch = (size_t)locked.Pitch;
+        MakeLevel(i, picture, above, out, pitch, w, h, filter, mipFilter);
+        if (setAlpha)
+            for (UINT y = 0; y < h; ++y)
+                for (UINT x = 0; x < w; ++x) out[y * pitch + 4 * (size_t)x + 3] = 255;
+        if (i > 0) texture->UnlockRect(i - 1);
+        above = {out, w, h, pitch};
+    }
+    if (levels > 0) texture->UnlockRect(levels - 1);
+    return D3D_OK;
+}
+
+// The other formats: each level is made as a B, G, R, A copy (level 0 is the
+// picture itself when it has the level's size), converted into the level,
+// which is unlocked at once; the copy stays for the next level.
+HRESULT FillLevelsByCopies(IDirect3DTexture9* texture, const zvd3dx::BgraPixels& picture, UINT width, UINT height,
+                           UINT levels, D3DFORMAT format, DWORD filter, DWORD mipFilter) {
     std::vector<uint8_t> copies[2];
     zvd3dx::BgraPixels above = picture;
     for (UINT i = 0; i < levels; ++i) {
-        const UINT w = std::max(1u, width >> i), h = std::max(1u, height >> i);
+        const UINT w = LevelSize(width, i), h = LevelSize(height, i);
         D3DLOCKED_RECT locked;
-        HRESULT hr = texture->LockRect(i, &locked, nullptr, 0);
-        if (FAILED(hr)) {
-            if (inPlace && i > 0) texture->UnlockRect(i - 1);
-            return hr;
+        const HRESULT hr = texture->LockRect(i, &locked, nullptr, 0);
+        if (FAILED(hr)) return hr;
+        if (i > 0 || w != picture.width || h != picture.height) {
+            std::vector<uint8_t>& copy = copies[i % 2];
+            copy.resize((size_t)w * h * 4);
+            MakeLevel(i, picture, above, copy.data(), (size_t)w * 4, w, h, filter, mipFilter);
+            above = {copy.data(), w, h, (size_t)w * 4};
         }
-        uint8_t* bits = static_cast<uint8_t*>(locked.pBits);
-        if (!inPlace && i == 0 && w == picture.width && h == picture.height) {
-            above = picture;  // converted as it is
-        } else {
-            uint8_t* out = bits;
-            size_t pitch = (size_t)locked.Pitch;
-            if (!inPlace) {
-                copies[i % 2].resize((size_t)w * h * 4);
-                out = copies[i % 2].data();
-                pitch = (size_t)w * 4;
-            }
-            if (i == 0)
-                zvd3dx::ScaleBGRA(picture, out, pitch, w, h, filter);
-            else
-                zvd3dx::HalveBGRA(above, out, pitch, mipFilter);
-            if (setAlpha)
-                for (UINT y = 0; y < h; ++y)
-                    for (UINT x = 0; x < w; ++x) out[y * pitch + 4 * (size_t)x + 3] = 255;
-            above = {out, w, h, pitch};
-        }
-        if (inPlace) {
-            if (i > 0) texture->UnlockRect(i - 1);
-        } else {
-            for (UINT y = 0; y < h; ++y)
-                zvd3d9::RowFromBGRA(format, above.bits + y * above.pitch, bits + (size_t)y * (size_t)locked.Pitch, w);
-            texture->UnlockRect(i);
-        }
+        uint8_t* const bits = static_cast<uint8_t*>(locked.pBits);
+        for (UINT y = 0; y < h; ++y)
+            zvd3d9::RowFromBGRA(format, above.bits + y * above.pitch, bits + (size_t)y * (size_t)locked.Pitch, w);
+        texture->UnlockRect(i);
     }
-    if (inPlace && levels > 0) texture->UnlockRect(levels - 1);
     return D3D_OK;
+}
+
+// Fills the levels of a new texture: the picture scaled to level 0, then
+// each level made from the one above.
+HRESULT FillLevels(IDirect3DTexture9* texture, const zvd3dx::BgraPixels& picture, UINT width, UINT height,
+                   UINT levels, D3DFORMAT format, DWORD filter, DWORD mipFilter, bool opaque) {
+    if (format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8)
+        return FillLevelsInPlace(texture, picture, width, height, levels, filter, mipFilter,
+                                 format == D3DFMT_X8R8G8B8 && !opaque);
+    return FillLevelsByCopies(texture, picture, width, height, levels, format, filter, mipFilter);
 }
 
 }  // namespace
@@ -90,13 +115,14 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, const char* srcFi
                                      UINT mipLevels, DWORD usage, D3DFORMAT format, D3DPOOL pool, DWORD filter,
                                      DWORD mipFilter, D3DCOLOR colorKey, D3DXIMAGE_INFO* srcInfo, PALETTEENTRY*,
                                      IDirect3DTexture9** texture) {
+    g_lastFileError.clear();
     if (!texture) return D3DERR_INVALIDCALL;
     *texture = nullptr;
     if (!device || !srcFile || !*srcFile) return D3DERR_INVALIDCALL;
     const std::string path = ZVResolvePath(srcFile);
     ZVImage image;
-    if (!ZVImageLoadFile(path.c_str(), &image, nullptr) || image.width <= 0 || image.height <= 0 ||
-        image.pixels.size() < (size_t)image.width * (size_t)image.height * 4)
+    if (!ZVImageLoadFile(path.c_str(), &image, &g_lastFileError)) return D3DXERR_INVALIDDATA;
+    if (image.width <= 0 || image.height <= 0 || image.pixels.size() < (size_t)image.width * (size_t)image.height * 4)
         return D3DXERR_INVALIDDATA;
     const UINT sourceWidth = (UINT)image.width, sourceHeight = (UINT)image.height;
     // Opaque pictures read alpha 255; the colour key makes its colour
@@ -157,6 +183,8 @@ HRESULT D3DXCreateTextureFromFileA(IDirect3DDevice9* device, const char* srcFile
     return D3DXCreateTextureFromFileExA(device, srcFile, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN,
                                         D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, texture);
 }
+
+const char* ZVD3DXLastTextureFileError() { return g_lastFileError.c_str(); }
 
 HRESULT D3DXSaveSurfaceToFileA(const char* destFile, D3DXIMAGE_FILEFORMAT destFormat, IDirect3DSurface9* srcSurface,
                                const PALETTEENTRY*, const RECT* srcRect) {

@@ -64,6 +64,11 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, const char* srcFi
                                      DWORD mipFilter, D3DCOLOR colorKey, D3DXIMAGE_INFO* srcInfo,
                                      PALETTEENTRY* palette, IDirect3DTexture9** texture);
 HRESULT D3DXCreateTextureFromFileA(IDirect3DDevice9* device, const char* srcFile, IDirect3DTexture9** texture);
+// Why the last of the two calls above refused its file (D3DXERR_INVALIDDATA):
+// the image loader's reason, naming the file, such as "'x.tga': TGA: image
+// too large (65535 x 65535, at most 16384 per side)".  "" when the last call
+// succeeded or failed for another cause.  Kept until the next call.
+const char* ZVD3DXLastTextureFileError();
 
 // Saves a rectangle of a surface (all of it when srcRect is null).  Only
 // D3DXIFF_BMP is written (24 bits, alpha dropped).

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "zvimagecodecs.h"
+#include "zvkernel.h"
 
 namespace zvimage {
 
@@ -83,13 +84,15 @@ bool ZVImageLoadFile(const char* path, ZVImage* out, std::string* error) {
     if (out) *out = ZVImage();
     if (!path || !*path) return Fail(error, "no file name given");
     const std::string name = path;
-    FILE* f = std::fopen(path, "rb");
+    // Opened without waiting: a named pipe or a device is refused at once.
+    FILE* f = ZVOpenFile(path, "rb");
+    if (!f && (errno == EISDIR || errno == EINVAL)) return Fail(error, "'" + name + "': not a regular file");
     if (!f) return Fail(error, "'" + name + "': cannot open: " + std::strerror(errno));
 
     struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fileno(f), &st) != 0) {
         std::fclose(f);
-        return Fail(error, "'" + name + "': not a regular file");
+        return Fail(error, "'" + name + "': cannot open: " + std::strerror(errno));
     }
     if ((uint64_t)st.st_size > kMaxFileSize) {
         std::fclose(f);
@@ -160,7 +163,7 @@ bool ZVImageSaveBMP(const char* path, const ZVImage& image, std::string* error) 
     PutU32(header + 38, 2835);  // 72 dpi
     PutU32(header + 42, 2835);
 
-    FILE* f = std::fopen(path, "wb");
+    FILE* f = ZVOpenFile(path, "wb");
     if (!f) return Fail(error, "'" + name + "': cannot create: " + std::strerror(errno));
     bool ok = std::fwrite(header, 1, sizeof(header), f) == sizeof(header);
     std::vector<uint8_t> row(stride, 0);

@@ -1,8 +1,9 @@
 // The fixed-function programs made for a draw's state give the pixels of the
 // general program, which reads the same state from uniforms: every stage-0
 // setup the engine draws with (models lit and unlit, with and without a
-// texture and specular, the font, the shadow volumes) and the alpha test's
-// functions, read back and compared channel by channel.
+// texture and specular, the font, the shadow volumes), the alpha test's
+// functions, normals normalised and a stage's second alpha argument, read
+// back and compared channel by channel.
 #include <SDL.h>
 
 #include <functional>
@@ -143,8 +144,14 @@ protected:
         return out;
     }
 
-    void DrawSheet(DWORD fvf) {
-        const std::vector<FullVertex> full = Sheet();
+    // normalLength scales the sheet's unit normals.
+    void DrawSheet(DWORD fvf, float normalLength = 1.0f) {
+        std::vector<FullVertex> full = Sheet();
+        for (FullVertex& v : full) {
+            v.nx *= normalLength;
+            v.ny *= normalLength;
+            v.nz *= normalLength;
+        }
         if (fvf == kFullFvf) return DrawList(full, kFullFvf);
         if (fvf == kModelFvf) {
             std::vector<ModelVertex> model;
@@ -158,33 +165,53 @@ protected:
         DrawList(text, kTextFvf);
     }
 
-    // The frame drawn by `draw` through the general programs and through
-    // the specialised ones: no channel differs by more than 1/255.
-    void ExpectSamePixels(const std::string& name, const std::function<void()>& draw) {
-        std::vector<uint32_t> frames[2];
-        for (int general = 1; general >= 0; --general) {
-            ZVD3D9TestUseGeneralPrograms(device_, general != 0);
-            device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF203040, 1.0f, 0);
-            ASSERT_EQ(device_->BeginScene(), D3D_OK);
-            draw();
-            ASSERT_EQ(device_->EndScene(), D3D_OK);
-            frames[general] = ReadBack();
-        }
+    // The frame `draw` draws on the background colour, through the general
+    // programs or the specialised ones.
+    std::vector<uint32_t> Frame(bool general, const std::function<void()>& draw) {
+        ZVD3D9TestUseGeneralPrograms(device_, general);
+        device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF203040, 1.0f, 0);
+        EXPECT_EQ(device_->BeginScene(), D3D_OK);
+        draw();
+        EXPECT_EQ(device_->EndScene(), D3D_OK);
         ZVD3D9TestUseGeneralPrograms(device_, false);
-        ASSERT_EQ(frames[0].size(), frames[1].size());
-        size_t differing = 0, changed = 0;
-        for (size_t i = 0; i < frames[0].size(); ++i) {
-            if ((frames[1][i] & 0xFFFFFF) != 0x203040u) ++changed;
+        return ReadBack();
+    }
+
+    // Pixels of two frames whose channels differ by more than 1/255; the
+    // first is named in a failure when `report` is set.
+    static size_t DifferingPixels(const std::string& name, const std::vector<uint32_t>& a,
+                                  const std::vector<uint32_t>& b, bool report) {
+        EXPECT_EQ(a.size(), b.size()) << name;
+        size_t differing = 0;
+        for (size_t i = 0; i < a.size() && i < b.size(); ++i)
             for (int shift = 0; shift < 32; shift += 8)
-                if (std::abs(Channel(frames[0][i], shift) - Channel(frames[1][i], shift)) > 1) {
-                    if (differing++ == 0)
-                        ADD_FAILURE() << name << ": pixel " << i % kWidth << "," << i / kWidth << " general "
-                                      << std::hex << frames[1][i] << " specialised " << frames[0][i];
+                if (std::abs(Channel(a[i], shift) - Channel(b[i], shift)) > 1) {
+                    if (differing++ == 0 && report)
+                        ADD_FAILURE() << name << ": pixel " << i % kWidth << "," << i / kWidth << " " << std::hex
+                                      << a[i] << " against " << b[i];
                     break;
                 }
-        }
-        EXPECT_EQ(differing, 0u) << name;
+        return differing;
+    }
+
+    // The frame drawn by `draw` through the general programs (first) and
+    // through the specialised ones: no channel differs by more than 1/255.
+    void ExpectSamePixels(const std::string& name, const std::function<void()>& draw) {
+        const std::vector<uint32_t> general = Frame(true, draw), specialised = Frame(false, draw);
+        size_t changed = 0;
+        for (uint32_t c : general)
+            if ((c & 0xFFFFFF) != 0x203040u) ++changed;
+        EXPECT_EQ(DifferingPixels(name, general, specialised, true), 0u) << name;
         EXPECT_GT(changed, 0u) << name << " drew nothing to compare";
+    }
+
+    // Two draws that give the same picture another way; `differs`, a draw
+    // that must not (so that the comparison can tell).
+    void ExpectSameFrames(const std::string& name, const std::function<void()>& draw,
+                          const std::function<void()>& sameAs, const std::function<void()>& differs) {
+        const std::vector<uint32_t> frame = Frame(false, draw);
+        EXPECT_EQ(DifferingPixels(name, frame, Frame(false, sameAs), true), 0u) << name;
+        EXPECT_GT(DifferingPixels(name, frame, Frame(false, differs), false), 0u) << name << ": cannot tell";
     }
 
     void SetStage(DWORD colorOp, DWORD colorArg1, DWORD colorArg2, DWORD alphaOp, DWORD alphaArg1, DWORD alphaArg2) {
@@ -332,6 +359,50 @@ TEST_F(ProgramTest, StageOperationsAndAlphaTestsMatchTheGeneralProgram) {
             device_->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
         });
     }
+}
+
+// Normals that are not of unit length, normalised: lit as unit normals are
+// (not as the same normals left alone).
+TEST_F(ProgramTest, NormalisedNormalsLightAsUnitNormals) {
+    device_->SetTexture(0, texture_);
+    device_->SetRenderState(D3DRS_LIGHTING, TRUE);
+    device_->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+    auto shortNormals = [&] { DrawSheet(kModelFvf, 0.5f); };
+    device_->SetRenderState(D3DRS_NORMALIZENORMALS, TRUE);
+    ExpectSamePixels("short normals, normalised", shortNormals);
+    ExpectSameFrames(
+        "short normals, normalised", shortNormals, [&] { DrawSheet(kModelFvf); },
+        [&] {
+            device_->SetRenderState(D3DRS_NORMALIZENORMALS, FALSE);
+            shortNormals();
+            device_->SetRenderState(D3DRS_NORMALIZENORMALS, TRUE);
+        });
+    device_->SetRenderState(D3DRS_NORMALIZENORMALS, FALSE);
+    ExpectSamePixels("short normals as they are", shortNormals);
+}
+
+// A stage's alpha from its second argument, blended over the background:
+// the texture factor's alpha there gives what it gives as the first argument
+// (and not the diffuse colour's alpha).
+TEST_F(ProgramTest, TheSecondAlphaArgumentIsRead) {
+    device_->SetTexture(0, texture_);
+    device_->SetRenderState(D3DRS_TEXTUREFACTOR, 0x60C06020);
+    auto blended = [&](DWORD alphaOp, DWORD alphaArg1, DWORD alphaArg2) {
+        return [=] {
+            SetStage(D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, alphaOp, alphaArg1, alphaArg2);
+            device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+            device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+            device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+            DrawSheet(kFullFvf);
+            device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+        };
+    };
+    for (DWORD arg : {(DWORD)D3DTA_TFACTOR, (DWORD)D3DTA_TEXTURE, (DWORD)(D3DTA_TFACTOR | D3DTA_COMPLEMENT)})
+        ExpectSamePixels("alpha argument 2 = " + std::to_string(arg), blended(D3DTOP_SELECTARG2, D3DTA_DIFFUSE, arg));
+    ExpectSameFrames("alpha of the texture factor as argument 2",
+                     blended(D3DTOP_SELECTARG2, D3DTA_DIFFUSE, D3DTA_TFACTOR),
+                     blended(D3DTOP_SELECTARG1, D3DTA_TFACTOR, D3DTA_DIFFUSE),
+                     blended(D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_TFACTOR));
 }
 
 // A program is made once for a state and drawn with again from then on.
