@@ -17,6 +17,10 @@ Vector<ZVCore*> Cores;
 
 bool g_classRegistered = false;
 
+// Set while a core's Update waits for the next message (an inactive window
+// and no no-wait flag): the program is paused there.
+bool g_waitingForMessages = false;
+
 LARGE_INTEGER g_frequency = {};
 bool g_frequencyRead = false;
 
@@ -32,12 +36,16 @@ ZVCore* FindCore(HWND window) {
 }
 
 // The display went away under the program: the window layer ends the
-// process right after this report, with a non-zero exit code.
+// process right after this report, with a non-zero exit code.  A program
+// paused in the message pump says so: it was not drawing.
 void ReportLostDisplay(const char* display) {
     CallScope scope(nullptr, "ZVCore::DisplayLost()");
     scope.WriteLog(ZVLOG_ERROR,
                    String("The connection to the display '") + display + "' was lost; the program ends now",
                    kSource, __LINE__);
+    if (g_waitingForMessages)
+        scope.WriteLog(ZVLOG_INFO, "The program was paused, waiting for window messages, when the display went away",
+                       kSource, __LINE__);
 }
 
 }  // namespace
@@ -280,8 +288,10 @@ HRESULT ZVCore::Update(bool noWait) {
     if (GetForegroundWindow() != hWnd) bActive = false;
     MSG msg;
     for (;;) {
-        BOOL got = (noWait || bActive) ? PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)
-                                       : GetMessageA(&msg, nullptr, 0, 0);
+        const bool wait = !noWait && !bActive;
+        g_waitingForMessages = wait;
+        BOOL got = wait ? GetMessageA(&msg, nullptr, 0, 0) : PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+        g_waitingForMessages = false;
         if (!got) return S_OK;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);

@@ -2,6 +2,7 @@
 #include "viewer.h"
 
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -89,6 +90,30 @@ bool ParseIndex(const std::string& line, long* value) {
     if (*end != '\0') return false;
     *value = v;
     return true;
+}
+
+// Raises a model that reaches below the plane y = 0 onto it.  The lowest
+// point is that of its box as the model stands in the world: the box's eight
+// corners through the world matrix, which may turn and scale the model (a
+// model's own axes need not be the world's).  A model whose lowest point is
+// on or above the plane stays where it is, and so does one whose box gives
+// no finite height or whose lift would leave the float range.
+void StandOnFloor(IPhyEntity* entity) {
+    Vector3 min, max;
+    entity->GetBoundingBox(&min, &max);
+    Matrix world;
+    entity->GetWorldMatrix(&world);
+    float lowest = 0.0f;
+    for (u32 i = 0; i < 8; ++i) {
+        Vector3 corner((i & 1) ? max.x : min.x, (i & 2) ? max.y : min.y, (i & 4) ? max.z : min.z);
+        corner *= world;
+        if (!std::isfinite(corner.y)) return;
+        if (i == 0 || corner.y < lowest) lowest = corner.y;
+    }
+    const double lifted = (double)world._42 - lowest;
+    if (lowest >= 0.0f || !(std::fabs(lifted) <= FLT_MAX)) return;
+    world._42 = (float)lifted;
+    entity->SetWorldMatrix(world);
 }
 
 }  // namespace
@@ -261,16 +286,7 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
         hr = CreateModel(commandLine, &pModel);
         if (hr < 0) return fail(hr);
         if (hr == S_FALSE) return interrupted();
-        // The model stands on the plane y = 0.
-        IPhyEntity* entity = dynamic_cast<IPhyEntity*>(pModel);
-        Vector3 min, max;
-        entity->GetBoundingBox(&min, &max);
-        if (min.y < 0.0f) {
-            Matrix world;
-            entity->GetWorldMatrix(&world);
-            world._42 = (float)((double)world._42 - min.y);
-            entity->SetWorldMatrix(world);
-        }
+        StandOnFloor(dynamic_cast<IPhyEntity*>(pModel));
     } else {
         scope.WriteLog(ZVLOG_INFO,
                        "Usage : Double-Click on a Model file and select Lumivex or drag it on the Exe\n"

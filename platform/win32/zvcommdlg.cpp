@@ -36,6 +36,7 @@ FILE* g_consoleOut = nullptr;
 int g_calls = 0;
 DWORD g_lastError = 0;
 ZVPollFunction g_poll = poll;
+ZVReadFunction g_read = read;
 
 struct Filter {
     std::string description;
@@ -105,6 +106,9 @@ enum class Outcome { Chosen, Cancelled, Unavailable, Quit };
 // how long the program has to end once asked to.
 const int kQuitCheckMs = 100;
 const int kChildGraceMs = 2000;
+// How often the wait for a dialog program that closed its answer looks
+// whether it ended or the user asked to quit.
+const int kChildStepMs = 10;
 
 // Ends the dialog program when the user asked to quit: politely first, then
 // for good.  Waits for it in any case, so that none is left behind.
@@ -119,9 +123,38 @@ void EndChild(pid_t child) {
     }
 }
 
+// The dialog program closed its answer: waits for it to end, still looking
+// for a quit request, which ends it (false).  True once it ended, with its
+// status; status is left as it was when the program cannot be waited for
+// (already reaped elsewhere).
+bool WaitForChild(pid_t child, int* status) {
+    for (;;) {
+        const pid_t done = waitpid(child, status, WNOHANG);
+        if (done == child) return true;
+        if (done < 0 && errno != EINTR) return true;
+        if (ZVQuitRequested()) {
+            EndChild(child);
+            return false;
+        }
+        usleep(kChildStepMs * 1000);
+    }
+}
+
+// The wait for the answer or its reading failed and would fail again at
+// once: the program is ended, a line on the console says why, and the
+// console asks instead.
+Outcome GiveUpOnChild(pid_t child, int answer, const std::string& program, const char* what, int error) {
+    close(answer);
+    EndChild(child);
+    FILE* console = g_consoleOut ? g_consoleOut : stdout;
+    std::fprintf(console, "%s '%s' failed (%s).\n", what, program.c_str(), std::strerror(error));
+    std::fflush(console);
+    return Outcome::Unavailable;
+}
+
 // Runs the dialog program once.  Unavailable when it could not be started,
-// failed (no display, crashed) or could not be waited for: the console takes
-// over.
+// failed (no display, crashed), could not be waited for or its answer could
+// not be read: the console takes over.
 Outcome AskProgram(const std::string& program, const std::string& title, const std::vector<Filter>& filters,
                    DWORD filterIndex, const std::string& initialDir, std::string* answer) {
     std::vector<std::string> args = {program, "--file-selection", "--title=" + title};
@@ -163,32 +196,21 @@ Outcome AskProgram(const std::string& program, const std::string& title, const s
         }
         pollfd p = {out[0], POLLIN, 0};
         const int ready = g_poll(&p, 1, kQuitCheckMs);
-        if (ready < 0 && errno != EINTR) {
-            // The wait itself failed and would fail again at once: the
-            // program is ended and the console asks instead.
-            const int error = errno;
-            close(out[0]);
-            EndChild(child);
-            FILE* console = g_consoleOut ? g_consoleOut : stdout;
-            std::fprintf(console, "The wait for '%s' failed (%s).\n", program.c_str(), std::strerror(error));
-            std::fflush(console);
-            return Outcome::Unavailable;
-        }
+        if (ready < 0 && errno != EINTR) return GiveUpOnChild(child, out[0], program, "The wait for", errno);
         if (ready <= 0) continue;
-        ssize_t n = read(out[0], buffer, sizeof(buffer));
+        ssize_t n = g_read(out[0], buffer, sizeof(buffer));
         if (n > 0) {
             text.append(buffer, (size_t)n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return GiveUpOnChild(child, out[0], program, "Reading the answer of", errno);
         break;
     }
     close(out[0]);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
     // A Ctrl+C in the terminal reaches the dialog program too.
-    if (ZVQuitRequested()) return Outcome::Quit;
+    if (!WaitForChild(child, &status) || ZVQuitRequested()) return Outcome::Quit;
     if (!WIFEXITED(status)) return Outcome::Unavailable;
     int code = WEXITSTATUS(status);
     if (code == 1) return Outcome::Cancelled;
@@ -327,6 +349,8 @@ void ZVTestClearOpenFileAnswers() {
 void ZVTestSetOpenFileProgram(const char* program) { g_program = program ? program : "zenity"; }
 
 void ZVTestSetOpenFilePoll(ZVPollFunction function) { g_poll = function ? function : poll; }
+
+void ZVTestSetOpenFileRead(ZVReadFunction function) { g_read = function ? function : read; }
 
 void ZVTestSetOpenFileConsole(FILE* in, FILE* out) {
     g_consoleIn = in;

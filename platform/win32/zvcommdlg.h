@@ -4,19 +4,21 @@
 // There is no desktop dialog library underneath, so the chooser is our own:
 //   - when the desktop dialog program (zenity) is installed and a display is
 //     open, it is started with the dialog's title and filters and its answer
-//     is read from its output (a failed wait for it ends it, with a line on
-//     the console);
+//     is read from its output (a failed wait for it, or a failed read of its
+//     answer, ends it, with a line on the console);
 //   - otherwise, or when it fails, the console asks for the path, one line;
 //     an empty line or the end of the input cancels.
 // Only an existing regular file is accepted (the user is asked again
 // otherwise); cancelling changes nothing in the record.  A quit request
 // (Ctrl+C, kill: zvconsole.h) cancels at once, and the dialog program is
-// ended and waited for.  Keys and mouse
+// ended and waited for, also once it has closed its answer and is still to
+// end.  Keys and mouse
 // buttons still held when the chooser returns were pressed for it: the input
 // devices ignore them until they are released.
 #pragma once
 
 #include <poll.h>
+#include <sys/types.h>
 
 #include <cstdio>
 
@@ -81,6 +83,9 @@ void ZVTestSetOpenFileProgram(const char* program);
 // The wait for the dialog program's answer (null: the system's poll).
 typedef int (*ZVPollFunction)(struct pollfd* fds, nfds_t count, int timeoutMs);
 void ZVTestSetOpenFilePoll(ZVPollFunction function);
+// The reading of the dialog program's answer (null: the system's read).
+typedef ssize_t (*ZVReadFunction)(int fd, void* buffer, size_t size);
+void ZVTestSetOpenFileRead(ZVReadFunction function);
 // The console of the chooser (null: stdin / stdout).
 void ZVTestSetOpenFileConsole(FILE* in, FILE* out);
 // Number of GetOpenFileNameA calls since the program started.

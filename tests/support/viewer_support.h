@@ -33,6 +33,7 @@ struct ModelLog {
     u32 numAnimations = 5;                           // of the next models made
     Vector3 boxMin = Vector3(-1.0f, 0.5f, -1.0f);    // of the next models made
     Vector3 boxMax = Vector3(1.0f, 3.0f, 1.0f);
+    Matrix world = Matrix().SetIdentity();           // of the next models made, before the viewer places them
     float driftPerUpdate = 0.0f;                     // x added to the world matrix by each Update
     std::function<void(int)> onUpdate;               // called with the update count
     void Clear() { *this = ModelLog(); }
@@ -115,7 +116,7 @@ public:
         m->numAnimations = Models().numAnimations;
         m->boxMin = Models().boxMin;
         m->boxMax = Models().boxMax;
-        m->world.SetIdentity();
+        m->world = Models().world;
         m->AddRef();
         *out = m;
         return S_OK;
@@ -222,8 +223,9 @@ inline std::string SceneText(const std::vector<std::string>& models, const std::
     return text;
 }
 
-// A flat grey floor for "scene.3ds" and a coloured box as a model.
-inline bool WriteBox3ds(const std::string& path, float size, uint8_t r, uint8_t g, uint8_t b) {
+// A coloured box from min to max in the file's coordinates (z up).
+inline bool WriteBox3ds(const std::string& path, const float min[3], const float max[3], uint8_t r, uint8_t g,
+                        uint8_t b) {
     zvtools::Scene3ds scene;
     zvtools::Material3ds mat;
     mat.name = "paint";
@@ -236,10 +238,16 @@ inline bool WriteBox3ds(const std::string& path, float size, uint8_t r, uint8_t 
     mat.specular[0] = mat.specular[1] = mat.specular[2] = 0;
     mat.shininess = 20;
     scene.materials.push_back(mat);
-    float min[3] = {-size, -size, -size};
-    float max[3] = {size, size, size};
     scene.meshes.push_back(zvtools::BoxMesh3ds("box", min, max, "paint"));
     return zvtools::WriteScene3ds(path, scene);
+}
+
+// A flat grey floor for "scene.3ds" and a coloured box as a model, both
+// around their origin.
+inline bool WriteBox3ds(const std::string& path, float size, uint8_t r, uint8_t g, uint8_t b) {
+    const float min[3] = {-size, -size, -size};
+    const float max[3] = {size, size, size};
+    return WriteBox3ds(path, min, max, r, g, b);
 }
 
 // Runs a Viewer in this process with the files the test wrote beside it.

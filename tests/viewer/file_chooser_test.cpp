@@ -4,7 +4,9 @@
 // record's failures.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <string>
 
 #include "program_support.h"
+#include "zvconsole.h"
 #include "zvcommdlg.h"
 #include "zvstuff.h"
 
@@ -183,6 +186,83 @@ TEST_F(FileChooserTest, AFailedWaitForTheProgramEndsItAndGivesWayToTheConsole) {
     EXPECT_STREQ(file, anim.c_str());
     const std::string out = ConsoleOutput();
     EXPECT_NE(out.find("The wait for '" + program + "' failed (Cannot allocate memory)."), std::string::npos) << out;
+}
+
+// A dialog program that closes its answer at once but lingers for about ten
+// seconds before it ends (and leaves a mark when it got that far); from its
+// second call on it is cancelled.
+class LingeringDialogTest : public FileChooserTest {
+protected:
+    void SetUp() override {
+        FileChooserTest::SetUp();
+        lingering = dir + "lingering-dialog";
+        WriteAll(lingering,
+                 "#!/bin/sh\n"
+                 "d=$(dirname \"$0\")\n"
+                 "n=$(cat \"$d/count.txt\" 2>/dev/null || echo 0)\n"
+                 "n=$((n+1))\n"
+                 "echo $n > \"$d/count.txt\"\n"
+                 "[ $n -gt 1 ] && exit 1\n"
+                 "exec >&-\n"
+                 "i=0\n"
+                 "while [ $i -lt 100 ]; do sleep 0.1; i=$((i+1)); done\n"
+                 "touch \"$d/lingered.txt\"\n"
+                 "exit 0\n");
+        chmod(lingering.c_str(), 0755);
+        std::remove((dir + "lingered.txt").c_str());
+        ZVTestSetOpenFileProgram(lingering.c_str());
+    }
+    void TearDown() override {
+        ZVTestSetOpenFilePoll(nullptr);
+        ZVTestSetOpenFileRead(nullptr);
+        ZVTestResetQuitSignals();
+        FileChooserTest::TearDown();
+    }
+    // Whether the program was left to end by itself rather than ended.
+    bool Lingered() {
+        struct stat st;
+        return stat((dir + "lingered.txt").c_str(), &st) == 0;
+    }
+    std::string lingering;
+};
+
+// The quit signal comes once the program has closed its answer.
+int QuitOnHangUp(pollfd* fds, nfds_t count, int timeoutMs) {
+    const int ready = poll(fds, count, timeoutMs);
+    if (ready > 0 && (fds[0].revents & POLLHUP)) raise(SIGTERM);
+    return ready;
+}
+
+TEST_F(LingeringDialogTest, AQuitWhileTheProgramIsStillToEndEndsIt) {
+    ZVCatchQuitSignals();
+    ZVTestSetOpenFilePoll(QuitOnHangUp);
+    std::strcpy(file, "start");
+    EXPECT_EQ(GetOpenFileNameA(&record), FALSE);
+    EXPECT_TRUE(ZVQuitRequested());
+    EXPECT_FALSE(Lingered()) << "the wait for the program's end ignored the quit";
+    EXPECT_TRUE(programtest::ChildrenOf(getpid()).empty()) << "the program was not ended and waited for";
+    EXPECT_STREQ(file, "start");
+    EXPECT_EQ(Calls(), 1);
+    EXPECT_EQ(ConsoleOutput(), "");
+}
+
+ssize_t FailingRead(int, void*, size_t) {
+    errno = EIO;
+    return -1;
+}
+
+TEST_F(LingeringDialogTest, AFailedReadOfTheAnswerEndsTheProgramAndGivesWayToTheConsole) {
+    ZVTestSetOpenFileRead(FailingRead);
+    Console(anim + "\n");
+    const BOOL chosen = GetOpenFileNameA(&record);
+    EXPECT_FALSE(Lingered()) << "the program was waited out instead of ended";
+    EXPECT_TRUE(programtest::ChildrenOf(getpid()).empty()) << "the program was not ended and waited for";
+    EXPECT_EQ(chosen, TRUE);
+    EXPECT_STREQ(file, anim.c_str());
+    EXPECT_EQ(Calls(), 1);
+    const std::string out = ConsoleOutput();
+    EXPECT_NE(out.find("Reading the answer of '" + lingering + "' failed (Input/output error)."), std::string::npos)
+        << out;
 }
 
 TEST_F(FileChooserTest, ConsoleAsksUntilAFileOrAnEmptyLine) {

@@ -77,6 +77,62 @@ TEST_F(ViewerInitTest, ModelAboveTheFloorIsLeftWhereItIs) {
     EXPECT_FLOAT_EQ(model->world._42, 0.0f);
 }
 
+// The lowest world y of the fake model's box through its world matrix.
+float LowestWorldY(FakeModel* model) {
+    float lowest = 1e30f;
+    for (int i = 0; i < 8; ++i) {
+        Vector3 corner(i & 1 ? model->boxMax.x : model->boxMin.x, i & 2 ? model->boxMax.y : model->boxMin.y,
+                       i & 4 ? model->boxMax.z : model->boxMin.z);
+        corner *= model->world;
+        if (corner.y < lowest) lowest = corner.y;
+    }
+    return lowest;
+}
+
+// The model's own matrix turns and scales it: what counts is the lowest
+// point as the model stands in the world, not the lowest of its own box.
+TEST_F(ViewerInitTest, TurnedOrScaledModelStandsOnTheFloorByItsLowestWorldPoint) {
+    struct Case {
+        const char* what;
+        Vector3 boxMin;
+        float turnX, scale, y;
+        float lifted;  // the y translation afterwards
+    };
+    const Case cases[] = {
+        // Its own box lies above its origin, but turned a quarter about x its
+        // depth (z from -1 to 1, twice as long) hangs down to -2 + 0.5.
+        {"turned down", Vector3(-1.0f, 0.5f, -1.0f), 1.5707964f, 2.0f, 0.5f, 2.0f},
+        // Its own box reaches 2 below its origin, but the matrix puts it 5 up:
+        // the lowest point is 3 above the floor.
+        {"placed high", Vector3(-1.0f, -2.0f, -1.0f), 0.0f, 1.0f, 5.0f, 5.0f},
+        // Upside down and halved: its top (3) becomes its lowest point (-1.5).
+        {"upside down", Vector3(-1.0f, 0.5f, -1.0f), 3.1415927f, 0.5f, 0.0f, 1.5f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Models().boxMin = c.boxMin;
+        Matrix turn, scale;
+        turn.SetRotationX(c.turnX);
+        scale.SetScaling(c.scale);
+        Matrix own = turn * scale;
+        own._42 = c.y;
+        Models().world = own;
+        ASSERT_GE(Start("figure.zvt"), 0) << log;
+        FakeModel* model = dynamic_cast<FakeModel*>(viewer->pModel);
+        ASSERT_NE(model, nullptr);
+        // Only lifted: everything but the y translation is as it was.
+        for (int r = 0; r < 4; ++r) {
+            for (int k = 0; k < 4; ++k) {
+                if (r == 3 && k == 1) continue;
+                EXPECT_EQ(model->world.m[r][k], own.m[r][k]) << r << "," << k;
+            }
+        }
+        EXPECT_NEAR(model->world._42, c.lifted, 1e-5);
+        EXPECT_GE(LowestWorldY(model), -1e-5f);
+        viewer.reset();
+    }
+}
+
 TEST_F(ViewerInitTest, UnknownTypeFailsInitAndCloses) {
     EXPECT_LT(Start("teapot.obj"), 0);
     EXPECT_TRUE(Contains(log, "Unknow Type : <obj> Command = <teapot.obj>")) << log;

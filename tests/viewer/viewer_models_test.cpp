@@ -34,13 +34,20 @@ protected:
         *type = t.c_str();
         *command = c.c_str();
     }
+    // The lowest point of the model's box as it stands in the world.
     float FloorOffset(IModel* model) {
         IPhyEntity* entity = dynamic_cast<IPhyEntity*>(model);
         Vector3 min, max;
         entity->GetBoundingBox(&min, &max);
         Matrix world;
         entity->GetWorldMatrix(&world);
-        return (float)((double)min.y + world._42);
+        float lowest = 1e30f;
+        for (int i = 0; i < 8; ++i) {
+            Vector3 corner(i & 1 ? max.x : min.x, i & 2 ? max.y : min.y, i & 4 ? max.z : min.z);
+            corner *= world;
+            if (corner.y < lowest) lowest = corner.y;
+        }
+        return lowest;
     }
 };
 

@@ -265,6 +265,7 @@ TEST_F(LumivexProgramTest, CtrlCInTheFileChooserEndsAsAClose) { InterruptTheFile
 // the background (unmapped).  The loss shows in the buffer swap of a frame
 // or in the waiting pump; either way the window layer's own handler must
 // report it: Xlib's own handler also ends with 1, but only prints its line.
+// The report tells whether the viewer was paused in the pump.
 void LoseTheDisplay(LumivexProgramTest* test, bool paused) {
     ASSERT_EQ(std::system("command -v Xvfb > /dev/null && command -v xdotool > /dev/null"), 0)
         << "Xvfb and xdotool are needed (./build.sh installs them)";
@@ -311,6 +312,12 @@ void LoseTheDisplay(LumivexProgramTest* test, bool paused) {
     const std::string log = ReadFile(folder + "zvlog.txt");
     EXPECT_TRUE(Contains(log, "[ZVCore::DisplayLost()] Error : \"The connection to the display '" + display +
                                   "' was lost; the program ends now\""))
+        << log;
+    // Unmapped, it was waiting in the message pump when the loss came; drawing,
+    // it was not.
+    EXPECT_EQ(Contains(log, "[ZVCore::DisplayLost()] The program was paused, waiting for window messages, when the "
+                            "display went away"),
+              paused)
         << log;
     const std::string console = ReadFile(folder + "console.txt");
     EXPECT_FALSE(Contains(console, "XIO:") || Contains(console, "X connection to")) << console;

@@ -278,6 +278,50 @@ TEST_F(ViewerRunTest, ScreenshotShowsTheModelInItsScene) {
     EXPECT_FALSE(Contains(log, "Error")) << log;
 }
 
+// A 3DS box modelled below its origin (8 high, its top 4 under the origin)
+// stands on the floor: by its world matrix, and in a real frame, where its
+// outline runs from the top edge of its lid (y = 8 at the back) down to the
+// bottom edge of its front (y = 0), as the camera sees them.
+TEST_F(ViewerRunTest, ModelBelowItsOriginStandsOnTheFloorInTheFrame) {
+    const float min[3] = {-5.0f, -5.0f, -12.0f};  // z is up in the file
+    const float max[3] = {5.0f, 5.0f, -4.0f};
+    ASSERT_TRUE(WriteBox3ds(dir + "low.3ds", min, max, 220, 20, 20));
+    ASSERT_GE(Start("low.3ds"), 0) << log;
+    Matrix world;
+    dynamic_cast<IPhyEntity*>(viewer->pModel)->GetWorldMatrix(&world);
+    EXPECT_FLOAT_EQ(world._42, 12.0f);
+    Matrix away;
+    away.SetIdentity();
+    away._42 = -1000.0f;
+    dynamic_cast<IPhyEntity*>(viewer->pScene)->SetWorldMatrix(away);
+
+    ASSERT_GE(viewer->pGraphics->UpdateAndRender(0.0f), 0) << log;
+    const std::string shot = ShotName(1);
+    ASSERT_GE(viewer->pGraphics->SaveScreenshot(shot.c_str()), 0) << log;
+    ZVImage image;
+    std::string error;
+    ASSERT_TRUE(ZVImageLoadFile(shot.c_str(), &image, &error)) << error;
+    ASSERT_EQ(image.width, 320);
+    ASSERT_EQ(image.height, 240);
+    // The rows of the middle column that differ from the background.
+    const uint8_t* background = &image.pixels[((size_t)5 * image.width + 5) * 4];
+    int top = -1, bottom = -1;
+    for (int y = 0; y < image.height; ++y) {
+        const uint8_t* p = &image.pixels[((size_t)y * image.width + 160) * 4];
+        if (std::abs(p[0] - background[0]) + std::abs(p[1] - background[1]) + std::abs(p[2] - background[2]) > 60) {
+            if (top < 0) top = y;
+            bottom = y;
+        }
+    }
+    // The eye is at y = 10, 40 before the box's middle, looking along z with
+    // a vertical field of 90 degrees over 240 rows: a point y high at depth
+    // d is seen on the row 120 + (10 - y) / d * 120.
+    auto row = [](float y, float depth) { return 120.0f + (10.0f - y) / depth * 120.0f; };
+    EXPECT_NEAR(top, row(8.0f, 45.0f), 2.0);
+    EXPECT_NEAR(bottom, row(0.0f, 35.0f), 2.0);
+    EXPECT_FALSE(Contains(log, "Error")) << log;
+}
+
 // A hundred frames, each with the light's number turned to the camera:
 // looking straight up logs nothing, a camera that is not finite one error,
 // and the F2 text prints its coordinates beyond the int range as they are.
