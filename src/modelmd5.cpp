@@ -15,7 +15,6 @@ namespace {
 const char kSource[] = "modelmd5";
 const char kInvalid[] = "Invalid Call/Param";
 const char kNoMemory[] = "Not Enough Memory";
-const double kPi = 3.14159265358979323846;
 // Floats per joint transform: three rows of (x, y, z, translation).
 const u32 kTransformSize = 12;
 static_assert(sizeof(ModelMD5::SkinnedVertex) == 32, "XYZ | NORMAL | TEX1 vertex");
@@ -89,13 +88,8 @@ float ModelMD5::GetPlayingLength(u32 id) const {
 }
 
 void ModelMD5::MoveWorldByRootOffset() {
-    // The offset is in the engine's axes of the model: undo the base
-    // rotation of the model files, then turn it as the world matrix does.
-    Matrix turn, rotationX;
-    turn.SetRotationY((float)(-kPi / 2));
-    rotationX.SetRotationX((float)(kPi / 2));
-    turn *= rotationX;
-    turn *= matWorld;
+    // The offset is in the model's space: the world matrix turns it.
+    Matrix turn = matWorld;
     turn._41 = turn._42 = turn._43 = 0.0f;
     vRootOffset *= turn;
     // A pose built from non-finite numbers of a file must not spoil the
@@ -250,10 +244,9 @@ HRESULT ModelMD5::Update(float elapsed) {
         const float position = (float)numFrames - fTimeLeft * animation.fFrameRate;
         if (position > 0.0f) f = position >= (float)numFrames ? numFrames - 1 : (u32)position;
         if (numFrames > 0 && f >= numFrames) f = numFrames - 1;
-        if (2 * (u64)f + 1 < animation.vBounds.count) {
-            vMin = animation.vBounds.data[2 * f];
-            vMax = animation.vBounds.data[2 * f + 1];
-        }
+        if (2 * (u64)f + 1 < animation.vBounds.count)
+            ModelMD5Meta::BoxToEngineAxes(animation.vBounds.data[2 * f], animation.vBounds.data[2 * f + 1], &vMin,
+                                          &vMax);
         // Joints the animation does not name keep their bind pose relative
         // to their parent.
         for (u32 j = 0; j < numJoints; ++j) {
@@ -284,10 +277,7 @@ HRESULT ModelMD5::Update(float elapsed) {
 
     if (pMeta->vRootBones.count > 0) {
         const long root = pMeta->vRootBones.data[0];
-        if (root >= 0 && (u32)root < numJoints) {
-            const Vector3& p = poses[root].vPos;
-            vRootOffset = Vector3(-p.y, p.z, -p.x);
-        }
+        if (root >= 0 && (u32)root < numJoints) vRootOffset = ModelMD5Meta::ToEngineAxes(poses[root].vPos);
     }
     if (!animated) {
         vMin = Vector3(1e38f, 1e38f, 1e38f);
@@ -328,7 +318,7 @@ HRESULT ModelMD5::Update(float elapsed) {
             normal = w->vNormal;  // the bind-pose normal
         }
         SkinnedVertex& target = out[v];
-        target.vPos = Vector3(x, y, z);
+        target.vPos = ModelMD5Meta::ToEngineAxes(Vector3(x, y, z));
         target.vNormal = normal;
         target.fU = vertex.fU;
         target.fV = vertex.fV;

@@ -8,6 +8,8 @@
 // starts whenever the playing one ends.  When an animation ends or another
 // one is started, the world matrix moves by the position the animation gave
 // the root joint, so that the model stays where the animation carried it.
+// The vertices, the box and the root are in the engine's axes (see
+// modelmd5meta.h).
 //
 // Commands (SendCommand, the parameter is an input):
 //   "LoadAnimation"        parameter: a .md5anim file; the animation joins the

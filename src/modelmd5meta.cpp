@@ -17,7 +17,6 @@
 namespace {
 
 const char kSource[] = "modelmd5meta";
-const double kPi = 3.14159265358979323846;
 const char kTooBigForFile[] = "Count too big for the size of the file";
 
 inline bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -602,13 +601,16 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
                 hr = E_FAIL;
                 break;
             }
+            // Stored a, c, b: the mirror into the engine's axes turns the
+            // sense of the corners round.
+            static const u32 kCorner[3] = {0, 2, 1};
             for (u32 c = 0; c < 3; ++c) {
                 if (index[c] < 0 || (u32)index[c] >= sub.nNumVertices) {
                     in.SyntaxError("Triangle index out of the vertices of the mesh");
                     hr = E_FAIL;
                     break;
                 }
-                sub.pIndices[3 * k + c] = (u16)index[c];
+                sub.pIndices[3 * k + kCorner[c]] = (u16)index[c];
             }
         }
         if (hr < 0) break;
@@ -812,8 +814,8 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
         }
     }
 
-    // Bind-pose normals: area-weighted face normals summed per vertex, then
-    // handed to each of the vertex's weights.
+    // Bind-pose normals, in the engine's axes: area-weighted face normals
+    // summed per vertex, then handed to each of the vertex's weights.
     {
         const u32 nVertices = vVertices.count;
         Vector3* positions = new (std::nothrow) Vector3[nVertices];
@@ -836,6 +838,7 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
                 p *= joints[weight.nBone];
                 positions[v] += p * weight.fWeight;
             }
+            positions[v] = ToEngineAxes(positions[v]);
         }
         for (u32 m = 0; m < nMeshes; ++m) {
             const u16* indices = subs[m].pIndices;
@@ -1074,11 +1077,9 @@ HRESULT ModelMD5Meta::Load(const String& command, IGraphics* graphics) {
         return ZVE_SUBFUNCTION;
     }
 
-    // The model files' axes to the engine's: (x, y, z) is shown at (-y, z, -x).
-    Matrix rotation;
-    matWorld.SetRotationX((float)(-kPi / 2));
-    rotation.SetRotationY((float)(kPi / 2));
-    matWorld *= rotation;
+    // The model files' axes become the engine's while the model is built
+    // (ToEngineAxes): new instances start unmoved.
+    matWorld.SetIdentity();
 
     Vector<Parser::Line> lines;
     String file, modelName;

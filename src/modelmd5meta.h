@@ -14,6 +14,18 @@
 // error is logged as a warning whose source is the MD5 file's full path and
 // whose line is the line of that file.
 //
+// Axes: the MD5 files are right-handed (x forward, y left, z up), the engine
+// is left-handed (x right, y up, z forward).  A file point (x, y, z) is the
+// engine's (y, z, -x) (ToEngineAxes): a mirror, so that a model keeps its
+// handedness (what its file puts on its left shows on its left).  Joints,
+// weights and animations are kept as the files write them and a pose is
+// built in the file's axes; only its results cross the mirror: skinned
+// positions, normals, boxes and the root's position.  No rotation ever
+// crosses it.  The mirror turns the sense of every triangle round, so each
+// one is stored with its last two corners swapped: faces keep their outer
+// side, for the normals as for the shadow volumes.  The model space of an
+// instance is thus the engine's, and the initial world matrix the identity.
+//
 // Everything an instance uses as an index has been checked by the readers:
 // triangle indices against their submesh's vertices, vertex weight ranges
 // against the weights, weight joints against the joints, joint parents
@@ -150,6 +162,14 @@ struct ModelMD5Meta {
     // The unit-quaternion rule: w = -sqrt(1 - x*x - y*y - z*z), 0 when the
     // radicand is not positive.
     static float UnitQuaternionW(float x, float y, float z);
+
+    // A point or direction of the files' axes in the engine's: (y, z, -x).
+    static Vector3 ToEngineAxes(const Vector3& file) { return Vector3(file.y, file.z, -file.x); }
+    // A box of the files' axes (minimum, maximum) as the engine's box.
+    static void BoxToEngineAxes(const Vector3& fileMin, const Vector3& fileMax, Vector3* min, Vector3* max) {
+        *min = Vector3(fileMin.y, fileMin.z, -fileMax.x);
+        *max = Vector3(fileMax.y, fileMax.z, -fileMin.x);
+    }
 
     // Fills every joint's vLocalPos and qLocalOrient from the bind pose.
     void ComputeLocalBindPose();

@@ -140,19 +140,20 @@ TEST_F(MD5Load, WrittenDefListsChooseTheirModel) {
     EXPECT_EQ(small.vAnimations.count, 0u);
 }
 
-TEST_F(MD5Load, AMeshFileAloneAndTheBaseRotation) {
+TEST_F(MD5Load, AMeshFileAloneAndTheStartingWorld) {
     FakeGraphics graphics;
     ModelMD5Meta meta;
     LogCapture capture;
     ASSERT_EQ(meta.Load("def/imp.md5mesh", &graphics), S_OK);
     EXPECT_STREQ(meta.strFile.c_str(), "def/imp.md5mesh");
     EXPECT_TRUE(capture.Has("[ModelMD5Meta::Load()]     0 animation(s); Using the file : def/imp.md5mesh\n"));
-    // A point (x, y, z) of the model files is shown at (-y, z, -x).
-    Vector3 p(1.0f, 2.0f, 3.0f);
-    p *= meta.matWorld;
-    EXPECT_NEAR(p.x, -2.0f, 1e-6);
-    EXPECT_NEAR(p.y, 3.0f, 1e-6);
-    EXPECT_NEAR(p.z, -1.0f, 1e-6);
+    // The model is built in the engine's axes: a file point (x, y, z) is the
+    // engine's (y, z, -x), and new instances start unmoved.
+    Matrix identity;
+    identity.SetIdentity();
+    for (int i = 0; i < 16; ++i) EXPECT_EQ((&meta.matWorld._11)[i], (&identity._11)[i]) << i;
+    const Vector3 p = ModelMD5Meta::ToEngineAxes(Vector3(1.0f, 2.0f, 3.0f));
+    EXPECT_EQ(p, Vector3(2.0f, 3.0f, -1.0f));
 }
 
 TEST_F(MD5Load, FailuresAreReported) {

@@ -94,8 +94,11 @@ TEST(MD5Mesh, ParseKeepsJointsMeshesVerticesTrianglesAndWeights) {
             EXPECT_EQ(got.pVertices[k].nFirstInfluence, (u32)want.verts[k].firstWeight);
             EXPECT_EQ(got.pVertices[k].nNumInfluences, (u32)want.verts[k].numWeights);
         }
+        // Every triangle a, b, c is kept as a, c, b: the mirror into the
+        // engine's axes turns the sense of the corners round.
         ASSERT_EQ(got.nNumIndices, 3 * want.tris.size());
-        for (u32 k = 0; k < got.nNumIndices; ++k) EXPECT_EQ(got.pIndices[k], want.tris[k / 3].v[k % 3]);
+        const int corner[3] = {0, 2, 1};
+        for (u32 k = 0; k < got.nNumIndices; ++k) EXPECT_EQ(got.pIndices[k], want.tris[k / 3].v[corner[k % 3]]);
         ASSERT_EQ(got.nNumInfluences, want.weights.size());
         for (u32 k = 0; k < got.nNumInfluences; ++k) {
             EXPECT_EQ(got.pInfluences[k].nBone, want.weights[k].joint);
@@ -127,7 +130,7 @@ TEST(MD5Mesh, LayoutVariantsReadTheSame) {
         EXPECT_STREQ(subs[0].strShader.c_str(), "models/body");
         EXPECT_STREQ(meta.vBoneNames[1].c_str(), "spine\"");
         EXPECT_EQ(subs[0].pVertices[3].nNumInfluences, 2u);
-        EXPECT_EQ(subs[1].pIndices[0], 2);
+        EXPECT_EQ(subs[1].pIndices[1], 0);
         EXPECT_EQ(subs[1].pInfluences[2].vPos.y, 4.0f);
     }
 }
@@ -141,7 +144,7 @@ TEST(MD5Mesh, LoadBuildsOneIndexBufferWithRebasedRanges) {
 
     ASSERT_EQ(graphics.ibs.size(), 1u);
     EXPECT_FALSE(graphics.ibDynamic);
-    const std::vector<u16> expected = {0, 1, 2, 0, 2, 3, 6, 5, 4};
+    const std::vector<u16> expected = {0, 2, 1, 0, 3, 2, 6, 4, 5};
     EXPECT_EQ(graphics.ibs[0]->indices, expected);
     EXPECT_EQ(graphics.ibs[0]->copy, expected);
     EXPECT_EQ(graphics.ibs[0]->locks, 1);
@@ -206,18 +209,21 @@ zvtools::MD5MeshFile Square(const float orient[3], const float pos[3]) {
     return f;
 }
 
+// The normals are the engine's: a normal (x, y, z) of the file's axes is
+// (y, z, -x).
 void ExpectNormals(const ModelMD5Meta& meta, float x, float y, float z) {
     ASSERT_EQ(meta.vInfluences.count, 4u);
     for (u32 k = 0; k < 4; ++k) {
-        EXPECT_NEAR(meta.vInfluences[k].vNormal.x, x, 1e-5) << k;
-        EXPECT_NEAR(meta.vInfluences[k].vNormal.y, y, 1e-5) << k;
-        EXPECT_NEAR(meta.vInfluences[k].vNormal.z, z, 1e-5) << k;
+        EXPECT_NEAR(meta.vInfluences[k].vNormal.x, y, 1e-5) << k;
+        EXPECT_NEAR(meta.vInfluences[k].vNormal.y, z, 1e-5) << k;
+        EXPECT_NEAR(meta.vInfluences[k].vNormal.z, -x, 1e-5) << k;
     }
 }
 
 TEST(MD5Mesh, BindPoseNormalsFollowTheJoints) {
     // Joint at the origin, not turned: the square lies in z = 0 and its
-    // triangles, counter-clockwise seen from +z, face -z.
+    // triangles, counter-clockwise seen from +z, face -z (the files' faces
+    // are clockwise seen from outside).
     const float none[3] = {0, 0, 0};
     const float moved[3] = {5, -2, 7};
     FakeGraphics graphics;
@@ -333,7 +339,7 @@ TEST(MD5Mesh, DegenerateTrianglesAreDropped) {
     FakeGraphics graphics;
     ModelMD5Meta meta;
     ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK);
-    const std::vector<u16> expected = {0, 2, 3, 6, 5, 4};
+    const std::vector<u16> expected = {0, 3, 2, 6, 4, 5};
     EXPECT_EQ(graphics.ibs[0]->indices, expected);
     EXPECT_EQ(meta.vSubMeshes[1].nFirstIndex, 3u);
 
@@ -418,9 +424,10 @@ TEST(MD5Mesh, MoreThan65535VerticesWarnAboutTheIndexBuffer) {
     EXPECT_TRUE(capture.Has("Warning : \"IB is 16bits and the VB is bigger => IB is corrupted since concatenation "
                             "(or before)\"\n"));
     EXPECT_EQ(meta.vVertices.count, 70000u);
-    // The second submesh's indices are shifted in 16 bits: 34999 + 35000 wraps.
+    // The second submesh's indices are shifted in 16 bits: 34999 + 35000
+    // wraps (the triangle is kept as 0, 34999, 1).
     EXPECT_EQ(graphics.ibs[0]->indices[3], 35000);
-    EXPECT_EQ(graphics.ibs[0]->indices[5], (u16)(34999 + 35000));
+    EXPECT_EQ(graphics.ibs[0]->indices[4], (u16)(34999 + 35000));
 }
 
 struct BadMesh {

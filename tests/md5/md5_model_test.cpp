@@ -84,7 +84,8 @@ zvtools::MD5Anim RigAnim() {
     return a;
 }
 
-// Where the rig's three vertices are at frame f (model file axes).
+// Where the rig's three vertices are at frame f, in the file's axes (the
+// instance's vertices are these in the engine's axes, ToEngineAxes).
 void RigVertices(int f, Vector3 out[3]) {
     const float fx = (float)f;
     // The arm's weight (0, 1, 0) and (2, 0, 0) turned by 0, 90, 180, 0 degrees about z.
@@ -102,6 +103,18 @@ void ExpectNear(const Vector3& a, const Vector3& b, const char* what, float tole
 }
 
 Vector3 Translation(const Matrix& m) { return Vector3(m._41, m._42, m._43); }
+
+// A point of the file's axes where the instance has it.
+Vector3 Engine(float x, float y, float z) { return ModelMD5Meta::ToEngineAxes(Vector3(x, y, z)); }
+
+// A box of the file's axes as the instance reports it.
+void ExpectBox(ModelMD5* model, const Vector3& fileMin, const Vector3& fileMax, const char* what) {
+    Vector3 lo, hi, wantLo, wantHi;
+    model->GetBoundingBox(&lo, &hi);
+    ModelMD5Meta::BoxToEngineAxes(fileMin, fileMax, &wantLo, &wantHi);
+    ExpectNear(lo, wantLo, what);
+    ExpectNear(hi, wantHi, what);
+}
 
 class MD5Model : public testing::Test {
 protected:
@@ -148,22 +161,17 @@ protected:
         RigVertices(f, expected);
         for (u32 v = 0; v < 3; ++v) {
             const std::string what = "frame " + std::to_string(f) + " vertex " + std::to_string(v);
-            ExpectNear(VertexOf(model, v), expected[v], what.c_str());
-            ExpectNear(VBOf(model)->positions[v], expected[v], what.c_str());
+            const Vector3 want = ModelMD5Meta::ToEngineAxes(expected[v]);
+            ExpectNear(VertexOf(model, v), want, what.c_str());
+            ExpectNear(VBOf(model)->positions[v], want, what.c_str());
         }
-        Vector3 lo, hi;
-        model->GetBoundingBox(&lo, &hi);
-        ExpectNear(lo, Vector3(-(float)f, -1, -2), "box minimum");
-        ExpectNear(hi, Vector3((float)f + 3, 2, 12), "box maximum");
+        ExpectBox(model, Vector3(-(float)f, -1, -2), Vector3((float)f + 3, 2, 12), "frame box");
     }
     void ExpectBindPose(ModelMD5* model) {
-        ExpectNear(VertexOf(model, 0), Vector3(1, 0, 0), "bind vertex 0");
-        ExpectNear(VertexOf(model, 1), Vector3(0, 1, 10), "bind vertex 1");
-        ExpectNear(VertexOf(model, 2), Vector3(2, 0, 5), "bind vertex 2");
-        Vector3 lo, hi;
-        model->GetBoundingBox(&lo, &hi);
-        ExpectNear(lo, Vector3(0, 0, 0), "bind box minimum");
-        ExpectNear(hi, Vector3(2, 1, 10), "bind box maximum");
+        ExpectNear(VertexOf(model, 0), Engine(1, 0, 0), "bind vertex 0");
+        ExpectNear(VertexOf(model, 1), Engine(0, 1, 10), "bind vertex 1");
+        ExpectNear(VertexOf(model, 2), Engine(2, 0, 5), "bind vertex 2");
+        ExpectBox(model, Vector3(0, 0, 0), Vector3(2, 1, 10), "bind box");
     }
 
     FakeGraphics graphics;
@@ -199,12 +207,11 @@ TEST_F(MD5Model, FactoryRecordNamesAndTheNewInstance) {
     EXPECT_STREQ(model->GetAnimationName(1).c_str(), "");
     EXPECT_EQ(ModelMD5::s_vAnimatedBones.count >= 2u, true);
 
-    // The world starts as the base turn: file (x, y, z) shows at (-y, z, -x).
-    Matrix world;
+    // The model is in the engine's axes already: the world starts unmoved.
+    Matrix world, identity;
     model->GetWorldMatrix(&world);
-    Vector3 p(1, 2, 3);
-    p *= world;
-    ExpectNear(p, Vector3(-2, 3, -1), "base turn");
+    identity.SetIdentity();
+    for (int i = 0; i < 16; ++i) EXPECT_EQ((&world._11)[i], (&identity._11)[i]) << i;
 
     // One reference for both interfaces; releasing removes it from the manager.
     IPhyEntity* entity = model;
@@ -283,10 +290,13 @@ TEST_F(MD5Model, BindPoseIsSkinnedOnceUntilReset) {
     EXPECT_EQ(model->Update(0.02f), S_OK);
     ExpectBindPose(model);
     FakeVB* vb = VBOf(model);
-    // Normals: the bind-pose face normal; texture coordinates as written.
+    // Normals: the bind-pose face normal of the file's triangle (whose
+    // faces are clockwise seen from outside), in the engine's axes; texture
+    // coordinates as written.
     Vector3 p0(1, 0, 0), p1(0, 1, 10), p2(2, 0, 5), n;
     n.Cross(p2 - p1, p1 - p0);
     n.Normalize();
+    n = ModelMD5Meta::ToEngineAxes(n);
     for (u32 v = 0; v < 3; ++v) {
         const float* data = vb->Vertex(v);
         ExpectNear(Vector3(data[3], data[4], data[5]), n, "normal");
@@ -360,7 +370,7 @@ TEST_F(MD5Model, FourFramesStepAtTheFrameRateAndTheWorldFollowsTheRoot) {
 TEST_F(MD5Model, TheRootDisplacementTurnsWithTheWorld) {
     ModelMD5* model = Rig();
     ASSERT_NE(model, nullptr);
-    // Base turn, a quarter turn about y, then 10 along x.
+    // Unmoved, then a quarter turn about y, then 10 along x.
     Matrix world, turn, move;
     model->GetWorldMatrix(&world);
     turn.SetRotationY(1.57079633f);
@@ -542,6 +552,103 @@ TEST_F(MD5Model, AnimationsByNameAndIdAndRestarting) {
     ExpectNear(Translation(world), Vector3(0, 0, -2), "moved by the switch");
 }
 
+// Quaternion helpers of the test, in the files' terms: Turn(q, v) turns v
+// by the unit quaternion q; Then(a, b) is the turn a followed by b.
+struct Quat {
+    double x, y, z, w;
+};
+Quat Then(const Quat& a, const Quat& b) {
+    return {b.w * a.x + b.x * a.w + b.y * a.z - b.z * a.y, b.w * a.y - b.x * a.z + b.y * a.w + b.z * a.x,
+            b.w * a.z + b.x * a.y - b.y * a.x + b.z * a.w, b.w * a.w - b.x * a.x - b.y * a.y - b.z * a.z};
+}
+Vector3 Turn(const Quat& q, const Vector3& v) {
+    // v + 2w (u x v) + 2 u x (u x v)
+    const double tx = 2 * (q.y * v.z - q.z * v.y), ty = 2 * (q.z * v.x - q.x * v.z), tz = 2 * (q.x * v.y - q.y * v.x);
+    return Vector3((float)(v.x + q.w * tx + (q.y * tz - q.z * ty)), (float)(v.y + q.w * ty + (q.z * tx - q.x * tz)),
+                   (float)(v.z + q.w * tz + (q.x * ty - q.y * tx)));
+}
+// The quaternion a file writes as x, y, z (w <= 0).
+Quat FromFile(const float q[3]) {
+    const double t = 1.0 - (double)q[0] * q[0] - (double)q[1] * q[1] - (double)q[2] * q[2];
+    return {q[0], q[1], q[2], t > 0 ? -std::sqrt(t) : 0.0};
+}
+
+// Every frame of an animation that turns its joints about all three axes
+// shows the file's pose in the mirror of the engine's axes: a file point
+// (x, y, z) at the engine's (y, z, -x).  The pose is worked out here in the
+// file's own axes.
+TEST_F(MD5Model, EveryFrameIsTheFilesPoseInTheMirror) {
+    // Two joints: a root turned about x, a child 5 along the root's y.
+    zvtools::MD5MeshFile mesh = RigMesh();
+    const float rootPos[3] = {1, 2, 3}, rootTurn[3] = {-0.25881905f, 0, 0};  // 30 degrees about x
+    for (int c = 0; c < 3; ++c) mesh.joints[0].pos[c] = rootPos[c], mesh.joints[0].orient[c] = rootTurn[c];
+    const Vector3 childBind = Turn(FromFile(rootTurn), Vector3(0, 5, 0)) + Vector3(1, 2, 3);
+    mesh.joints[1].pos[0] = childBind.x, mesh.joints[1].pos[1] = childBind.y, mesh.joints[1].pos[2] = childBind.z;
+    for (int c = 0; c < 3; ++c) mesh.joints[1].orient[c] = rootTurn[c];
+    const float weights[4][3] = {{1, 0.5f, -2}, {0, 1, 3}, {2, -1, 0}, {-1, 4, 1}};
+    for (int w = 0; w < 4; ++w)
+        for (int c = 0; c < 3; ++c) mesh.meshes[0].weights[w].pos[c] = weights[w][c];
+    md5test::Write("rig/mirror.md5mesh", zvtools::WriteMD5Mesh(mesh));
+
+    // Three frames: the root moves and turns about z, the child turns about
+    // x, y, then all three.
+    const float rootFrames[3][6] = {{1, 2, 3, -0.25881905f, 0, 0}, {2, 1, 3.5f, 0, 0, -0.38268343f},
+                                    {0, -1, 4, 0.1f, 0.2f, -0.3f}};
+    const float childFrames[3][3] = {{0.38268343f, 0, 0}, {0, -0.5f, 0}, {-0.2f, 0.3f, 0.4f}};
+    zvtools::MD5Anim anim;
+    anim.frameRate = 1.0f;
+    anim.joints.resize(2);
+    anim.joints[0].name = "origin";
+    anim.joints[0].flags = 63;
+    anim.joints[1].name = "arm";
+    anim.joints[1].parent = 0;
+    anim.joints[1].flags = 56;
+    zvtools::AssignMD5StartIndices(&anim);
+    anim.baseframe.resize(2);
+    anim.baseframe[1].pos[1] = 5.0f;
+    for (int f = 0; f < 3; ++f) {
+        anim.bounds.push_back(zvtools::MD5Bound());
+        std::vector<float> frame(rootFrames[f], rootFrames[f] + 6);
+        frame.insert(frame.end(), childFrames[f], childFrames[f] + 3);
+        anim.frames.push_back(frame);
+    }
+    md5test::Write("rig/mirror.md5anim", zvtools::WriteMD5Anim(anim));
+
+    ModelMD5* model = Make("rig/mirror.md5mesh");
+    ASSERT_NE(model, nullptr);
+    String file("rig/mirror.md5anim");
+    ASSERT_EQ(model->SendCommand("LoadAnimation", &file), S_OK);
+    // The three vertices of a pose given by each joint's place and turn.
+    auto expect = [&](const Vector3 place[2], const Quat turn[2], const std::string& what) {
+        const int first[3] = {0, 1, 2}, count[3] = {1, 1, 2}, joint[4] = {0, 1, 0, 1};
+        const float bias[4] = {1.0f, 1.0f, 0.5f, 0.5f};
+        for (int v = 0; v < 3; ++v) {
+            Vector3 p;
+            for (int w = first[v]; w < first[v] + count[v]; ++w) {
+                const Vector3 weight(weights[w][0], weights[w][1], weights[w][2]);
+                p += (Turn(turn[joint[w]], weight) + place[joint[w]]) * bias[w];
+            }
+            ExpectNear(VertexOf(model, (u32)v), Vector3(p.y, p.z, -p.x), (what + " vertex " + std::to_string(v)).c_str(),
+                       1e-4f);
+        }
+    };
+    ASSERT_EQ(model->Update(0.0f), S_OK);
+    const Vector3 bindPlace[2] = {Vector3(1, 2, 3), childBind};
+    const Quat bindTurn[2] = {FromFile(rootTurn), FromFile(rootTurn)};
+    expect(bindPlace, bindTurn, "bind pose");
+
+    ASSERT_EQ(model->AddAnimation(0u, 1.0f), S_OK);
+    for (int f = 0; f < 3; ++f) {
+        ASSERT_EQ(model->Update(f == 0 ? 0.0f : 1.0f), S_OK);
+        const Quat root = FromFile(rootFrames[f] + 3);
+        const Vector3 place[2] = {Vector3(rootFrames[f][0], rootFrames[f][1], rootFrames[f][2]),
+                                  Turn(root, Vector3(0, 5, 0)) + Vector3(rootFrames[f][0], rootFrames[f][1],
+                                                                          rootFrames[f][2])};
+        const Quat turn[2] = {root, Then(FromFile(childFrames[f]), root)};
+        expect(place, turn, "frame " + std::to_string(f));
+    }
+}
+
 TEST_F(MD5Model, OddElapsedTimesCountAsNothing) {
     ModelMD5* model = Rig();
     ASSERT_NE(model, nullptr);
@@ -603,8 +710,8 @@ TEST_F(MD5Model, AJointTheAnimationDoesNotNameKeepsItsBindPose) {
     ASSERT_NE(model, nullptr);
     ASSERT_EQ(model->Update(0.0f), S_OK);
     // Arm weight (0, 1, 0) turned a quarter about z is (-1, 0, 0).
-    ExpectNear(VertexOf(model, 1), Vector3(4, 0, 10), "bind pose");
-    ExpectNear(VertexOf(model, 0), Vector3(5, 1, 0), "bind pose");
+    ExpectNear(VertexOf(model, 1), Engine(4, 0, 10), "bind pose");
+    ExpectNear(VertexOf(model, 0), Engine(5, 1, 0), "bind pose");
     String file("rig/origin.md5anim");
     LogCapture capture;
     ASSERT_EQ(model->SendCommand("LoadAnimation", &file), S_OK);
@@ -612,8 +719,8 @@ TEST_F(MD5Model, AJointTheAnimationDoesNotNameKeepsItsBindPose) {
     ASSERT_EQ(model->AddAnimation(0u, 1.0f), S_OK);
     for (int f = 0; f < 4; ++f) {
         ASSERT_EQ(model->Update(f == 0 ? 0.0f : 0.25f), S_OK);
-        ExpectNear(VertexOf(model, 1), Vector3(4.0f + (float)f, 0, 10), "arm follows the origin");
-        ExpectNear(VertexOf(model, 0), Vector3(5.0f + (float)f, 1, 0), "origin");
+        ExpectNear(VertexOf(model, 1), Engine(4.0f + (float)f, 0, 10), "arm follows the origin");
+        ExpectNear(VertexOf(model, 0), Engine(5.0f + (float)f, 1, 0), "origin");
     }
 }
 
