@@ -56,6 +56,9 @@ HRESULT ModelMD5::Init(const String& command, IGraphics* graphics) {
         0)
         return ZVE_SUBFUNCTION;
     pGraphics = graphics;
+    // The bind pose's box holds from now on, before anything is skinned.
+    vMin = pMeta->vBindMin;
+    vMax = pMeta->vBindMax;
     return S_OK;
 }
 
@@ -68,6 +71,9 @@ HRESULT ModelMD5::CheckCloneSource(CallScope& scope) {
 }
 
 HRESULT ModelMD5::PrepareClone(ModelMD5* clone) {
+    // The clone shows the bind pose.
+    clone->vMin = pMeta->vBindMin;
+    clone->vMax = pMeta->vBindMax;
     return pGraphics->CreateVB(FVF, pMeta->vVertices.count, true, &clone->pVB);
 }
 

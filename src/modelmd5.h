@@ -77,7 +77,7 @@ public:
 
     IVertexBuffer* pVB;      // the skinned vertices, dynamic
     Vector3 vRootOffset;     // the first root joint's position, engine axes
-    Vector3 vMin, vMax;      // model space
+    Vector3 vMin, vMax;      // model space; the bind pose's once loaded
     i32 nDefaultAnimation;   // -1: none
     i32 nCurrentAnimation;   // -1: the bind pose is shown
     float fTimeLeft;         // seconds left of the playing animation

@@ -815,7 +815,8 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
     }
 
     // Bind-pose normals, in the engine's axes: area-weighted face normals
-    // summed per vertex, then handed to each of the vertex's weights.
+    // summed per vertex, then handed to each of the vertex's weights.  The
+    // bind pose's box comes with them.
     {
         const u32 nVertices = vVertices.count;
         Vector3* positions = new (std::nothrow) Vector3[nVertices];
@@ -839,6 +840,9 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
                 positions[v] += p * weight.fWeight;
             }
             positions[v] = ToEngineAxes(positions[v]);
+            if (v == 0) vBindMin = vBindMax = positions[v];
+            vBindMin.Minimize(positions[v]);
+            vBindMax.Maximize(positions[v]);
         }
         for (u32 m = 0; m < nMeshes; ++m) {
             const u16* indices = subs[m].pIndices;

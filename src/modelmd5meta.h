@@ -189,6 +189,8 @@ struct ModelMD5Meta {
     u32 nRef;
     // Every joint once, each parent before its children (filled with vBones).
     Vector<u32> vPoseOrder;
+    // The box of the skinned bind pose, engine axes (set by LoadMesh).
+    Vector3 vBindMin, vBindMax;
 
 private:
     ModelMD5Meta(const ModelMD5Meta&) = delete;
