@@ -626,9 +626,9 @@ MD5Anim MakeAnim(const AnimDesc& desc, const std::vector<std::vector<V3>>& meshe
     AssignMD5StartIndices(&anim);
     for (int f = 0; f < desc.frames; ++f) {
         Pose p = desc.pose((float)f / (float)desc.frames);
-        // One cycle carries the root forward by `travel`; the first frame is
-        // one step ahead, so that the cycle restarted after the world moved
-        // by the last frame's offset goes on evenly.
+        // One cycle carries the root forward by `travel`, the first frame one
+        // step ahead of the origin (the world follows the root's way from
+        // the first frame to the last one shown).
         if (moves) p.pos[Origin] = {desc.travel * (float)(f + 1) / (float)desc.frames, 0, 0};
         std::vector<float> values;
         for (int j = 0; j < NumJoints; ++j) {

@@ -365,6 +365,48 @@ TEST_F(MD5Model, FourFramesStepAtTheFrameRateAndTheWorldFollowsTheRoot) {
     ExpectNear(Translation(world), Vector3(0, 0, -6), "moved once");
 }
 
+// A root standing at the waist, 60 up, whose animation starts 10 ahead of
+// it and walks one unit along x per frame: the world follows the way the
+// root went during the animation, never the root's place itself.
+TEST_F(MD5Model, ARootAwayFromTheOriginMovesTheModelByItsWayOnly) {
+    zvtools::MD5MeshFile mesh = RigMesh();
+    mesh.joints[0].pos[2] = 60.0f;
+    mesh.joints[1].pos[2] = 70.0f;
+    md5test::Write("rig/waist.md5mesh", zvtools::WriteMD5Mesh(mesh));
+    zvtools::MD5Anim anim = RigAnim();
+    for (int f = 0; f < 4; ++f) anim.frames[f][0] = 10.0f + (float)f, anim.frames[f][2] = 60.0f;
+    md5test::Write("rig/waist.md5anim", zvtools::WriteMD5Anim(anim));
+    ModelMD5* model = Make("rig/waist.md5mesh");
+    ASSERT_NE(model, nullptr);
+    String file("rig/waist.md5anim");
+    ASSERT_EQ(model->SendCommand("LoadAnimation", &file), S_OK);
+    auto expectPlace = [model](const Vector3& want, const char* what) {
+        Matrix world;
+        model->GetWorldMatrix(&world);
+        ExpectNear(Translation(world), want, what);
+    };
+
+    // Started from the bind pose, ended while free: the root went 3 along
+    // x (the engine's -z) and stayed 60 up.
+    ASSERT_EQ(model->Update(0.0f), S_OK);
+    ASSERT_EQ(model->AddAnimation(0u, 1.0f), S_OK);
+    expectPlace(Vector3(), "started from the bind pose");
+    const float steps[5] = {0.0f, 0.3f, 0.25f, 0.25f, 0.3f};  // frames 0 to 3, then the end
+    for (float step : steps) ASSERT_EQ(model->Update(step), S_OK);
+    ASSERT_EQ(model->nCurrentAnimation, -1);
+    expectPlace(Vector3(0, 0, -3), "ended");
+
+    // Started as the default from the bind pose, restarted at its end: 3
+    // more; switched at frame 2: the way so far.
+    String zero("0");
+    ASSERT_EQ(model->SendCommand("SetDefaultAnimation", &zero), S_OK);
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(model->Update(i == 0 ? 0.3f : 0.25f), S_OK);
+    expectPlace(Vector3(0, 0, -6), "restarted");
+    for (int f = 0; f < 3; ++f) ASSERT_EQ(model->Update(steps[f]), S_OK);
+    ASSERT_EQ(model->AddAnimation(0u, 1.0f), S_OK);
+    expectPlace(Vector3(0, 0, -8), "switched at frame 2");
+}
+
 TEST_F(MD5Model, TheRootDisplacementTurnsWithTheWorld) {
     ModelMD5* model = Rig();
     ASSERT_NE(model, nullptr);
