@@ -197,6 +197,15 @@ private:
     MD5Reader& operator=(const MD5Reader&) = delete;
 };
 
+// The folder a file was read from by File::Open, as a full path: its own
+// for an absolute name, else the search path's entry holding it, else the
+// working directory.
+String ReadFolderOf(const String& fileName) {
+    String path = File::GetFullPath(fileName) + fileName;
+    if (!IsAbsolutePath(path)) path = String(ZVGetCurrentDirectory().c_str()) + path;
+    return FolderOf(path);
+}
+
 // The texture file of a shader, in the form CreateTexture finds it; ""
 // when there is none.  First the shader's name followed by "_df.tga",
 // "_d.tga" or ".tga" on the search path; then, as exporters name the image
@@ -713,7 +722,7 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
     for (u32 m = 0; m < nMeshes; ++m) vTextures.data[m] = nullptr;
 
     // The diffuse texture of each shader.
-    const String meshFolder = FolderOf(File::GetFullPath(fileName) + fileName);
+    const String meshFolder = ReadFolderOf(fileName);
     for (u32 m = 0; m < nMeshes; ++m) {
         if (subs[m].nNumVertices == 0) continue;  // an empty mesh draws nothing
         if (!subs[m].bNoShader) {

@@ -2,6 +2,7 @@
 // graphics manager (index buffer, ranges, textures, degenerate triangles),
 // the bind-pose normals, and the refusals of malformed files.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -329,6 +330,38 @@ TEST(MD5Mesh, ExportersShadersFindTheirImages) {
     for (const char* name : {"sub\" for the mesh 7", "tex/\" for the mesh 8", "na\"me\" for the mesh 9",
                              "a\" for the mesh 10", "\" for the mesh 11"})
         EXPECT_TRUE(capture.Has(std::string("Can't load the diffuse texture of the shader \"") + name)) << name;
+    Paths = saved;
+}
+
+// A mesh opened by a relative name that the search path does not hold is
+// read from the working directory: the images beside it are found there and
+// handed over by their full paths.
+TEST(MD5Mesh, AMeshReadFromTheWorkingDirectoryFindsTheImagesBesideIt) {
+    Vector<String> saved = Paths;
+    Paths.count = 0;
+    const std::string dir = md5test::DataDir() + "cwd/";
+    mkdir(dir.c_str(), 0755);
+    mkdir((dir + "sub").c_str(), 0755);
+    zvtools::MD5MeshFile file = md5test::SampleMesh();
+    file.meshes[0].shader = "grass";
+    md5test::Write("cwd/field.md5mesh", zvtools::WriteMD5Mesh(file));
+    md5test::Write("cwd/grass.png", "image");
+    file.meshes[0].shader = "moss";
+    md5test::Write("cwd/sub/field.md5mesh", zvtools::WriteMD5Mesh(file));
+    md5test::Write("cwd/sub/moss.tga", "image");
+    char here[4096], there[4096];
+    ASSERT_NE(getcwd(here, sizeof(here)), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    ASSERT_NE(getcwd(there, sizeof(there)), nullptr);
+
+    FakeGraphics graphics;
+    ModelMD5Meta bare, inFolder;
+    EXPECT_EQ(bare.LoadMesh("field.md5mesh", &graphics), S_OK);
+    EXPECT_EQ(inFolder.LoadMesh("sub/field.md5mesh", &graphics), S_OK);
+    ASSERT_EQ(chdir(here), 0);
+    const std::vector<std::string> requested = {std::string(there) + "/grass.png",
+                                                std::string(there) + "/sub/moss.tga"};
+    EXPECT_EQ(graphics.requested, requested);
     Paths = saved;
 }
 
