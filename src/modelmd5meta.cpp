@@ -30,19 +30,23 @@ bool IsCommentLine(const char* line) {
 // The shader's name on a line that the scan "\tshader \"%s\"" read, given
 // the word it read.  A name holding white space ("02 - Default"), which the
 // word stops short of, is the text between the opening quote and the next
-// quote.  Any other name is the word without its last character, the
-// closing quote (so a line without a closing quote loses the word's last
-// character).
+// quote.  A name without a closing quote is the rest of the line, its
+// trailing white space (and line end) removed.  Any other name is the word
+// without its last character, the closing quote.
 String ShaderName(const char* line, const char* word) {
     // The scan matched, so the line's first quote is the opening one.
     const char* open = std::strchr(line, '"') + 1;
     const char* close = std::strchr(open, '"');
-    if (close) {
-        for (const char* c = open; c < close; ++c) {
-            if (IsWhiteSpace(*c)) {
-                String text(line);
-                return text.SubString((u32)(open - line), (u32)(close - line));
-            }
+    if (!close) {
+        const char* end = open + std::strlen(open);
+        while (end > open && IsWhiteSpace(end[-1])) --end;
+        String text(line);
+        return text.SubString((u32)(open - line), (u32)(end - line));
+    }
+    for (const char* c = open; c < close; ++c) {
+        if (IsWhiteSpace(*c)) {
+            String text(line);
+            return text.SubString((u32)(open - line), (u32)(close - line));
         }
     }
     String shader(word);

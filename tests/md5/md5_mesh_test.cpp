@@ -305,12 +305,14 @@ TEST(MD5Mesh, ExportersShadersFindTheirImages) {
     for (const char* folder : {"lib", "lib/textures", "lib/sub", "near"}) mkdir((dir + folder).c_str(), 0755);
     Paths.Add(String((dir + "lib/").c_str()));
     for (const char* name : {"near/crate.tga", "near/bark.png", "near/Torso.png", "near/02 - Default.jpg", "near/body.png",
-                             "near/wood.png", "lib/wood.png", "lib/body_d.tga", "lib/textures/skin.jpg", "lib/_d.tga"})
+                             "near/wood.png", "lib/wood.png", "lib/body_d.tga", "lib/textures/skin.jpg", "lib/_d.tga",
+                             "lib/skin_d.tga"})
         md5test::Write(name, "image");
     const std::pair<const char*, std::string> cases[] = {
         {"crate.tga", near + "crate.tga"}, {"D:\\art\\tex\\bark.png", near + "bark.png"}, {"Torso", near + "Torso.png"},
         {"02 - Default", near + "02 - Default.jpg"}, {"body", "body_d.tga"}, {"textures/skin", "textures/skin.jpg"},
-        {"wood.png", near + "wood.png"}, {"sub", ""}, {"tex/", ""}, {"na\"me", ""}, {"ab cd", ""}, {"", ""}};
+        {"wood.png", near + "wood.png"}, {"sub", ""}, {"tex/", ""}, {"na\"me", ""}, {"ab cd", ""},
+        {"skin_d.tga", "skin_d.tga"}, {"", ""}};
     zvtools::MD5MeshFile file = md5test::SampleMesh(true);
     file.meshes.assign(std::size(cases), file.meshes[1]);
     std::vector<std::string> found;
@@ -319,16 +321,18 @@ TEST(MD5Mesh, ExportersShadersFindTheirImages) {
         if (!cases[m].second.empty()) found.push_back(cases[m].second);
     }
     file.meshes.back().shaderLine = false;
-    const std::string text = Replace(zvtools::WriteMD5Mesh(file), "\"ab cd\"", "\"ab cd");  // read as "a"
+    // Without a closing quote: the rest of the line, trailing white space removed.
+    std::string text = Replace(zvtools::WriteMD5Mesh(file), "\"ab cd\"", "\"ab cd");
+    text = Replace(text, "\"skin_d.tga\"", "\"skin_d.tga \t ");
     FakeGraphics graphics;
     ModelMD5Meta meta;
     LogCapture capture;
     ASSERT_EQ(meta.LoadMesh(md5test::Write("near/exported.md5mesh", text).c_str(), &graphics), S_OK) << capture.log;
     EXPECT_EQ(graphics.requested, found);
-    EXPECT_EQ(meta.vSubMeshes[11].nNumVertices, 3u);
+    EXPECT_EQ(meta.vSubMeshes[12].nNumVertices, 3u);
     EXPECT_EQ(capture.Count("Can't load the diffuse texture"), 5u) << capture.log;
     for (const char* name : {"sub\" for the mesh 7", "tex/\" for the mesh 8", "na\"me\" for the mesh 9",
-                             "a\" for the mesh 10", "\" for the mesh 11"})
+                             "ab cd\" for the mesh 10", "\" for the mesh 12"})
         EXPECT_TRUE(capture.Has(std::string("Can't load the diffuse texture of the shader \"") + name)) << name;
     Paths = saved;
 }
