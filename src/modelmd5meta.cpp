@@ -729,15 +729,25 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
     const String meshFolder = ReadFolderOf(fileName);
     for (u32 m = 0; m < nMeshes; ++m) {
         if (subs[m].nNumVertices == 0) continue;  // an empty mesh draws nothing
-        if (!subs[m].bNoShader) {
+        // A mesh without a shader line or with an empty name has no texture
+        // to look for.
+        const bool named = !subs[m].bNoShader && !subs[m].strShader.IsEmpty();
+        if (named) {
             const String texture = FindShaderTexture(subs[m].strShader, meshFolder);
             if (!texture.IsEmpty()) graphics->CreateTexture(texture, &vTextures.data[m]);
         }
         if (!vTextures.data[m]) {
-            String text("Can't load the diffuse texture of the shader \"");
-            text += subs[m].strShader;
-            text += "\" for the mesh ";
-            text += (unsigned int)m;
+            String text;
+            if (named) {
+                text = "Can't load the diffuse texture of the shader \"";
+                text += subs[m].strShader;
+                text += "\" for the mesh ";
+                text += (unsigned int)m;
+            } else {
+                text = "The mesh ";
+                text += (unsigned int)m;
+                text += " names no shader: it has no texture";
+            }
             scope.WriteLog(ZVLOG_WARNING, text, kSource, __LINE__);
         }
     }

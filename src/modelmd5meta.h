@@ -88,7 +88,7 @@ struct ModelMD5Meta {
     // manager: one entry per submesh, owning its arrays.
     struct SubMeshData {
         String strShader;
-        bool bNoShader;           // the mesh had no shader line: no texture is looked for
+        bool bNoShader;           // the mesh had no shader line: no texture is looked for (nor for "")
         Vertex* pVertices;
         u32 nNumVertices;
         u16* pIndices;

@@ -312,7 +312,7 @@ TEST(MD5Mesh, ExportersShadersFindTheirImages) {
         {"crate.tga", near + "crate.tga"}, {"D:\\art\\tex\\bark.png", near + "bark.png"}, {"Torso", near + "Torso.png"},
         {"02 - Default", near + "02 - Default.jpg"}, {"body", "body_d.tga"}, {"textures/skin", "textures/skin.jpg"},
         {"wood.png", near + "wood.png"}, {"sub", ""}, {"tex/", ""}, {"na\"me", ""}, {"ab cd", ""},
-        {"skin_d.tga", "skin_d.tga"}, {"", ""}};
+        {"skin_d.tga", "skin_d.tga"}, {"", ""}, {"", ""}};
     zvtools::MD5MeshFile file = md5test::SampleMesh(true);
     file.meshes.assign(std::size(cases), file.meshes[1]);
     std::vector<std::string> found;
@@ -329,11 +329,17 @@ TEST(MD5Mesh, ExportersShadersFindTheirImages) {
     LogCapture capture;
     ASSERT_EQ(meta.LoadMesh(md5test::Write("near/exported.md5mesh", text).c_str(), &graphics), S_OK) << capture.log;
     EXPECT_EQ(graphics.requested, found);
-    EXPECT_EQ(meta.vSubMeshes[12].nNumVertices, 3u);
-    EXPECT_EQ(capture.Count("Can't load the diffuse texture"), 5u) << capture.log;
+    EXPECT_EQ(meta.vSubMeshes[13].nNumVertices, 3u);
+    EXPECT_EQ(capture.Count("Can't load the diffuse texture"), 4u) << capture.log;
     for (const char* name : {"sub\" for the mesh 7", "tex/\" for the mesh 8", "na\"me\" for the mesh 9",
-                             "ab cd\" for the mesh 10", "\" for the mesh 12"})
+                             "ab cd\" for the mesh 10"})
         EXPECT_TRUE(capture.Has(std::string("Can't load the diffuse texture of the shader \"") + name)) << name;
+    // shader "" and no shader line: nothing is looked for, and the notice
+    // says so.
+    for (const char* mesh : {"12", "13"})
+        EXPECT_TRUE(capture.Has(std::string("[ModelMD5Meta::LoadMesh()] Warning : \"The mesh ") + mesh +
+                                " names no shader: it has no texture\"\nAt "))
+            << mesh;
     Paths = saved;
 }
 
