@@ -67,7 +67,8 @@ u32 CountComponentBits(u32 flags) {
 class MD5Reader {
 public:
     MD5Reader(CallScope& scope, const String& fileName)
-        : fileSize(0), scope_(scope), fileName_(fileName), text_(nullptr), lines_(nullptr, 0), sourceKnown_(false) {
+        : fileSize(0), scope_(scope), fileName_(fileName), text_(nullptr), lines_(nullptr, 0), sourceKnown_(false),
+          stopped_(false) {
         word[0] = '\0';
     }
     ~MD5Reader() { delete[] text_; }
@@ -96,9 +97,27 @@ public:
         return S_OK;
     }
 
-    bool Next() { return lines_.Next(); }
-    const char* Line() const { return lines_.Text(); }
-    u32 LineLength() const { return lines_.Length(); }
+    // Reads the next line.  A line longer than the reader takes ends the
+    // reading there with its own error entry: the reader then hands out
+    // empty lines, and the entries that would follow from them are not
+    // written.
+    bool Next() {
+        if (stopped_) return false;
+        const bool more = lines_.Next();
+        if (!lines_.Cut()) return more;
+        stopped_ = true;
+        String text("Line ");
+        text += (unsigned int)lines_.lineCounter;
+        text += " of ";
+        text += fileName_;
+        text += " is longer than the reader takes (";
+        text += (unsigned int)(ModelMD5Meta::LineBufferSize - 1);
+        text += " characters at most, line end included)";
+        scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter);
+        return false;
+    }
+    const char* Line() const { return stopped_ ? "" : lines_.Text(); }
+    u32 LineLength() const { return stopped_ ? 0 : lines_.Length(); }
 
     // The most records of one kind the file can hold: every record is a line
     // of at least 4 characters.
@@ -107,6 +126,7 @@ public:
     // "strBuffer=<line>; Error : <text>" (also used for the warnings that let
     // the reading go on).
     void SyntaxError(const String& text) {
+        if (stopped_) return;
         String message("strBuffer=");
         message += ShownLine();
         message += "; Error : ";
@@ -115,7 +135,9 @@ public:
     }
 
     // A warning about a sound file, at the current line.
-    void Warning(const String& text) { scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter); }
+    void Warning(const String& text) {
+        if (!stopped_) scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter);
+    }
 
     // The premature-end entry, then "Error while loading <file>".  E_FAIL.
     HRESULT PrematureEnd(const char* what) {
@@ -124,7 +146,7 @@ public:
         message += "; Error while reading ";
         message += what;
         message += "\nUnexpected EndOfFile; The file is probably corrupted";
-        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
+        if (!stopped_) scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
         scope_.ReportFailure("Error while loading " + fileName_, kSource, __LINE__, E_FAIL);
         return E_FAIL;
     }
@@ -196,6 +218,7 @@ private:
     ModelMD5Meta::LineReader lines_;
     String source_;
     bool sourceKnown_;
+    bool stopped_;  // a line longer than the reader takes was met
 
     MD5Reader(const MD5Reader&) = delete;
     MD5Reader& operator=(const MD5Reader&) = delete;
@@ -320,7 +343,8 @@ float ModelMD5Meta::UnitQuaternionW(float x, float y, float z) {
 // Lines
 
 ModelMD5Meta::LineReader::LineReader(const char* data, u64 size)
-    : lineCounter(0), data_(data), size_(data ? size : 0), position_(0), endOfFile_(false), first_(0), length_(0) {
+    : lineCounter(0), data_(data), size_(data ? size : 0), position_(0), endOfFile_(false), cut_(false), first_(0),
+      length_(0) {
     buffer_[0] = '\0';
 }
 
@@ -329,6 +353,7 @@ bool ModelMD5Meta::LineReader::Next() {
     u32 length = 0;
     do {
         length = 0;
+        cut_ = false;
         ++lineCounter;
         if (position_ >= size_) {
             more = false;  // the end of the file
@@ -343,6 +368,11 @@ bool ModelMD5Meta::LineReader::Next() {
         const u32 read = end ? (u32)(end - piece) + 1 : most;
         position_ += read;
         if (!end && read < LineBufferSize - 1) endOfFile_ = true;
+        // A full buffer without a line end: the line goes on, and is cut
+        // unless all that follows of it is its line end.
+        if (!end && read == LineBufferSize - 1) {
+            for (u64 at = position_; at < size_ && data_[at] != '\n' && !cut_; ++at) cut_ = data_[at] != '\r';
+        }
         // The line is its text up to the first NUL byte.
         const char* nul = static_cast<const char*>(std::memchr(piece, '\0', read));
         length = nul ? (u32)(nul - piece) : read;

@@ -148,12 +148,16 @@ struct ModelMD5Meta {
         bool Next();
         const char* Text() const { return buffer_ + first_; }  // NUL-terminated
         u32 Length() const { return length_; }
+        // The line handed out is the first piece of a longer line whose
+        // rest holds more than its line end.
+        bool Cut() const { return cut_; }
         u32 lineCounter;
 
     private:
         const char* data_;
         u64 size_, position_;
         bool endOfFile_;
+        bool cut_;
         u32 first_;   // where the line begins in buffer_, past leading CR and LF
         u32 length_;
         char buffer_[LineBufferSize];

@@ -252,16 +252,32 @@ TEST(MD5Lines, ShortLinesAreSkippedAndCounted) {
     EXPECT_STREQ(reader.Text(), "");
     EXPECT_EQ(reader.lineCounter, 10u);
 
-    // A line longer than the buffer comes in pieces, each taken as a line.
+    // A line longer than the buffer comes in pieces, each taken as a line;
+    // its first piece is marked as cut.
     const std::string longText = std::string(3000, 'x') + "\nnext\n";
     ModelMD5Meta::LineReader pieces(longText.data(), longText.size());
     pieces.Next();
     EXPECT_EQ(pieces.Length(), ModelMD5Meta::LineBufferSize - 1);
+    EXPECT_TRUE(pieces.Cut());
     pieces.Next();
     EXPECT_EQ(pieces.Length(), 3000 - (ModelMD5Meta::LineBufferSize - 1) + 1);
+    EXPECT_FALSE(pieces.Cut());
     pieces.Next();
     EXPECT_STREQ(pieces.Text(), "next\n");
     EXPECT_EQ(pieces.lineCounter, 3u);
+
+    // A line that fills the buffer but for its line end is whole.
+    const size_t full = ModelMD5Meta::LineBufferSize - 1;
+    for (const std::string end : {"\n", "\r\n", "\r\r\n", ""}) {
+        const std::string text = std::string(full, 'x') + end + "next\n";
+        ModelMD5Meta::LineReader whole(text.data(), text.size());
+        whole.Next();
+        EXPECT_EQ(whole.Cut(), end.empty()) << end.size();
+    }
+    const std::string last = std::string(full, 'x');
+    ModelMD5Meta::LineReader atTheEnd(last.data(), last.size());
+    atTheEnd.Next();
+    EXPECT_FALSE(atTheEnd.Cut());
 }
 
 // Reading the file in memory hands out the lines the fgets reading gave:

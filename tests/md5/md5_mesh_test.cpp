@@ -849,25 +849,38 @@ TEST(MD5Mesh, Version11WarnsAndLoads) {
     EXPECT_TRUE(capture.Has(md5test::Position(path, 1)));
 }
 
+// A line longer than the reader takes fails the file with an entry that
+// names it, at its line, and with nothing that follows from its pieces.
 TEST(MD5Mesh, LongNamesAreRefusedSoundly) {
     FakeGraphics graphics;
+    auto expectLongLine = [](const LogCapture& capture, const std::string& path, unsigned line) {
+        EXPECT_TRUE(capture.Has("[ModelMD5Meta::LoadMesh()] Warning : \"Line " + std::to_string(line) + " of " + path +
+                                " is longer than the reader takes (2047 characters at most, line end included)\"\nAt "))
+            << capture.log.substr(0, 400);
+        EXPECT_TRUE(capture.Has(md5test::Position(path, line)));
+        EXPECT_FALSE(capture.Has("strBuffer=")) << capture.log.substr(0, 400);
+    };
     {
         zvtools::MD5MeshFile file = md5test::SampleMesh();
         file.joints[1].name = std::string(3000, 'j');
+        const std::string text = zvtools::WriteMD5Mesh(file);
+        const std::string path = md5test::Write("longjoint.md5mesh", text);
         ModelMD5Meta meta;
         LogCapture capture;
-        EXPECT_EQ(meta.LoadMesh(md5test::Write("longjoint.md5mesh", zvtools::WriteMD5Mesh(file)).c_str(), &graphics),
-                  E_FAIL);
-        EXPECT_TRUE(capture.Has("; Error while reading bone\n"));
+        EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
+        expectLongLine(capture, path, LineOf(text, "jjj"));
     }
     {
         zvtools::MD5MeshFile file = md5test::SampleMesh();
-        file.meshes[0].shader = std::string(3000, 's');
+        file.meshes[0].shader = std::string(10000, 's');
+        const std::string text = zvtools::WriteMD5Mesh(file);
+        const std::string path = md5test::Write("longshader.md5mesh", text);
         ModelMD5Meta meta;
         LogCapture capture;
-        EXPECT_EQ(meta.LoadMesh(md5test::Write("longshader.md5mesh", zvtools::WriteMD5Mesh(file)).c_str(), &graphics),
-                  E_FAIL);
+        EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
+        expectLongLine(capture, path, LineOf(text, "sss"));
         EXPECT_TRUE(capture.Has("Msg : 'Error while reading Meshes'"));
+        EXPECT_FALSE(capture.Has("Assertion failed"));
     }
 }
 
