@@ -343,6 +343,54 @@ TEST(MD5Mesh, ExportersShadersFindTheirImages) {
     Paths = saved;
 }
 
+// The order in which a shader's image is looked for, one mesh per case,
+// each with the files that exist beside the mesh (near/, not on the search
+// path) and on the search path (lib/): first the shader's name with
+// "_df.tga", "_d.tga", ".tga" on the search path; then the name as it stands
+// before its file name alone (split at '/' as at '\\'), each as it is, then
+// with ".tga", ".png", ".jpg", each beside the mesh before the search path.
+TEST(MD5Mesh, TheImageLookupOrder) {
+    struct Case {
+        const char* shader;
+        std::vector<const char*> files;
+        const char* found;  // "near/..." is handed over as a full path; "" none
+    };
+    const Case cases[] = {
+        {"stone", {"lib/stone_d.tga", "near/stone"}, "stone_d.tga"},
+        {"moss", {"near/moss.png", "lib/moss.png"}, "near/moss.png"},
+        {"pick", {"near/pick", "near/pick.tga"}, "near/pick"},
+        {"tile", {"near/tile.jpg", "near/tile.png", "near/tile.tga"}, "near/tile.tga"},
+        {"rock", {"near/rock.jpg", "near/rock.png"}, "near/rock.png"},
+        {"maps/wall", {"near/wall.tga", "near/maps/wall.jpg"}, "near/maps/wall.jpg"},
+        {"textures/leaf", {"lib/leaf.jpg"}, "leaf.jpg"},
+        {"C:\\art\\bark", {"near/bark.png"}, "near/bark.png"},
+        {"ghost", {}, ""},
+    };
+    Vector<String> saved = Paths;
+    Paths.count = 0;
+    const std::string dir = md5test::DataDir() + "order/";
+    for (const char* folder : {"", "near", "near/maps", "lib"}) mkdir((dir + folder).c_str(), 0755);
+    Paths.Add(String((dir + "lib/").c_str()));
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    file.meshes.assign(std::size(cases), file.meshes[1]);
+    std::vector<std::string> found;
+    for (size_t m = 0; m < std::size(cases); ++m) {
+        for (const char* name : cases[m].files) md5test::Write(std::string("order/") + name, "image");
+        file.meshes[m].shader = cases[m].shader;
+        const std::string image = cases[m].found;
+        if (image.compare(0, 5, "near/") == 0) found.push_back(dir + image);
+        else if (!image.empty()) found.push_back(image);
+    }
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    ASSERT_EQ(meta.LoadMesh(md5test::Write("order/near/order.md5mesh", zvtools::WriteMD5Mesh(file)).c_str(), &graphics),
+              S_OK);
+    EXPECT_EQ(graphics.requested, found);
+    EXPECT_EQ(capture.Count("Can't load the diffuse texture"), 1u) << capture.log;
+    Paths = saved;
+}
+
 // A mesh opened by a relative name that the search path does not hold is
 // read from the working directory: the images beside it are found there and
 // handed over by their full paths.
