@@ -199,4 +199,31 @@ struct ModelMD5Meta {
 private:
     ModelMD5Meta(const ModelMD5Meta&) = delete;
     ModelMD5Meta& operator=(const ModelMD5Meta&) = delete;
+
+    // One MD5 file being read (lines, counts, error entries).
+    class Reader;
+
+    // The steps of ParseMesh, one block of the .md5mesh file each: the
+    // joints, then their hierarchy; per submesh its header with the shader
+    // line, vertices, triangles (kept a, c, b), weights, and the check of
+    // the vertices' weight ranges.  Each logs its failure.
+    HRESULT ReadJoints(Reader& in, CallScope& scope, u32 count);
+    HRESULT LinkJoints(CallScope& scope);
+    HRESULT ReadSubMeshes(Reader& in, Vector<SubMeshData>* subMeshes);
+    static HRESULT ReadMeshHeader(Reader& in, SubMeshData* sub, bool* countLineRead);
+    static HRESULT ReadVertices(Reader& in, SubMeshData* sub, bool countLineRead);
+    static HRESULT ReadTriangles(Reader& in, SubMeshData* sub);
+    HRESULT ReadWeights(Reader& in, u32 mesh, SubMeshData* sub);
+    static HRESULT CheckWeightRanges(Reader& in, const SubMeshData& sub);
+
+    // The steps of BuildMesh: per-submesh records and textures (each logs
+    // its own entries), the ranges in the concatenated arrays, the index
+    // buffer, the vertex and weight tables, the bind-pose normals and box
+    // (whose failures BuildMesh reports).
+    HRESULT ResetSubMeshes(CallScope& scope, u32 count);
+    void LoadTextures(CallScope& scope, const String& meshFolder, const SubMeshData* subs, IGraphics* graphics);
+    void PlaceSubMeshes(SubMeshData* subs, u32 count);
+    HRESULT CreateIndexBuffer(const SubMeshData* subs, u32 count, u32 totalIndices, IGraphics* graphics);
+    HRESULT GatherVertices(const SubMeshData* subs, u32 count, u32 totalVertices, u32 totalInfluences);
+    HRESULT ComputeBindPoseNormals(const SubMeshData* subs, u32 count);
 };
