@@ -114,7 +114,7 @@ public:
         text += fileName_;
         text += " is longer than the reader takes (";
         text += (unsigned int)(ModelMD5Meta::LineBufferSize - 1);
-        text += " characters at most, line end included)";
+        text += " characters at most besides its line end)";
         scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter);
         return false;
     }

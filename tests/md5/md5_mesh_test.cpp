@@ -903,7 +903,7 @@ TEST(MD5Mesh, LongNamesAreRefusedSoundly) {
     FakeGraphics graphics;
     auto expectLongLine = [](const LogCapture& capture, const std::string& path, unsigned line) {
         EXPECT_TRUE(capture.Has("[ModelMD5Meta::LoadMesh()] Warning : \"Line " + std::to_string(line) + " of " + path +
-                                " is longer than the reader takes (2047 characters at most, line end included)\"\nAt "))
+                                " is longer than the reader takes (2047 characters at most besides its line end)\"\nAt "))
             << capture.log.substr(0, 400);
         EXPECT_TRUE(capture.Has(md5test::Position(path, line)));
         EXPECT_FALSE(capture.Has("strBuffer=")) << capture.log.substr(0, 400);
