@@ -590,8 +590,8 @@ TEST_F(MD5Model, AnimationsByNameAndIdAndRestarting) {
     ExpectNear(Translation(world), Vector3(0, 0, -2), "moved by the switch");
 }
 
-// Quaternion helpers of the test, in the files' terms: Turn(q, v) turns v
-// by the unit quaternion q; Then(a, b) is the turn a followed by b.
+// The turn of a unit quaternion q as the files mean it, and the turn a
+// followed by b.
 struct Quat {
     double x, y, z, w;
 };
@@ -599,91 +599,75 @@ Quat Then(const Quat& a, const Quat& b) {
     return {b.w * a.x + b.x * a.w + b.y * a.z - b.z * a.y, b.w * a.y - b.x * a.z + b.y * a.w + b.z * a.x,
             b.w * a.z + b.x * a.y - b.y * a.x + b.z * a.w, b.w * a.w - b.x * a.x - b.y * a.y - b.z * a.z};
 }
-Vector3 Turn(const Quat& q, const Vector3& v) {
-    // v + 2w (u x v) + 2 u x (u x v)
+Vector3 Turn(const Quat& q, const Vector3& v) {  // v + 2w (u x v) + 2 u x (u x v)
     const double tx = 2 * (q.y * v.z - q.z * v.y), ty = 2 * (q.z * v.x - q.x * v.z), tz = 2 * (q.x * v.y - q.y * v.x);
     return Vector3((float)(v.x + q.w * tx + (q.y * tz - q.z * ty)), (float)(v.y + q.w * ty + (q.z * tx - q.x * tz)),
                    (float)(v.z + q.w * tz + (q.x * ty - q.y * tx)));
 }
-// The quaternion a file writes as x, y, z (w <= 0).
-Quat FromFile(const float q[3]) {
+Quat FromFile(const float* q) {  // x, y, z as written, w <= 0
     const double t = 1.0 - (double)q[0] * q[0] - (double)q[1] * q[1] - (double)q[2] * q[2];
     return {q[0], q[1], q[2], t > 0 ? -std::sqrt(t) : 0.0};
 }
 
 // Every frame of an animation that turns its joints about all three axes
-// shows the file's pose in the mirror of the engine's axes: a file point
-// (x, y, z) at the engine's (y, z, -x).  The pose is worked out here in the
-// file's own axes.
+// is the file's pose, worked out here in the file's own axes, seen in the
+// mirror: a file point (x, y, z) at the engine's (y, z, -x).
 TEST_F(MD5Model, EveryFrameIsTheFilesPoseInTheMirror) {
-    // Two joints: a root turned about x, a child 5 along the root's y.
+    // The rig's joints: a root turned 30 degrees about x, the arm 5 along
+    // its y; new weight offsets.
     zvtools::MD5MeshFile mesh = RigMesh();
-    const float rootPos[3] = {1, 2, 3}, rootTurn[3] = {-0.25881905f, 0, 0};  // 30 degrees about x
-    for (int c = 0; c < 3; ++c) mesh.joints[0].pos[c] = rootPos[c], mesh.joints[0].orient[c] = rootTurn[c];
-    const Vector3 childBind = Turn(FromFile(rootTurn), Vector3(0, 5, 0)) + Vector3(1, 2, 3);
-    mesh.joints[1].pos[0] = childBind.x, mesh.joints[1].pos[1] = childBind.y, mesh.joints[1].pos[2] = childBind.z;
-    for (int c = 0; c < 3; ++c) mesh.joints[1].orient[c] = rootTurn[c];
+    const float rootTurn[3] = {-0.25881905f, 0, 0};
+    const Vector3 armBind = Turn(FromFile(rootTurn), Vector3(0, 5, 0)) + Vector3(1, 2, 3);
+    const float binds[2][3] = {{1, 2, 3}, {armBind.x, armBind.y, armBind.z}};
     const float weights[4][3] = {{1, 0.5f, -2}, {0, 1, 3}, {2, -1, 0}, {-1, 4, 1}};
-    for (int w = 0; w < 4; ++w)
-        for (int c = 0; c < 3; ++c) mesh.meshes[0].weights[w].pos[c] = weights[w][c];
-    md5test::Write("rig/mirror.md5mesh", zvtools::WriteMD5Mesh(mesh));
-
-    // Three frames: the root moves and turns about z, the child turns about
-    // x, y, then all three.
-    const float rootFrames[3][6] = {{1, 2, 3, -0.25881905f, 0, 0}, {2, 1, 3.5f, 0, 0, -0.38268343f},
-                                    {0, -1, 4, 0.1f, 0.2f, -0.3f}};
-    const float childFrames[3][3] = {{0.38268343f, 0, 0}, {0, -0.5f, 0}, {-0.2f, 0.3f, 0.4f}};
-    zvtools::MD5Anim anim;
-    anim.frameRate = 1.0f;
-    anim.joints.resize(2);
-    anim.joints[0].name = "origin";
-    anim.joints[0].flags = 63;
-    anim.joints[1].name = "arm";
-    anim.joints[1].parent = 0;
-    anim.joints[1].flags = 56;
-    zvtools::AssignMD5StartIndices(&anim);
-    anim.baseframe.resize(2);
-    anim.baseframe[1].pos[1] = 5.0f;
-    for (int f = 0; f < 3; ++f) {
-        anim.bounds.push_back(zvtools::MD5Bound());
-        std::vector<float> frame(rootFrames[f], rootFrames[f] + 6);
-        frame.insert(frame.end(), childFrames[f], childFrames[f] + 3);
-        anim.frames.push_back(frame);
+    for (int c = 0; c < 3; ++c) {
+        for (int j = 0; j < 2; ++j) mesh.joints[j].pos[c] = binds[j][c], mesh.joints[j].orient[c] = rootTurn[c];
+        for (int w = 0; w < 4; ++w) mesh.meshes[0].weights[w].pos[c] = weights[w][c];
     }
+    md5test::Write("rig/mirror.md5mesh", zvtools::WriteMD5Mesh(mesh));
+    // Three frames at one a second: the root moves and turns about x, then
+    // z, then all axes; the arm turns about x, then y, then all axes.
+    const float frames[3][9] = {{1, 2, 3, -0.25881905f, 0, 0, 0.38268343f, 0, 0},
+                                {2, 1, 3.5f, 0, 0, -0.38268343f, 0, -0.5f, 0},
+                                {0, -1, 4, 0.1f, 0.2f, -0.3f, -0.2f, 0.3f, 0.4f}};
+    zvtools::MD5Anim anim = RigAnim();
+    anim.frameRate = 1.0f;
+    anim.joints[0].flags = 63;
+    zvtools::AssignMD5StartIndices(&anim);
+    anim.baseframe[1].pos[1] = 5.0f, anim.baseframe[1].pos[2] = 0.0f;
+    anim.bounds.resize(3);
+    anim.frames.clear();
+    for (const auto& frame : frames) anim.frames.emplace_back(frame, frame + 9);
     md5test::Write("rig/mirror.md5anim", zvtools::WriteMD5Anim(anim));
 
     ModelMD5* model = Make("rig/mirror.md5mesh");
     ASSERT_NE(model, nullptr);
     String file("rig/mirror.md5anim");
     ASSERT_EQ(model->SendCommand("LoadAnimation", &file), S_OK);
-    // The three vertices of a pose given by each joint's place and turn.
+    // The rig's three vertices for the joints' places and turns.
     auto expect = [&](const Vector3 place[2], const Quat turn[2], const std::string& what) {
         const int first[3] = {0, 1, 2}, count[3] = {1, 1, 2}, joint[4] = {0, 1, 0, 1};
         const float bias[4] = {1.0f, 1.0f, 0.5f, 0.5f};
         for (int v = 0; v < 3; ++v) {
             Vector3 p;
-            for (int w = first[v]; w < first[v] + count[v]; ++w) {
-                const Vector3 weight(weights[w][0], weights[w][1], weights[w][2]);
-                p += (Turn(turn[joint[w]], weight) + place[joint[w]]) * bias[w];
-            }
-            ExpectNear(VertexOf(model, (u32)v), Vector3(p.y, p.z, -p.x), (what + " vertex " + std::to_string(v)).c_str(),
-                       1e-4f);
+            for (int w = first[v]; w < first[v] + count[v]; ++w)
+                p += (Turn(turn[joint[w]], Vector3(weights[w][0], weights[w][1], weights[w][2])) + place[joint[w]]) *
+                     bias[w];
+            ExpectNear(VertexOf(model, (u32)v), Vector3(p.y, p.z, -p.x), (what + std::to_string(v)).c_str());
         }
     };
     ASSERT_EQ(model->Update(0.0f), S_OK);
-    const Vector3 bindPlace[2] = {Vector3(1, 2, 3), childBind};
+    const Vector3 bindPlace[2] = {Vector3(1, 2, 3), armBind};
     const Quat bindTurn[2] = {FromFile(rootTurn), FromFile(rootTurn)};
-    expect(bindPlace, bindTurn, "bind pose");
-
+    expect(bindPlace, bindTurn, "bind pose, vertex ");
     ASSERT_EQ(model->AddAnimation(0u, 1.0f), S_OK);
     for (int f = 0; f < 3; ++f) {
         ASSERT_EQ(model->Update(f == 0 ? 0.0f : 1.0f), S_OK);
-        const Quat root = FromFile(rootFrames[f] + 3);
-        const Vector3 place[2] = {Vector3(rootFrames[f][0], rootFrames[f][1], rootFrames[f][2]),
-                                  Turn(root, Vector3(0, 5, 0)) + Vector3(rootFrames[f][0], rootFrames[f][1],
-                                                                          rootFrames[f][2])};
-        const Quat turn[2] = {root, Then(FromFile(childFrames[f]), root)};
-        expect(place, turn, "frame " + std::to_string(f));
+        const Quat root = FromFile(frames[f] + 3);
+        const Vector3 rootPlace(frames[f][0], frames[f][1], frames[f][2]);
+        const Vector3 place[2] = {rootPlace, Turn(root, Vector3(0, 5, 0)) + rootPlace};
+        const Quat turn[2] = {root, Then(FromFile(frames[f] + 6), root)};
+        expect(place, turn, "frame " + std::to_string(f) + ", vertex ");
     }
 }
 

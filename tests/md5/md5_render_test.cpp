@@ -21,12 +21,15 @@ namespace {
 using zvrendertest::Bitmap;
 using zvrendertest::ReadBmp;
 
-// A rectangle of half sizes hx, hy standing in the engine's plane z = depth:
-// file (-Z, X, Y) is the engine's (X, Y, Z).  One joint at the origin; every
-// vertex on it with its own position.  Wound as the files wind their faces
-// (clockwise seen from outside) with its face towards the camera; a
-// two-sided one has its back face as well, on vertices of its own.
-zvtools::MD5MeshFile Rectangle(const char* shader, float hx, float hy, float depth, bool twoSided = false) {
+// A rectangle of half sizes hx, hy standing in the engine's plane z = depth,
+// centred on x = centreX: file (-Z, X, Y) is the engine's (X, Y, Z).  One
+// joint at the origin; every vertex on it with its own position.  Wound as
+// the files wind their faces (clockwise seen from outside) with its face
+// towards the camera (the file's +x, forward); a two-sided one has its back
+// face as well, on vertices of its own.  Its image runs from u = 0 at its
+// left edge on the screen to u = 1 at its right edge, v = 0 at its top.
+zvtools::MD5MeshFile Rectangle(const char* shader, float hx, float hy, float depth, bool twoSided = false,
+                               float centreX = 0.0f) {
     zvtools::MD5MeshFile f;
     zvtools::MD5Joint root;
     root.name = "root";
@@ -45,7 +48,7 @@ zvtools::MD5MeshFile Rectangle(const char* shader, float hx, float hy, float dep
         m.verts.push_back(v);
         zvtools::MD5Weight w;
         w.pos[0] = -depth;
-        w.pos[1] = corner[0];
+        w.pos[1] = centreX + corner[0];
         w.pos[2] = corner[1];
         m.weights.push_back(w);
     }
@@ -90,46 +93,12 @@ void WriteSquare(const std::string& dir) {
     WritePlainTexture(dir + "md5render/red_d.tga", {0, 0, 255, 255});
 }
 
-// A sign facing the file's +x (forward) with a marker on the file's +y (its
-// left side): a board of 4 x 4 at x = 0 showing the letter F of
-// md5render/letter, and a red square over y in [3, 4].  Each face is wound
-// as the files wind theirs, clockwise seen from the front (from +x, where
-// the front's right-hand side is +y).  The letter's image runs from u = 0 at
-// the sign's right side (y = -2) to u = 1 at its left (y = 2): seen from the
-// front, it reads from left to right.
+// A sign facing the file's +x (forward), 4 x 4, showing the letter F of
+// md5render/letter so that it reads from the front, with a red marker on
+// the file's +y (the sign's left side) over y in [3, 4].
 zvtools::MD5MeshFile Sign() {
-    zvtools::MD5MeshFile f;
-    zvtools::MD5Joint root;
-    root.name = "origin";
-    f.joints.push_back(root);
-    // Corners of a face of the plane x = 0: bottom right, top right, top
-    // left, bottom left as seen from the front.
-    auto face = [](const char* shader, float y0, float y1, float z0, float z1) {
-        zvtools::MD5Mesh m;
-        m.shader = shader;
-        const float corners[4][2] = {{y0, z0}, {y0, z1}, {y1, z1}, {y1, z0}};
-        for (int i = 0; i < 4; ++i) {
-            zvtools::MD5Vert v;
-            v.u = (corners[i][0] - y0) / (y1 - y0);
-            v.v = (z1 - corners[i][1]) / (z1 - z0);
-            v.firstWeight = i;
-            v.numWeights = 1;
-            m.verts.push_back(v);
-            zvtools::MD5Weight w;
-            w.pos[1] = corners[i][0];
-            w.pos[2] = corners[i][1];
-            m.weights.push_back(w);
-        }
-        const int tris[2][3] = {{1, 2, 3}, {0, 1, 3}};
-        for (const auto& corner : tris) {
-            zvtools::MD5Tri tri;
-            for (int c = 0; c < 3; ++c) tri.v[c] = corner[c];
-            m.tris.push_back(tri);
-        }
-        return m;
-    };
-    f.meshes.push_back(face("md5render/letter", -2, 2, -2, 2));
-    f.meshes.push_back(face("md5render/red", 3, 4, -0.5f, 0.5f));
+    zvtools::MD5MeshFile f = Rectangle("md5render/letter", 2, 2, 0);
+    f.meshes.push_back(Rectangle("md5render/red", 0.5f, 0.5f, 0, false, 3.5f).meshes[0]);
     return f;
 }
 
