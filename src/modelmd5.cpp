@@ -15,7 +15,6 @@ namespace {
 const char kSource[] = "modelmd5";
 const char kInvalid[] = "Invalid Call/Param";
 const char kNoMemory[] = "Not Enough Memory";
-const double kPi = 3.14159265358979323846;
 // Floats per joint transform: three rows of (x, y, z, translation).
 const u32 kTransformSize = 12;
 static_assert(sizeof(ModelMD5::SkinnedVertex) == 32, "XYZ | NORMAL | TEX1 vertex");
@@ -57,6 +56,10 @@ HRESULT ModelMD5::Init(const String& command, IGraphics* graphics) {
         0)
         return ZVE_SUBFUNCTION;
     pGraphics = graphics;
+    // The bind pose's box holds from now on, before anything is skinned.
+    vMin = pMeta->vBindMin;
+    vMax = pMeta->vBindMax;
+    StartRootWay();
     return S_OK;
 }
 
@@ -69,6 +72,10 @@ HRESULT ModelMD5::CheckCloneSource(CallScope& scope) {
 }
 
 HRESULT ModelMD5::PrepareClone(ModelMD5* clone) {
+    // The clone shows the bind pose: its box, its root.
+    clone->vMin = pMeta->vBindMin;
+    clone->vMax = pMeta->vBindMax;
+    clone->vRootStart = clone->vRootOffset = GetRootStart(-1);
     return pGraphics->CreateVB(FVF, pMeta->vVertices.count, true, &clone->pVB);
 }
 
@@ -88,27 +95,55 @@ float ModelMD5::GetPlayingLength(u32 id) const {
     return (float)animation.vFrames.count / animation.fFrameRate;
 }
 
-void ModelMD5::MoveWorldByRootOffset() {
-    // The offset is in the engine's axes of the model: undo the base
-    // rotation of the model files, then turn it as the world matrix does.
-    Matrix turn, rotationX;
-    turn.SetRotationY((float)(-kPi / 2));
-    rotationX.SetRotationX((float)(kPi / 2));
-    turn *= rotationX;
-    turn *= matWorld;
+void ModelMD5::PoseJoint(const ModelMD5Meta::Animation& animation, u32 j, const Vector<float>* frame,
+                         AnimatedBone* pose) {
+    if (j < animation.vBasePos.count) pose->vPos = animation.vBasePos.data[j];
+    if (j < animation.vBaseOrient.count) pose->qOrient = animation.vBaseOrient.data[j];
+    if (j < animation.vAnimBones.count) {
+        const ModelMD5Meta::Animation::AnimBone& animBone = animation.vAnimBones.data[j];
+        float* const targets[6] = {&pose->vPos.x, &pose->vPos.y, &pose->vPos.z,
+                                   &pose->qOrient.x, &pose->qOrient.y, &pose->qOrient.z};
+        u32 k = animBone.nStartIndex;
+        for (u32 bit = 0; bit < 6 && frame; ++bit) {
+            if (!(animBone.nFlags & (1u << bit))) continue;
+            if (k < frame->count) *targets[bit] = frame->data[k];
+            ++k;
+        }
+    }
+    pose->qOrient.w = ModelMD5Meta::UnitQuaternionW(pose->qOrient.x, pose->qOrient.y, pose->qOrient.z);
+}
+
+Vector3 ModelMD5::GetRootStart(i32 id) const {
+    if (!pMeta || pMeta->vRootBones.count == 0) return Vector3();
+    const long root = pMeta->vRootBones.data[0];
+    if (root < 0 || (u32)root >= pMeta->vBones.count) return Vector3();
+    // A root's pose is in model space: its position is the root's place.
+    AnimatedBone pose;
+    pose.vPos = pMeta->vBones.data[root].vPos;
+    if (id >= 0 && (u32)id < pMeta->vAnimations.count) {
+        const ModelMD5Meta::Animation& animation = pMeta->vAnimations.data[id];
+        const Vector<float>* first = animation.vFrames.count > 0 ? &animation.vFrames.data[0] : nullptr;
+        // As Update poses it: the last joint of the animation that names it.
+        for (u32 j = 0; j < animation.vAnimBones.count; ++j)
+            if (animation.vAnimBones.data[j].nBone == (i32)root) PoseJoint(animation, j, first, &pose);
+    }
+    return ModelMD5Meta::ToEngineAxes(pose.vPos);
+}
+
+void ModelMD5::StartRootWay() { vRootStart = vRootOffset = GetRootStart(nCurrentAnimation); }
+
+void ModelMD5::MoveWorldByRootDisplacement() {
+    // The way is in the model's space: the world matrix turns it.
+    Vector3 way = vRootOffset - vRootStart;
+    Matrix turn = matWorld;
     turn._41 = turn._42 = turn._43 = 0.0f;
-    vRootOffset *= turn;
+    way *= turn;
     // A pose built from non-finite numbers of a file must not spoil the
     // placement for good.
-    if (!std::isfinite(vRootOffset.x) || !std::isfinite(vRootOffset.y) || !std::isfinite(vRootOffset.z)) {
-        vRootOffset = Vector3();
-        return;
-    }
-    matWorld._41 = (float)((double)matWorld._41 + vRootOffset.x);
-    matWorld._42 = (float)((double)matWorld._42 + vRootOffset.y);
-    matWorld._43 = (float)((double)matWorld._43 + vRootOffset.z);
-    // Applied once: the next pose computes the offset again.
-    vRootOffset = Vector3();
+    if (!std::isfinite(way.x) || !std::isfinite(way.y) || !std::isfinite(way.z)) return;
+    matWorld._41 = (float)((double)matWorld._41 + way.x);
+    matWorld._42 = (float)((double)matWorld._42 + way.y);
+    matWorld._43 = (float)((double)matWorld._43 + way.z);
 }
 
 HRESULT ModelMD5::AddAnimation(const String& name, float weight) {
@@ -126,9 +161,10 @@ HRESULT ModelMD5::AddAnimation(u32 id, float weight) {
         scope.ReportFailure("Too big id of Anim", kSource, __LINE__, E_FAIL);
         return ZVE_SUBFUNCTION;
     }
+    MoveWorldByRootDisplacement();
     nCurrentAnimation = (i32)id;
     fTimeLeft = GetPlayingLength(id);
-    MoveWorldByRootOffset();
+    StartRootWay();
     return S_OK;
 }
 
@@ -178,6 +214,7 @@ HRESULT ModelMD5::SendCommand(const String& command, String* parameter) {
         if (nCurrentAnimation < 0) {
             nCurrentAnimation = (i32)n;
             fTimeLeft = GetPlayingLength((u32)n);
+            StartRootWay();
         }
     } else {
         nDefaultAnimation = -1;
@@ -227,12 +264,13 @@ HRESULT ModelMD5::Update(float elapsed) {
     if (nCurrentAnimation >= 0) {
         fTimeLeft -= elapsed;
         if (!(fTimeLeft > 0.0f)) {
-            // Ended: the default follows (or the bind pose), and the model
-            // stays where the animation carried its root.
+            // Ended: the model stays where the animation carried its root,
+            // and the default follows (or the bind pose).
+            MoveWorldByRootDisplacement();
             const bool hasDefault = nDefaultAnimation >= 0 && (u32)nDefaultAnimation < animations.count;
             nCurrentAnimation = hasDefault ? nDefaultAnimation : -1;
             fTimeLeft = hasDefault ? GetPlayingLength((u32)nDefaultAnimation) : 0.0f;
-            MoveWorldByRootOffset();
+            StartRootWay();
         }
     }
     const bool animated = nCurrentAnimation >= 0;
@@ -250,10 +288,9 @@ HRESULT ModelMD5::Update(float elapsed) {
         const float position = (float)numFrames - fTimeLeft * animation.fFrameRate;
         if (position > 0.0f) f = position >= (float)numFrames ? numFrames - 1 : (u32)position;
         if (numFrames > 0 && f >= numFrames) f = numFrames - 1;
-        if (2 * (u64)f + 1 < animation.vBounds.count) {
-            vMin = animation.vBounds.data[2 * f];
-            vMax = animation.vBounds.data[2 * f + 1];
-        }
+        if (2 * (u64)f + 1 < animation.vBounds.count)
+            ModelMD5Meta::BoxToEngineAxes(animation.vBounds.data[2 * f], animation.vBounds.data[2 * f + 1], &vMin,
+                                          &vMax);
         // Joints the animation does not name keep their bind pose relative
         // to their parent.
         for (u32 j = 0; j < numJoints; ++j) {
@@ -263,31 +300,16 @@ HRESULT ModelMD5::Update(float elapsed) {
         const Vector<float>* frame = f < numFrames ? &animation.vFrames.data[f] : nullptr;
         const u32 named = animation.vAnimBones.count;
         for (u32 j = 0; j < named; ++j) {
-            const ModelMD5Meta::Animation::AnimBone& animBone = animation.vAnimBones.data[j];
-            const i32 b = animBone.nBone;
+            const i32 b = animation.vAnimBones.data[j].nBone;
             if (b < 0 || (u32)b >= numJoints) continue;
-            AnimatedBone& pose = poses[b];
-            if (j < animation.vBasePos.count) pose.vPos = animation.vBasePos.data[j];
-            if (j < animation.vBaseOrient.count) pose.qOrient = animation.vBaseOrient.data[j];
-            float* const targets[6] = {&pose.vPos.x, &pose.vPos.y, &pose.vPos.z,
-                                       &pose.qOrient.x, &pose.qOrient.y, &pose.qOrient.z};
-            u32 k = animBone.nStartIndex;
-            for (u32 bit = 0; bit < 6 && frame; ++bit) {
-                if (!(animBone.nFlags & (1u << bit))) continue;
-                if (k < frame->count) *targets[bit] = frame->data[k];
-                ++k;
-            }
-            pose.qOrient.w = ModelMD5Meta::UnitQuaternionW(pose.qOrient.x, pose.qOrient.y, pose.qOrient.z);
+            PoseJoint(animation, j, frame, &poses[b]);
         }
     }
     UpdateBoneHierarchy(poses, &bones, &pMeta->vPoseOrder, animated);
 
     if (pMeta->vRootBones.count > 0) {
         const long root = pMeta->vRootBones.data[0];
-        if (root >= 0 && (u32)root < numJoints) {
-            const Vector3& p = poses[root].vPos;
-            vRootOffset = Vector3(-p.y, p.z, -p.x);
-        }
+        if (root >= 0 && (u32)root < numJoints) vRootOffset = ModelMD5Meta::ToEngineAxes(poses[root].vPos);
     }
     if (!animated) {
         vMin = Vector3(1e38f, 1e38f, 1e38f);
@@ -328,7 +350,7 @@ HRESULT ModelMD5::Update(float elapsed) {
             normal = w->vNormal;  // the bind-pose normal
         }
         SkinnedVertex& target = out[v];
-        target.vPos = Vector3(x, y, z);
+        target.vPos = ModelMD5Meta::ToEngineAxes(Vector3(x, y, z));
         target.vNormal = normal;
         target.fU = vertex.fU;
         target.fV = vertex.fV;

@@ -6,8 +6,11 @@
 // matrix, its bounding box and its animation state: one playing animation
 // shown frame by frame (no interpolation) and a default animation that
 // starts whenever the playing one ends.  When an animation ends or another
-// one is started, the world matrix moves by the position the animation gave
-// the root joint, so that the model stays where the animation carried it.
+// one is started, the world matrix moves by the way the root joint went
+// during it (its position in the last frame shown less its position in the
+// animation's first frame), so that the model stays where the animation
+// carried it.  The vertices, the box and the root are in the engine's axes
+// (see modelmd5meta.h).
 //
 // Commands (SendCommand, the parameter is an input):
 //   "LoadAnimation"        parameter: a .md5anim file; the animation joins the
@@ -73,9 +76,19 @@ public:
     // Seconds animation `id` of the shared data lasts (0 for an unknown id).
     float GetPlayingLength(u32 id) const;
 
+    // Poses joint j of the animation (its entry of vAnimBones): the base
+    // frame, then the components that `frame` holds for it (none when frame
+    // is null), then w.
+    static void PoseJoint(const ModelMD5Meta::Animation& animation, u32 j, const Vector<float>* frame,
+                          AnimatedBone* pose);
+    // The first root joint's position in the first frame of animation id,
+    // engine axes; its bind-pose position when id is not an animation.
+    Vector3 GetRootStart(i32 id) const;
+
     IVertexBuffer* pVB;      // the skinned vertices, dynamic
-    Vector3 vRootOffset;     // the first root joint's position, engine axes
-    Vector3 vMin, vMax;      // model space
+    Vector3 vRootOffset;     // the first root joint's position in the last pose, engine axes
+    Vector3 vRootStart;      // the same in the first frame of what is shown
+    Vector3 vMin, vMax;      // model space; the bind pose's once loaded
     i32 nDefaultAnimation;   // -1: none
     i32 nCurrentAnimation;   // -1: the bind pose is shown
     float fTimeLeft;         // seconds left of the playing animation
@@ -99,8 +112,12 @@ private:
     HRESULT CheckCloneSource(CallScope& scope);
     HRESULT PrepareClone(ModelMD5* clone);
 
-    // Adds the root displacement of the last pose to the world translation.
-    void MoveWorldByRootOffset();
+    // Adds the root's way since the first frame shown (vRootOffset less
+    // vRootStart) to the world translation, turned as the world turns.
+    void MoveWorldByRootDisplacement();
+    // What plays from now on is nCurrentAnimation (the bind pose when -1),
+    // from its first frame: the root's way starts again.
+    void StartRootWay();
     // Makes the scratch arrays hold `joints` entries (they never shrink).
     static HRESULT ReserveScratch(u32 joints);
 

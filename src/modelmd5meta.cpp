@@ -17,7 +17,6 @@
 namespace {
 
 const char kSource[] = "modelmd5meta";
-const double kPi = 3.14159265358979323846;
 const char kTooBigForFile[] = "Count too big for the size of the file";
 
 inline bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -31,19 +30,23 @@ bool IsCommentLine(const char* line) {
 // The shader's name on a line that the scan "\tshader \"%s\"" read, given
 // the word it read.  A name holding white space ("02 - Default"), which the
 // word stops short of, is the text between the opening quote and the next
-// quote.  Any other name is the word without its last character, the
-// closing quote (so a line without a closing quote loses the word's last
-// character).
+// quote.  A name without a closing quote is the rest of the line, its
+// trailing white space (and line end) removed.  Any other name is the word
+// without its last character, the closing quote.
 String ShaderName(const char* line, const char* word) {
     // The scan matched, so the line's first quote is the opening one.
     const char* open = std::strchr(line, '"') + 1;
     const char* close = std::strchr(open, '"');
-    if (close) {
-        for (const char* c = open; c < close; ++c) {
-            if (IsWhiteSpace(*c)) {
-                String text(line);
-                return text.SubString((u32)(open - line), (u32)(close - line));
-            }
+    if (!close) {
+        const char* end = open + std::strlen(open);
+        while (end > open && IsWhiteSpace(end[-1])) --end;
+        String text(line);
+        return text.SubString((u32)(open - line), (u32)(end - line));
+    }
+    for (const char* c = open; c < close; ++c) {
+        if (IsWhiteSpace(*c)) {
+            String text(line);
+            return text.SubString((u32)(open - line), (u32)(close - line));
         }
     }
     String shader(word);
@@ -58,16 +61,19 @@ u32 CountComponentBits(u32 flags) {
     return n;
 }
 
+}  // namespace
+
 // One MD5 file being read: its stream, the current line and line counter,
 // and the two shapes of error entries, written through the reading method's
 // scope with the MD5 file itself as the source position.
-class MD5Reader {
+class ModelMD5Meta::Reader {
 public:
-    MD5Reader(CallScope& scope, const String& fileName)
-        : fileSize(0), scope_(scope), fileName_(fileName), text_(nullptr), lines_(nullptr, 0), sourceKnown_(false) {
+    Reader(CallScope& scope, const String& fileName)
+        : fileSize(0), scope_(scope), fileName_(fileName), text_(nullptr), lines_(nullptr, 0), sourceKnown_(false),
+          stopped_(false) {
         word[0] = '\0';
     }
-    ~MD5Reader() { delete[] text_; }
+    ~Reader() { delete[] text_; }
 
     // Opens the file ("rb") and reads it into memory.  The failure to open
     // is reported with fileName + " cannot be opened".
@@ -93,9 +99,27 @@ public:
         return S_OK;
     }
 
-    bool Next() { return lines_.Next(); }
-    const char* Line() const { return lines_.Text(); }
-    u32 LineLength() const { return lines_.Length(); }
+    // Reads the next line.  A line longer than the reader takes ends the
+    // reading there with its own error entry: the reader then hands out
+    // empty lines, and the entries that would follow from them are not
+    // written.
+    bool Next() {
+        if (stopped_) return false;
+        const bool more = lines_.Next();
+        if (!lines_.Cut()) return more;
+        stopped_ = true;
+        String text("Line ");
+        text += (unsigned int)lines_.lineCounter;
+        text += " of ";
+        text += fileName_;
+        text += " is longer than the reader takes (";
+        text += (unsigned int)(ModelMD5Meta::LineBufferSize - 1);
+        text += " characters at most besides its line end)";
+        scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter);
+        return false;
+    }
+    const char* Line() const { return stopped_ ? "" : lines_.Text(); }
+    u32 LineLength() const { return stopped_ ? 0 : lines_.Length(); }
 
     // The most records of one kind the file can hold: every record is a line
     // of at least 4 characters.
@@ -104,6 +128,7 @@ public:
     // "strBuffer=<line>; Error : <text>" (also used for the warnings that let
     // the reading go on).
     void SyntaxError(const String& text) {
+        if (stopped_) return;
         String message("strBuffer=");
         message += ShownLine();
         message += "; Error : ";
@@ -112,7 +137,9 @@ public:
     }
 
     // A warning about a sound file, at the current line.
-    void Warning(const String& text) { scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter); }
+    void Warning(const String& text) {
+        if (!stopped_) scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter);
+    }
 
     // The premature-end entry, then "Error while loading <file>".  E_FAIL.
     HRESULT PrematureEnd(const char* what) {
@@ -121,7 +148,7 @@ public:
         message += "; Error while reading ";
         message += what;
         message += "\nUnexpected EndOfFile; The file is probably corrupted";
-        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
+        if (!stopped_) scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
         scope_.ReportFailure("Error while loading " + fileName_, kSource, __LINE__, E_FAIL);
         return E_FAIL;
     }
@@ -139,6 +166,24 @@ public:
             return false;
         }
         return true;
+    }
+
+    // The three counts of a submesh are all 0 (an empty mesh, as exporters
+    // write helper objects) or none is; a count line that cannot be read
+    // leaves its count at -1 and is refused.  first: the vertex count;
+    // emptySoFar: the counts before this one were 0.
+    bool CheckMeshCount(int count, bool first, bool emptySoFar) {
+        if (!first && (count == 0) != emptySoFar) {
+            SyntaxError("Assertion failed");
+            return false;
+        }
+        return count == 0 || CheckCount(count, "Assertion failed", MaxRecords());
+    }
+
+    // Reports "Not Enough Memory" through the reading method's scope.
+    HRESULT OutOfMemory(u32 line) {
+        scope_.ReportFailure("Not Enough Memory", kSource, line, E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
     }
 
     // Reads "%s" from the next line and compares it with token; the syntax
@@ -193,10 +238,22 @@ private:
     ModelMD5Meta::LineReader lines_;
     String source_;
     bool sourceKnown_;
+    bool stopped_;  // a line longer than the reader takes was met
 
-    MD5Reader(const MD5Reader&) = delete;
-    MD5Reader& operator=(const MD5Reader&) = delete;
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
 };
+
+namespace {
+
+// The folder a file was read from by File::Open, as a full path: its own
+// for an absolute name, else the search path's entry holding it, else the
+// working directory.
+String ReadFolderOf(const String& fileName) {
+    String path = File::GetFullPath(fileName) + fileName;
+    if (!IsAbsolutePath(path)) path = String(ZVGetCurrentDirectory().c_str()) + path;
+    return FolderOf(path);
+}
 
 // The texture file of a shader, in the form CreateTexture finds it; ""
 // when there is none.  First the shader's name followed by "_df.tga",
@@ -308,7 +365,8 @@ float ModelMD5Meta::UnitQuaternionW(float x, float y, float z) {
 // Lines
 
 ModelMD5Meta::LineReader::LineReader(const char* data, u64 size)
-    : lineCounter(0), data_(data), size_(data ? size : 0), position_(0), endOfFile_(false), first_(0), length_(0) {
+    : lineCounter(0), data_(data), size_(data ? size : 0), position_(0), endOfFile_(false), cut_(false), first_(0),
+      length_(0) {
     buffer_[0] = '\0';
 }
 
@@ -317,6 +375,7 @@ bool ModelMD5Meta::LineReader::Next() {
     u32 length = 0;
     do {
         length = 0;
+        cut_ = false;
         ++lineCounter;
         if (position_ >= size_) {
             more = false;  // the end of the file
@@ -331,6 +390,11 @@ bool ModelMD5Meta::LineReader::Next() {
         const u32 read = end ? (u32)(end - piece) + 1 : most;
         position_ += read;
         if (!end && read < LineBufferSize - 1) endOfFile_ = true;
+        // A full buffer without a line end: the line goes on, and is cut
+        // unless all that follows of it is its line end.
+        if (!end && read == LineBufferSize - 1) {
+            for (u64 at = position_; at < size_ && data_[at] != '\n' && !cut_; ++at) cut_ = data_[at] != '\r';
+        }
         // The line is its text up to the first NUL byte.
         const char* nul = static_cast<const char*>(std::memchr(piece, '\0', read));
         length = nul ? (u32)(nul - piece) : read;
@@ -366,7 +430,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
         return ZVE_SUBFUNCTION;
     }
-    MD5Reader in(scope, fileName);
+    Reader in(scope, fileName);
     if (in.Open() < 0) return ZVE_SUBFUNCTION;
     if (!in.ReadHeader()) return E_FAIL;
 
@@ -381,17 +445,32 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
     if (!in.CheckCount(numMeshes, "No mesh in the model", in.MaxRecords())) return E_FAIL;
 
     if (!in.ExpectToken("joints")) return E_FAIL;
+    HRESULT hr = ReadJoints(in, scope, (u32)numJoints);
+    if (hr >= 0) hr = LinkJoints(scope);
+    if (hr < 0) return hr;
+    ComputeLocalBindPose();
 
-    // Joints.
-    const u32 nJoints = (u32)numJoints;
-    HRESULT hr = vBones.Reserve(nJoints, true);
-    if (hr >= 0) hr = vBoneNames.Reserve(nJoints, true);
+    subMeshes->count = 0;
+    if (subMeshes->Reserve((u32)numMeshes, true) < 0) return in.OutOfMemory(__LINE__);
+    hr = ReadSubMeshes(in, subMeshes);
+    if (hr < 0) {
+        scope.ReportFailure("Error while reading Meshes", kSource, __LINE__, hr);
+        scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, hr);
+        subMeshes->count = 0;
+        return hr;
+    }
+    return S_OK;
+}
+
+HRESULT ModelMD5Meta::ReadJoints(Reader& in, CallScope& scope, u32 count) {
+    HRESULT hr = vBones.Reserve(count, true);
+    if (hr >= 0) hr = vBoneNames.Reserve(count, true);
     if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
-    vBones.count = nJoints;
-    vBoneNames.count = nJoints;
+    vBones.count = count;
+    vBoneNames.count = count;
     vRootBones.count = 0;
 
-    for (u32 i = 0; i < nJoints; ++i) {
+    for (u32 i = 0; i < count; ++i) {
         Bone& bone = vBones.data[i];
         bone.nParent = -1;
         bone.vChildren.count = 0;
@@ -403,7 +482,7 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         int n = ScanLine(in.Line(), in.LineLength(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent,
                          &p[0], &p[1], &p[2], &q[0], &q[1], &q[2]);
         if (n < 8) return in.PrematureEnd("bone");
-        if (parent < -1 || parent >= numJoints || parent == (int)i) {
+        if (parent < -1 || (i64)parent >= (i64)count || parent == (int)i) {
             in.SyntaxError("Bad parent index");
             return E_FAIL;
         }
@@ -412,35 +491,37 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         bone.qOrient = Quaternion(q[0], q[1], q[2], UnitQuaternionW(q[0], q[1], q[2]));
         vBoneNames.data[i] = in.word;
     }
+    return S_OK;
+}
 
+HRESULT ModelMD5Meta::LinkJoints(CallScope& scope) {
+    const u32 nJoints = vBones.count;
     // Children (ascending) and roots, in two passes over the joints.
-    {
-        u32* childCount = new (std::nothrow) u32[nJoints]();
-        if (!childCount) {
-            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-            return E_OUTOFMEMORY;
+    u32* childCount = new (std::nothrow) u32[nJoints]();
+    if (!childCount) {
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+    for (u32 j = 0; j < nJoints; ++j)
+        if (vBones.data[j].nParent >= 0) ++childCount[vBones.data[j].nParent];
+    HRESULT hr = S_OK;
+    for (u32 i = 0; i < nJoints && hr >= 0; ++i) {
+        if (childCount[i] > 0) hr = vBones.data[i].vChildren.Reserve(childCount[i], false);
+        vBones.data[i].vChildren.count = 0;
+    }
+    delete[] childCount;
+    for (u32 j = 0; j < nJoints && hr >= 0; ++j) {
+        const i32 parent = vBones.data[j].nParent;
+        if (parent >= 0) {
+            Vector<long>& children = vBones.data[parent].vChildren;
+            children.data[children.count++] = (long)j;
+        } else {
+            hr = vRootBones.Add((long)j);
         }
-        for (u32 j = 0; j < nJoints; ++j)
-            if (vBones.data[j].nParent >= 0) ++childCount[vBones.data[j].nParent];
-        hr = S_OK;
-        for (u32 i = 0; i < nJoints && hr >= 0; ++i) {
-            if (childCount[i] > 0) hr = vBones.data[i].vChildren.Reserve(childCount[i], false);
-            vBones.data[i].vChildren.count = 0;
-        }
-        delete[] childCount;
-        for (u32 j = 0; j < nJoints && hr >= 0; ++j) {
-            const i32 parent = vBones.data[j].nParent;
-            if (parent >= 0) {
-                Vector<long>& children = vBones.data[parent].vChildren;
-                children.data[children.count++] = (long)j;
-            } else {
-                hr = vRootBones.Add((long)j);
-            }
-        }
-        if (hr < 0) {
-            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-            return E_OUTOFMEMORY;
-        }
+    }
+    if (hr < 0) {
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
     }
     if (vRootBones.count == 0) {
         scope.ReportFailure("No root bone in the skeleton", kSource, __LINE__, E_FAIL);
@@ -455,229 +536,186 @@ HRESULT ModelMD5Meta::ParseMesh(const String& fileName, Vector<SubMeshData>* sub
         scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
     }
-    {
-        u32* order = vPoseOrder.data;
-        u32 reached = 0;
-        for (u32 r = 0; r < vRootBones.count; ++r) order[reached++] = (u32)vRootBones.data[r];
-        for (u32 k = 0; k < reached; ++k) {
-            const Bone& bone = vBones.data[order[k]];
-            for (u32 c = 0; c < bone.vChildren.count && reached < nJoints; ++c)
-                order[reached++] = (u32)bone.vChildren.data[c];
-        }
-        if (reached < nJoints) {
-            vPoseOrder.count = 0;
-            scope.ReportFailure("Some bones cannot be reached from a root bone (cycle of parents)", kSource,
-                                __LINE__, E_FAIL);
-            return E_FAIL;
-        }
+    u32* order = vPoseOrder.data;
+    u32 reached = 0;
+    for (u32 r = 0; r < vRootBones.count; ++r) order[reached++] = (u32)vRootBones.data[r];
+    for (u32 k = 0; k < reached; ++k) {
+        const Bone& bone = vBones.data[order[k]];
+        for (u32 c = 0; c < bone.vChildren.count && reached < nJoints; ++c) order[reached++] = (u32)bone.vChildren.data[c];
     }
-    ComputeLocalBindPose();
-
-    // Submeshes.
-    const u32 nMeshes = (u32)numMeshes;
-    subMeshes->count = 0;
-    if (subMeshes->Reserve(nMeshes, true) < 0) {
-        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-        return E_OUTOFMEMORY;
+    if (reached < nJoints) {
+        vPoseOrder.count = 0;
+        scope.ReportFailure("Some bones cannot be reached from a root bone (cycle of parents)", kSource, __LINE__,
+                            E_FAIL);
+        return E_FAIL;
     }
+    return S_OK;
+}
 
-    hr = S_OK;
-    for (u32 m = 0; m < nMeshes && hr >= 0; ++m) {
+HRESULT ModelMD5Meta::ReadSubMeshes(Reader& in, Vector<SubMeshData>* subMeshes) {
+    HRESULT hr = S_OK;
+    for (u32 m = 0; m < subMeshes->count && hr >= 0; ++m) {
         SubMeshData& sub = subMeshes->data[m];
         sub.Free();
-
-        // "mesh {", then the shader line (after any comment lines).
-        in.Next();
-        in.word[0] = '\0';
-        if (ScanLine(in.Line(), in.LineLength(), "%2047s", in.word) < 1) {
-            hr = in.PrematureEnd("mesh");
-            break;
-        }
-        if (std::strcmp(in.word, "mesh") != 0) {
-            in.SyntaxError("Cannot find Token \"mesh\" !!!");
-            hr = E_FAIL;
-            break;
-        }
-        do {
-            in.Next();
-        } while (IsCommentLine(in.Line()));
-        // Some exporters write no shader line: the mesh then has no shader,
-        // and this line is its vertex count.
         bool countLineRead = false;
-        sub.strShader = "";
-        sub.bNoShader = false;
-        in.word[0] = '\0';
-        if (ScanLine(in.Line(), in.LineLength(), "\tshader \"%2047s\"", in.word) >= 1) {
-            sub.strShader = ShaderName(in.Line(), in.word);
-        } else if (ScanLine(in.Line(), in.LineLength(), "%2047s", in.word) == 1 &&
-                   std::strcmp(in.word, "numverts") == 0) {
-            sub.bNoShader = true;
-            countLineRead = true;
-        } else {
-            in.SyntaxError("Cannot find Token \"shader\" !!!");
-            hr = E_FAIL;
-            break;
-        }
+        hr = ReadMeshHeader(in, &sub, &countLineRead);
+        if (hr >= 0) hr = ReadVertices(in, &sub, countLineRead);
+        if (hr >= 0) hr = ReadTriangles(in, &sub);
+        if (hr >= 0) hr = ReadWeights(in, m, &sub);
+        if (hr >= 0) hr = CheckWeightRanges(in, sub);
+    }
+    return hr;
+}
 
-        // The three counts of a submesh are all 0 (an empty mesh, as exporters
-        // write helper objects) or none is; a count line that cannot be read
-        // leaves its count at -1 and is refused.
-        auto checkMeshCount = [&in](int count, bool first, bool emptySoFar) -> bool {
-            if (!first && (count == 0) != emptySoFar) {
-                in.SyntaxError("Assertion failed");
-                return false;
-            }
-            return count == 0 || in.CheckCount(count, "Assertion failed", in.MaxRecords());
-        };
-
-        // Vertices.
-        int numVerts = -1;
-        if (!countLineRead) in.Next();
-        ScanLine(in.Line(), in.LineLength(), "\tnumverts %d", &numVerts);
-        if (!checkMeshCount(numVerts, true, false)) {
-            hr = E_FAIL;
-            break;
-        }
-        sub.pVertices = new (std::nothrow) Vertex[(u32)numVerts];
-        if (!sub.pVertices) {
-            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-            hr = E_OUTOFMEMORY;
-            break;
-        }
-        sub.nNumVertices = (u32)numVerts;
-        for (u32 k = 0; k < sub.nNumVertices && hr >= 0; ++k) {
-            in.Next();
-            int id = -1, firstWeight = 0, numWeights = 0;
-            float u = 0.0f, v = 0.0f;
-            int n = ScanLine(in.Line(), in.LineLength(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight,
-                             &numWeights);
-            Vertex& vertex = sub.pVertices[k];
-            vertex.fU = u;
-            vertex.fV = v;
-            vertex.nFirstInfluence = 0;
-            vertex.nNumInfluences = 0;
-            if (n < 5) {
-                hr = in.PrematureEnd("Error while reading a Vertex.");
-            } else if (id != (int)k) {
-                in.SyntaxError("Bad vertex id");
-                hr = E_FAIL;
-            } else if (firstWeight < 0 || numWeights < 0) {
-                in.SyntaxError("Bad weight range of the vertex");
-                hr = E_FAIL;
-            } else {
-                vertex.nFirstInfluence = (u32)firstWeight;
-                vertex.nNumInfluences = (u32)numWeights;
-            }
-        }
-        if (hr < 0) break;
-
-        // Triangles.
-        int numTris = -1;
+HRESULT ModelMD5Meta::ReadMeshHeader(Reader& in, SubMeshData* sub, bool* countLineRead) {
+    // "mesh {", then the shader line (after any comment lines).
+    in.Next();
+    in.word[0] = '\0';
+    if (ScanLine(in.Line(), in.LineLength(), "%2047s", in.word) < 1) return in.PrematureEnd("mesh");
+    if (std::strcmp(in.word, "mesh") != 0) {
+        in.SyntaxError("Cannot find Token \"mesh\" !!!");
+        return E_FAIL;
+    }
+    do {
         in.Next();
-        ScanLine(in.Line(), in.LineLength(), "\tnumtris %d", &numTris);
-        if (!checkMeshCount(numTris, false, numVerts == 0)) {
-            hr = E_FAIL;
-            break;
-        }
-        const u64 numIndices = 3ull * (u64)numTris;
-        sub.pIndices = new (std::nothrow) u16[numIndices];
-        if (!sub.pIndices) {
-            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-            hr = E_OUTOFMEMORY;
-            break;
-        }
-        sub.nNumIndices = (u32)numIndices;
-        for (u32 k = 0; k < (u32)numTris && hr >= 0; ++k) {
-            in.Next();
-            int id = -1;
-            int index[3] = {0, 0, 0};
-            int n = ScanLine(in.Line(), in.LineLength(), "\ttri %d %d %d %d", &id, &index[0], &index[1], &index[2]);
-            for (u32 c = 0; c < 3; ++c) sub.pIndices[3 * k + c] = 0;
-            if (n < 4) {
-                hr = in.PrematureEnd("Triangle");
-                break;
-            }
-            if (id != (int)k) {
-                in.SyntaxError("Bad triangle id");
-                hr = E_FAIL;
-                break;
-            }
-            for (u32 c = 0; c < 3; ++c) {
-                if (index[c] < 0 || (u32)index[c] >= sub.nNumVertices) {
-                    in.SyntaxError("Triangle index out of the vertices of the mesh");
-                    hr = E_FAIL;
-                    break;
-                }
-                sub.pIndices[3 * k + c] = (u16)index[c];
-            }
-        }
-        if (hr < 0) break;
+    } while (IsCommentLine(in.Line()));
+    // Some exporters write no shader line: the mesh then has no shader, and
+    // this line is its vertex count.
+    *countLineRead = false;
+    sub->strShader = "";
+    sub->bNoShader = false;
+    in.word[0] = '\0';
+    if (ScanLine(in.Line(), in.LineLength(), "\tshader \"%2047s\"", in.word) >= 1) {
+        sub->strShader = ShaderName(in.Line(), in.word);
+    } else if (ScanLine(in.Line(), in.LineLength(), "%2047s", in.word) == 1 && std::strcmp(in.word, "numverts") == 0) {
+        sub->bNoShader = true;
+        *countLineRead = true;
+    } else {
+        in.SyntaxError("Cannot find Token \"shader\" !!!");
+        return E_FAIL;
+    }
+    return S_OK;
+}
 
-        // Weights.
-        int numWeights = -1;
+HRESULT ModelMD5Meta::ReadVertices(Reader& in, SubMeshData* sub, bool countLineRead) {
+    int numVerts = -1;
+    if (!countLineRead) in.Next();
+    ScanLine(in.Line(), in.LineLength(), "\tnumverts %d", &numVerts);
+    if (!in.CheckMeshCount(numVerts, true, false)) return E_FAIL;
+    sub->pVertices = new (std::nothrow) Vertex[(u32)numVerts];
+    if (!sub->pVertices) return in.OutOfMemory(__LINE__);
+    sub->nNumVertices = (u32)numVerts;
+    for (u32 k = 0; k < sub->nNumVertices; ++k) {
         in.Next();
-        ScanLine(in.Line(), in.LineLength(), "\tnumweights %d", &numWeights);
-        if (!checkMeshCount(numWeights, false, numTris == 0)) {
-            hr = E_FAIL;
-            break;
+        int id = -1, firstWeight = 0, numWeights = 0;
+        float u = 0.0f, v = 0.0f;
+        int n = ScanLine(in.Line(), in.LineLength(), "\tvert %d ( %f %f ) %d %d", &id, &u, &v, &firstWeight,
+                         &numWeights);
+        Vertex& vertex = sub->pVertices[k];
+        vertex.fU = u;
+        vertex.fV = v;
+        vertex.nFirstInfluence = 0;
+        vertex.nNumInfluences = 0;
+        if (n < 5) return in.PrematureEnd("Error while reading a Vertex.");
+        if (id != (int)k) {
+            in.SyntaxError("Bad vertex id");
+            return E_FAIL;
         }
-        if (numWeights == 0) {
-            String text("The mesh ");
-            text += (unsigned int)m;
-            text += " is empty (no vertex, triangle or weight): nothing of it is drawn";
-            in.Warning(text);
+        if (firstWeight < 0 || numWeights < 0) {
+            in.SyntaxError("Bad weight range of the vertex");
+            return E_FAIL;
         }
-        sub.pInfluences = new (std::nothrow) Influence[(u32)numWeights];
-        if (!sub.pInfluences) {
-            scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-            hr = E_OUTOFMEMORY;
-            break;
-        }
-        sub.nNumInfluences = (u32)numWeights;
-        for (u32 k = 0; k < sub.nNumInfluences && hr >= 0; ++k) {
-            in.Next();
-            int id = -1, joint = -1;
-            float bias = 0.0f;
-            float p[3] = {0.0f, 0.0f, 0.0f};
-            int n = ScanLine(in.Line(), in.LineLength(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
-                             &p[1], &p[2]);
-            Influence& weight = sub.pInfluences[k];
-            weight.nBone = 0;
-            weight.fWeight = bias;
-            weight.vPos = Vector3(p[0], p[1], p[2]);
-            weight.vNormal = Vector3();
-            if (n < 6) {
-                hr = in.PrematureEnd("weight");
-            } else if (id != (int)k) {
-                in.SyntaxError("Bad weight id");
-                hr = E_FAIL;
-            } else if (joint < 0 || joint >= numJoints) {
-                in.SyntaxError("Assertion failed");
-                hr = E_FAIL;
-            } else {
-                weight.nBone = joint;
-            }
-        }
-        if (hr < 0) break;
+        vertex.nFirstInfluence = (u32)firstWeight;
+        vertex.nNumInfluences = (u32)numWeights;
+    }
+    return S_OK;
+}
 
-        // The vertices' weight ranges must lie inside this mesh's weights.
-        for (u32 k = 0; k < sub.nNumVertices; ++k) {
-            const Vertex& vertex = sub.pVertices[k];
-            if ((u64)vertex.nFirstInfluence + vertex.nNumInfluences > sub.nNumInfluences) {
-                String text("The weights of the vertex ");
-                text += (unsigned int)k;
-                text += " are out of the weights of the mesh";
-                in.SyntaxError(text);
-                hr = E_FAIL;
-                break;
+HRESULT ModelMD5Meta::ReadTriangles(Reader& in, SubMeshData* sub) {
+    int numTris = -1;
+    in.Next();
+    ScanLine(in.Line(), in.LineLength(), "\tnumtris %d", &numTris);
+    if (!in.CheckMeshCount(numTris, false, sub->nNumVertices == 0)) return E_FAIL;
+    const u64 numIndices = 3ull * (u64)numTris;
+    sub->pIndices = new (std::nothrow) u16[numIndices];
+    if (!sub->pIndices) return in.OutOfMemory(__LINE__);
+    sub->nNumIndices = (u32)numIndices;
+    for (u32 k = 0; k < (u32)numTris; ++k) {
+        in.Next();
+        int id = -1;
+        int index[3] = {0, 0, 0};
+        int n = ScanLine(in.Line(), in.LineLength(), "\ttri %d %d %d %d", &id, &index[0], &index[1], &index[2]);
+        for (u32 c = 0; c < 3; ++c) sub->pIndices[3 * k + c] = 0;
+        if (n < 4) return in.PrematureEnd("Triangle");
+        if (id != (int)k) {
+            in.SyntaxError("Bad triangle id");
+            return E_FAIL;
+        }
+        // Stored a, c, b: the mirror into the engine's axes turns the sense
+        // of the corners round.
+        static const u32 kCorner[3] = {0, 2, 1};
+        for (u32 c = 0; c < 3; ++c) {
+            if (index[c] < 0 || (u32)index[c] >= sub->nNumVertices) {
+                in.SyntaxError("Triangle index out of the vertices of the mesh");
+                return E_FAIL;
             }
+            sub->pIndices[3 * k + kCorner[c]] = (u16)index[c];
         }
     }
-    if (hr < 0) {
-        scope.ReportFailure("Error while reading Meshes", kSource, __LINE__, hr);
-        scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, hr);
-        subMeshes->count = 0;
-        return hr;
+    return S_OK;
+}
+
+HRESULT ModelMD5Meta::ReadWeights(Reader& in, u32 mesh, SubMeshData* sub) {
+    int numWeights = -1;
+    in.Next();
+    ScanLine(in.Line(), in.LineLength(), "\tnumweights %d", &numWeights);
+    if (!in.CheckMeshCount(numWeights, false, sub->nNumIndices == 0)) return E_FAIL;
+    if (numWeights == 0) {
+        String text("The mesh ");
+        text += (unsigned int)mesh;
+        text += " is empty (no vertex, triangle or weight): nothing of it is drawn";
+        in.Warning(text);
+    }
+    sub->pInfluences = new (std::nothrow) Influence[(u32)numWeights];
+    if (!sub->pInfluences) return in.OutOfMemory(__LINE__);
+    sub->nNumInfluences = (u32)numWeights;
+    for (u32 k = 0; k < sub->nNumInfluences; ++k) {
+        in.Next();
+        int id = -1, joint = -1;
+        float bias = 0.0f;
+        float p[3] = {0.0f, 0.0f, 0.0f};
+        int n = ScanLine(in.Line(), in.LineLength(), "\tweight %d %d %f ( %f %f %f )", &id, &joint, &bias, &p[0],
+                         &p[1], &p[2]);
+        Influence& weight = sub->pInfluences[k];
+        weight.nBone = 0;
+        weight.fWeight = bias;
+        weight.vPos = Vector3(p[0], p[1], p[2]);
+        weight.vNormal = Vector3();
+        if (n < 6) return in.PrematureEnd("weight");
+        if (id != (int)k) {
+            in.SyntaxError("Bad weight id");
+            return E_FAIL;
+        }
+        if (joint < 0 || (u32)joint >= vBones.count) {
+            in.SyntaxError("Assertion failed");
+            return E_FAIL;
+        }
+        weight.nBone = joint;
+    }
+    return S_OK;
+}
+
+HRESULT ModelMD5Meta::CheckWeightRanges(Reader& in, const SubMeshData& sub) {
+    // The vertices' weight ranges must lie inside this mesh's weights.
+    for (u32 k = 0; k < sub.nNumVertices; ++k) {
+        const Vertex& vertex = sub.pVertices[k];
+        if ((u64)vertex.nFirstInfluence + vertex.nNumInfluences > sub.nNumInfluences) {
+            String text("The weights of the vertex ");
+            text += (unsigned int)k;
+            text += " are out of the weights of the mesh";
+            in.SyntaxError(text);
+            return E_FAIL;
+        }
     }
     return S_OK;
 }
@@ -691,41 +729,9 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
     const u32 nMeshes = subMeshes->count;
     SubMeshData* subs = subMeshes->data;
 
-    // Per-submesh records and textures.
-    if (pIB) {
-        pIB->Release();
-        pIB = nullptr;
-    }
-    for (u32 i = 0; i < vTextures.count; ++i) {
-        if (vTextures.data[i]) vTextures.data[i]->Release();
-        vTextures.data[i] = nullptr;
-    }
-    HRESULT hr = vSubMeshes.Reserve(nMeshes, true);
-    if (hr >= 0) hr = vTextures.Reserve(nMeshes, true);
-    if (hr < 0) {
-        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-        return E_OUTOFMEMORY;
-    }
-    vSubMeshes.count = nMeshes;
-    vTextures.count = nMeshes;
-    for (u32 m = 0; m < nMeshes; ++m) vTextures.data[m] = nullptr;
-
-    // The diffuse texture of each shader.
-    const String meshFolder = FolderOf(File::GetFullPath(fileName) + fileName);
-    for (u32 m = 0; m < nMeshes; ++m) {
-        if (subs[m].nNumVertices == 0) continue;  // an empty mesh draws nothing
-        if (!subs[m].bNoShader) {
-            const String texture = FindShaderTexture(subs[m].strShader, meshFolder);
-            if (!texture.IsEmpty()) graphics->CreateTexture(texture, &vTextures.data[m]);
-        }
-        if (!vTextures.data[m]) {
-            String text("Can't load the diffuse texture of the shader \"");
-            text += subs[m].strShader;
-            text += "\" for the mesh ";
-            text += (unsigned int)m;
-            scope.WriteLog(ZVLOG_WARNING, text, kSource, __LINE__);
-        }
-    }
+    HRESULT hr = ResetSubMeshes(scope, nMeshes);
+    if (hr < 0) return hr;
+    LoadTextures(scope, ReadFolderOf(fileName), subs, graphics);
 
     // Degenerate triangles go; after the first refusal the rest stay as read.
     for (u32 m = 0; m < nMeshes; ++m) {
@@ -750,117 +756,23 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
         scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, E_FAIL);
         return E_FAIL;
     }
-    {
-        u32 firstVertex = 0, firstIndex = 0, firstInfluence = 0;
-        for (u32 m = 0; m < nMeshes; ++m) {
-            DrawPrimitiveInfos& range = vSubMeshes.data[m];
-            range.nFirstVertex = firstVertex;
-            range.nNumVertices = subs[m].nNumVertices;
-            range.nFirstIndex = firstIndex;
-            range.nNumIndices = subs[m].nNumIndices;
-            if (m > 0) {
-                for (u32 i = 0; i < subs[m].nNumIndices; ++i)
-                    subs[m].pIndices[i] = (u16)(subs[m].pIndices[i] + firstVertex);
-                for (u32 k = 0; k < subs[m].nNumVertices; ++k) subs[m].pVertices[k].nFirstInfluence += firstInfluence;
-            }
-            firstVertex += subs[m].nNumVertices;
-            firstIndex += subs[m].nNumIndices;
-            firstInfluence += subs[m].nNumInfluences;
-        }
-    }
+    PlaceSubMeshes(subs, nMeshes);
 
-    // The one index buffer of all submeshes.
-    hr = graphics->CreateIB((u32)totalIndices, false, &pIB);
-    if (hr >= 0) {
-        u16* data = nullptr;
-        u16* copy = nullptr;
-        hr = pIB->Lock(&data, &copy);
-        if (hr >= 0) {
-            u32 at = 0;
-            for (u32 m = 0; m < nMeshes; ++m) {
-                std::memcpy(data + at, subs[m].pIndices, subs[m].nNumIndices * sizeof(u16));
-                std::memcpy(copy + at, subs[m].pIndices, subs[m].nNumIndices * sizeof(u16));
-                at += subs[m].nNumIndices;
-            }
-            hr = pIB->Unlock();
-        }
-    }
+    hr = CreateIndexBuffer(subs, nMeshes, (u32)totalIndices, graphics);
     if (hr < 0) {
         scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, hr);
         return hr;
     }
-
     if (totalVertices > 0xFFFF)
         scope.WriteLog(ZVLOG_WARNING,
                        "IB is 16bits and the VB is bigger => IB is corrupted since concatenation (or before)",
                        kSource, __LINE__);
 
-    // Vertices and weights of all submeshes.
-    hr = vVertices.Reserve((u32)totalVertices, true);
-    if (hr >= 0) hr = vInfluences.Reserve((u32)totalInfluences, true);
+    hr = GatherVertices(subs, nMeshes, (u32)totalVertices, (u32)totalInfluences);
+    if (hr >= 0) hr = ComputeBindPoseNormals(subs, nMeshes);
     if (hr < 0) {
         scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, hr);
         return hr;
-    }
-    vVertices.count = (u32)totalVertices;
-    vInfluences.count = (u32)totalInfluences;
-    {
-        u32 v = 0, w = 0;
-        for (u32 m = 0; m < nMeshes; ++m) {
-            for (u32 k = 0; k < subs[m].nNumVertices; ++k) vVertices.data[v++] = subs[m].pVertices[k];
-            for (u32 k = 0; k < subs[m].nNumInfluences; ++k) vInfluences.data[w++] = subs[m].pInfluences[k];
-        }
-    }
-
-    // Bind-pose normals: area-weighted face normals summed per vertex, then
-    // handed to each of the vertex's weights.
-    {
-        const u32 nVertices = vVertices.count;
-        Vector3* positions = new (std::nothrow) Vector3[nVertices];
-        Vector3* normals = new (std::nothrow) Vector3[nVertices];
-        Matrix* joints = new (std::nothrow) Matrix[vBones.count];
-        if (!positions || !normals || !joints) {
-            delete[] positions;
-            delete[] normals;
-            delete[] joints;
-            scope.ReportFailure("Error while loading " + fileName, kSource, __LINE__, E_OUTOFMEMORY);
-            return E_OUTOFMEMORY;
-        }
-        for (u32 j = 0; j < vBones.count; ++j)
-            joints[j].SetRotationTranslation(vBones.data[j].qOrient, vBones.data[j].vPos);
-        for (u32 v = 0; v < nVertices; ++v) {
-            const Vertex& vertex = vVertices.data[v];
-            for (u32 k = 0; k < vertex.nNumInfluences; ++k) {
-                const Influence& weight = vInfluences.data[vertex.nFirstInfluence + k];
-                Vector3 p = weight.vPos;
-                p *= joints[weight.nBone];
-                positions[v] += p * weight.fWeight;
-            }
-        }
-        for (u32 m = 0; m < nMeshes; ++m) {
-            const u16* indices = subs[m].pIndices;
-            for (u32 i = 0; i + 2 < subs[m].nNumIndices; i += 3) {
-                const u32 a = indices[i], b = indices[i + 1], c = indices[i + 2];
-                Vector3 n;
-                n.Cross(positions[c] - positions[b], positions[b] - positions[a]);
-                normals[a] += n;
-                normals[b] += n;
-                normals[c] += n;
-            }
-        }
-        for (u32 v = 0; v < nVertices; ++v) {
-            normals[v].Normalize();
-            const Vertex& vertex = vVertices.data[v];
-            for (u32 k = 0; k < vertex.nNumInfluences; ++k) {
-                Vector3& normal = vInfluences.data[vertex.nFirstInfluence + k].vNormal;
-                normal = Vector3();
-                normal += normals[v];
-                normal.Normalize();
-            }
-        }
-        delete[] positions;
-        delete[] normals;
-        delete[] joints;
     }
     for (u32 m = 0; m < nMeshes; ++m) subs[m].Free();
 
@@ -887,6 +799,157 @@ HRESULT ModelMD5Meta::BuildMesh(const String& fileName, Vector<SubMeshData>* sub
     return S_OK;
 }
 
+HRESULT ModelMD5Meta::ResetSubMeshes(CallScope& scope, u32 count) {
+    if (pIB) {
+        pIB->Release();
+        pIB = nullptr;
+    }
+    for (u32 i = 0; i < vTextures.count; ++i) {
+        if (vTextures.data[i]) vTextures.data[i]->Release();
+        vTextures.data[i] = nullptr;
+    }
+    HRESULT hr = vSubMeshes.Reserve(count, true);
+    if (hr >= 0) hr = vTextures.Reserve(count, true);
+    if (hr < 0) {
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+    vSubMeshes.count = count;
+    vTextures.count = count;
+    for (u32 m = 0; m < count; ++m) vTextures.data[m] = nullptr;
+    return S_OK;
+}
+
+void ModelMD5Meta::LoadTextures(CallScope& scope, const String& meshFolder, const SubMeshData* subs,
+                                IGraphics* graphics) {
+    for (u32 m = 0; m < vTextures.count; ++m) {
+        if (subs[m].nNumVertices == 0) continue;  // an empty mesh draws nothing
+        // A mesh without a shader line or with an empty name has no texture
+        // to look for.
+        const bool named = !subs[m].bNoShader && !subs[m].strShader.IsEmpty();
+        if (named) {
+            const String texture = FindShaderTexture(subs[m].strShader, meshFolder);
+            if (!texture.IsEmpty()) graphics->CreateTexture(texture, &vTextures.data[m]);
+        }
+        if (vTextures.data[m]) continue;
+        String text;
+        if (named) {
+            text = "Can't load the diffuse texture of the shader \"";
+            text += subs[m].strShader;
+            text += "\" for the mesh ";
+            text += (unsigned int)m;
+        } else {
+            text = "The mesh ";
+            text += (unsigned int)m;
+            text += " names no shader: it has no texture";
+        }
+        scope.WriteLog(ZVLOG_WARNING, text, kSource, __LINE__);
+    }
+}
+
+void ModelMD5Meta::PlaceSubMeshes(SubMeshData* subs, u32 count) {
+    u32 firstVertex = 0, firstIndex = 0, firstInfluence = 0;
+    for (u32 m = 0; m < count; ++m) {
+        DrawPrimitiveInfos& range = vSubMeshes.data[m];
+        range.nFirstVertex = firstVertex;
+        range.nNumVertices = subs[m].nNumVertices;
+        range.nFirstIndex = firstIndex;
+        range.nNumIndices = subs[m].nNumIndices;
+        if (m > 0) {
+            for (u32 i = 0; i < subs[m].nNumIndices; ++i) subs[m].pIndices[i] = (u16)(subs[m].pIndices[i] + firstVertex);
+            for (u32 k = 0; k < subs[m].nNumVertices; ++k) subs[m].pVertices[k].nFirstInfluence += firstInfluence;
+        }
+        firstVertex += subs[m].nNumVertices;
+        firstIndex += subs[m].nNumIndices;
+        firstInfluence += subs[m].nNumInfluences;
+    }
+}
+
+HRESULT ModelMD5Meta::CreateIndexBuffer(const SubMeshData* subs, u32 count, u32 totalIndices, IGraphics* graphics) {
+    HRESULT hr = graphics->CreateIB(totalIndices, false, &pIB);
+    if (hr < 0) return hr;
+    u16* data = nullptr;
+    u16* copy = nullptr;
+    hr = pIB->Lock(&data, &copy);
+    if (hr < 0) return hr;
+    u32 at = 0;
+    for (u32 m = 0; m < count; ++m) {
+        std::memcpy(data + at, subs[m].pIndices, subs[m].nNumIndices * sizeof(u16));
+        std::memcpy(copy + at, subs[m].pIndices, subs[m].nNumIndices * sizeof(u16));
+        at += subs[m].nNumIndices;
+    }
+    return pIB->Unlock();
+}
+
+HRESULT ModelMD5Meta::GatherVertices(const SubMeshData* subs, u32 count, u32 totalVertices, u32 totalInfluences) {
+    HRESULT hr = vVertices.Reserve(totalVertices, true);
+    if (hr >= 0) hr = vInfluences.Reserve(totalInfluences, true);
+    if (hr < 0) return hr;
+    vVertices.count = totalVertices;
+    vInfluences.count = totalInfluences;
+    u32 v = 0, w = 0;
+    for (u32 m = 0; m < count; ++m) {
+        for (u32 k = 0; k < subs[m].nNumVertices; ++k) vVertices.data[v++] = subs[m].pVertices[k];
+        for (u32 k = 0; k < subs[m].nNumInfluences; ++k) vInfluences.data[w++] = subs[m].pInfluences[k];
+    }
+    return S_OK;
+}
+
+HRESULT ModelMD5Meta::ComputeBindPoseNormals(const SubMeshData* subs, u32 count) {
+    // In the engine's axes: area-weighted face normals summed per vertex,
+    // then handed to each of the vertex's weights.  The bind pose's box
+    // comes with them.
+    const u32 nVertices = vVertices.count;
+    Vector3* positions = new (std::nothrow) Vector3[nVertices];
+    Vector3* normals = new (std::nothrow) Vector3[nVertices];
+    Matrix* joints = new (std::nothrow) Matrix[vBones.count];
+    if (!positions || !normals || !joints) {
+        delete[] positions;
+        delete[] normals;
+        delete[] joints;
+        return E_OUTOFMEMORY;
+    }
+    for (u32 j = 0; j < vBones.count; ++j) joints[j].SetRotationTranslation(vBones.data[j].qOrient, vBones.data[j].vPos);
+    for (u32 v = 0; v < nVertices; ++v) {
+        const Vertex& vertex = vVertices.data[v];
+        for (u32 k = 0; k < vertex.nNumInfluences; ++k) {
+            const Influence& weight = vInfluences.data[vertex.nFirstInfluence + k];
+            Vector3 p = weight.vPos;
+            p *= joints[weight.nBone];
+            positions[v] += p * weight.fWeight;
+        }
+        positions[v] = ToEngineAxes(positions[v]);
+        if (v == 0) vBindMin = vBindMax = positions[v];
+        vBindMin.Minimize(positions[v]);
+        vBindMax.Maximize(positions[v]);
+    }
+    for (u32 m = 0; m < count; ++m) {
+        const u16* indices = subs[m].pIndices;
+        for (u32 i = 0; i + 2 < subs[m].nNumIndices; i += 3) {
+            const u32 a = indices[i], b = indices[i + 1], c = indices[i + 2];
+            Vector3 n;
+            n.Cross(positions[c] - positions[b], positions[b] - positions[a]);
+            normals[a] += n;
+            normals[b] += n;
+            normals[c] += n;
+        }
+    }
+    for (u32 v = 0; v < nVertices; ++v) {
+        normals[v].Normalize();
+        const Vertex& vertex = vVertices.data[v];
+        for (u32 k = 0; k < vertex.nNumInfluences; ++k) {
+            Vector3& normal = vInfluences.data[vertex.nFirstInfluence + k].vNormal;
+            normal = Vector3();
+            normal += normals[v];
+            normal.Normalize();
+        }
+    }
+    delete[] positions;
+    delete[] normals;
+    delete[] joints;
+    return S_OK;
+}
+
 // ---------------------------------------------------------------------------
 // .md5anim
 
@@ -896,7 +959,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         scope.ReportFailure("Invalid Call/Param", kSource, __LINE__, E_INVALIDARG);
         return ZVE_SUBFUNCTION;
     }
-    MD5Reader in(scope, fileName);
+    Reader in(scope, fileName);
     if (in.Open() < 0) return ZVE_SUBFUNCTION;
     if (!in.ReadHeader()) return E_FAIL;
 
@@ -1074,11 +1137,9 @@ HRESULT ModelMD5Meta::Load(const String& command, IGraphics* graphics) {
         return ZVE_SUBFUNCTION;
     }
 
-    // The model files' axes to the engine's: (x, y, z) is shown at (-y, z, -x).
-    Matrix rotation;
-    matWorld.SetRotationX((float)(-kPi / 2));
-    rotation.SetRotationY((float)(kPi / 2));
-    matWorld *= rotation;
+    // The model files' axes become the engine's while the model is built
+    // (ToEngineAxes): new instances start unmoved.
+    matWorld.SetIdentity();
 
     Vector<Parser::Line> lines;
     String file, modelName;

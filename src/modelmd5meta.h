@@ -14,6 +14,18 @@
 // error is logged as a warning whose source is the MD5 file's full path and
 // whose line is the line of that file.
 //
+// Axes: the MD5 files are right-handed (x forward, y left, z up), the engine
+// is left-handed (x right, y up, z forward).  A file point (x, y, z) is the
+// engine's (y, z, -x) (ToEngineAxes): a mirror, so that a model keeps its
+// handedness (what its file puts on its left shows on its left).  Joints,
+// weights and animations are kept as the files write them and a pose is
+// built in the file's axes; only its results cross the mirror: skinned
+// positions, normals, boxes and the root's position.  No rotation ever
+// crosses it.  The mirror turns the sense of every triangle round, so each
+// one is stored with its last two corners swapped: faces keep their outer
+// side, for the normals as for the shadow volumes.  The model space of an
+// instance is thus the engine's, and the initial world matrix the identity.
+//
 // Everything an instance uses as an index has been checked by the readers:
 // triangle indices against their submesh's vertices, vertex weight ranges
 // against the weights, weight joints against the joints, joint parents
@@ -76,7 +88,7 @@ struct ModelMD5Meta {
     // manager: one entry per submesh, owning its arrays.
     struct SubMeshData {
         String strShader;
-        bool bNoShader;           // the mesh had no shader line: no texture is looked for
+        bool bNoShader;           // the mesh had no shader line: no texture is looked for (nor for "")
         Vertex* pVertices;
         u32 nNumVertices;
         u16* pIndices;
@@ -136,12 +148,16 @@ struct ModelMD5Meta {
         bool Next();
         const char* Text() const { return buffer_ + first_; }  // NUL-terminated
         u32 Length() const { return length_; }
+        // The line handed out is the first piece of a longer line whose
+        // rest holds more than its line end.
+        bool Cut() const { return cut_; }
         u32 lineCounter;
 
     private:
         const char* data_;
         u64 size_, position_;
         bool endOfFile_;
+        bool cut_;
         u32 first_;   // where the line begins in buffer_, past leading CR and LF
         u32 length_;
         char buffer_[LineBufferSize];
@@ -150,6 +166,14 @@ struct ModelMD5Meta {
     // The unit-quaternion rule: w = -sqrt(1 - x*x - y*y - z*z), 0 when the
     // radicand is not positive.
     static float UnitQuaternionW(float x, float y, float z);
+
+    // A point or direction of the files' axes in the engine's: (y, z, -x).
+    static Vector3 ToEngineAxes(const Vector3& file) { return Vector3(file.y, file.z, -file.x); }
+    // A box of the files' axes (minimum, maximum) as the engine's box.
+    static void BoxToEngineAxes(const Vector3& fileMin, const Vector3& fileMax, Vector3* min, Vector3* max) {
+        *min = Vector3(fileMin.y, fileMin.z, -fileMax.x);
+        *max = Vector3(fileMax.y, fileMax.z, -fileMin.x);
+    }
 
     // Fills every joint's vLocalPos and qLocalOrient from the bind pose.
     void ComputeLocalBindPose();
@@ -169,8 +193,37 @@ struct ModelMD5Meta {
     u32 nRef;
     // Every joint once, each parent before its children (filled with vBones).
     Vector<u32> vPoseOrder;
+    // The box of the skinned bind pose, engine axes (set by LoadMesh).
+    Vector3 vBindMin, vBindMax;
 
 private:
     ModelMD5Meta(const ModelMD5Meta&) = delete;
     ModelMD5Meta& operator=(const ModelMD5Meta&) = delete;
+
+    // One MD5 file being read (lines, counts, error entries).
+    class Reader;
+
+    // The steps of ParseMesh, one block of the .md5mesh file each: the
+    // joints, then their hierarchy; per submesh its header with the shader
+    // line, vertices, triangles (kept a, c, b), weights, and the check of
+    // the vertices' weight ranges.  Each logs its failure.
+    HRESULT ReadJoints(Reader& in, CallScope& scope, u32 count);
+    HRESULT LinkJoints(CallScope& scope);
+    HRESULT ReadSubMeshes(Reader& in, Vector<SubMeshData>* subMeshes);
+    static HRESULT ReadMeshHeader(Reader& in, SubMeshData* sub, bool* countLineRead);
+    static HRESULT ReadVertices(Reader& in, SubMeshData* sub, bool countLineRead);
+    static HRESULT ReadTriangles(Reader& in, SubMeshData* sub);
+    HRESULT ReadWeights(Reader& in, u32 mesh, SubMeshData* sub);
+    static HRESULT CheckWeightRanges(Reader& in, const SubMeshData& sub);
+
+    // The steps of BuildMesh: per-submesh records and textures (each logs
+    // its own entries), the ranges in the concatenated arrays, the index
+    // buffer, the vertex and weight tables, the bind-pose normals and box
+    // (whose failures BuildMesh reports).
+    HRESULT ResetSubMeshes(CallScope& scope, u32 count);
+    void LoadTextures(CallScope& scope, const String& meshFolder, const SubMeshData* subs, IGraphics* graphics);
+    void PlaceSubMeshes(SubMeshData* subs, u32 count);
+    HRESULT CreateIndexBuffer(const SubMeshData* subs, u32 count, u32 totalIndices, IGraphics* graphics);
+    HRESULT GatherVertices(const SubMeshData* subs, u32 count, u32 totalVertices, u32 totalInfluences);
+    HRESULT ComputeBindPoseNormals(const SubMeshData* subs, u32 count);
 };

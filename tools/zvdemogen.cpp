@@ -303,9 +303,17 @@ Scene3ds ArenaScene() {
 }
 
 // ---------------------------------------------------------------------------
-// The opponents: one skeleton (z up, facing +x, left is +y), joints placed
-// with the identity orientation so that a weight's offset is the vertex
-// minus the joint's position.
+// The opponents: one skeleton (z up, facing +x, left is +y, the MD5 files'
+// own axes), joints placed with the identity orientation so that a weight's
+// offset is the vertex minus the joint's position.
+//
+// The opponents are left-handed: they are the mirror images of the figure
+// designed below, which strikes with its right arm.  Everything is written
+// mirrored through the plane y = 0 (Mirror): positions with y negated,
+// rotations with x and z negated (a mirror keeps a rotation's angle and
+// mirrors its axis the other way round), every triangle wound the other way
+// round (the winding rule below sees the mirrored corners), and the left
+// and right joints named after the side they stand on once mirrored.
 
 enum Joint { Origin, Pelvis, Spine, Head, LUpperArm, LForeArm, RUpperArm, RForeArm, LThigh, LShin, RThigh, RShin, NumJoints };
 const char* kJointNames[NumJoints] = {"origin", "pelvis", "spine",  "head",    "l_upperarm", "l_forearm",
@@ -315,6 +323,18 @@ const V3 kBind[NumJoints] = {{0, 0, 0},   {0, 0, 40},   {0, 0, 46},  {0, 0, 64},
                              {0, -12, 62}, {0, -12, 49}, {0, 5, 39}, {0, 5, 21}, {0, -5, 39}, {0, -5, 21}};
 
 V3 LocalBind(int j) { return kParents[j] < 0 ? kBind[j] : Sub(kBind[j], kBind[kParents[j]]); }
+
+// The design seen in a mirror standing in the plane y = 0 (0 - v keeps a
+// zero a plain 0 in the files).
+V3 Mirror(V3 v) { return {v.x, 0.0f - v.y, v.z}; }
+Quat Mirror(Quat q) { return {0.0f - q.x, q.y, 0.0f - q.z, q.w}; }
+// A joint's written name: its left and right swap in the mirror.
+std::string WrittenName(int j) {
+    std::string name = kJointNames[j];
+    if (name.compare(0, 2, "l_") == 0) name[0] = 'r';
+    else if (name.compare(0, 2, "r_") == 0) name[0] = 'l';
+    return name;
+}
 
 // A box of the figure: its corners (bind pose), its joint and the part of
 // the texture it takes.
@@ -371,9 +391,10 @@ std::vector<Part> FigureParts(bool brute) {
     return parts;
 }
 
-// The figure's mesh: every box closed with 8 shared corners (so that its
-// shadow volume is closed), wound so that the reader's face normal
-// (c - b) x (b - a) points outward.
+// The figure's mesh, mirrored: every box closed with 8 shared corners (so
+// that its shadow volume is closed), wound so that the reader's face normal
+// (c - b) x (b - a) points outward (the files' faces are clockwise seen from
+// outside).  *positions receives the written corners.
 MD5Mesh FigureMesh(const std::string& shader, const std::vector<Part>& parts, std::vector<V3>* positions) {
     MD5Mesh mesh;
     mesh.shader = shader;
@@ -381,10 +402,11 @@ MD5Mesh FigureMesh(const std::string& shader, const std::vector<Part>& parts, st
     const int quads[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
     for (const Part& p : parts) {
         const int base = (int)mesh.verts.size();
-        V3 centre{(p.mn[0] + p.mx[0]) / 2, (p.mn[1] + p.mx[1]) / 2, (p.mn[2] + p.mx[2]) / 2};
+        V3 centre = Mirror(V3{(p.mn[0] + p.mx[0]) / 2, (p.mn[1] + p.mx[1]) / 2, (p.mn[2] + p.mx[2]) / 2});
         V3 corners[8];
         for (int c = 0; c < 8; ++c) {
-            corners[c] = {(c & 1) ? p.mx[0] : p.mn[0], (c & 2) ? p.mx[1] : p.mn[1], (c & 4) ? p.mx[2] : p.mn[2]};
+            corners[c] =
+                Mirror(V3{(c & 1) ? p.mx[0] : p.mn[0], (c & 2) ? p.mx[1] : p.mn[1], (c & 4) ? p.mx[2] : p.mn[2]});
             MD5Vert v;
             v.u = p.u0 + (p.u1 - p.u0) * ((c & 2) ? 0.85f : 0.15f);
             v.v = (c & 4) ? p.v0 + 0.02f : p.v1 - 0.02f;
@@ -394,7 +416,7 @@ MD5Mesh FigureMesh(const std::string& shader, const std::vector<Part>& parts, st
             MD5Weight wgt;
             wgt.joint = p.joint;
             wgt.bias = 1.0f;
-            V3 off = Sub(corners[c], kBind[p.joint]);
+            V3 off = Sub(corners[c], Mirror(kBind[p.joint]));
             wgt.pos[0] = off.x, wgt.pos[1] = off.y, wgt.pos[2] = off.z;
             mesh.weights.push_back(wgt);
             if (positions) positions->push_back(corners[c]);
@@ -423,9 +445,10 @@ MD5MeshFile FigureMeshFile(const std::string& shader, bool brute, std::vector<V3
     file.commandline = "zvdemogen";
     for (int j = 0; j < NumJoints; ++j) {
         MD5Joint joint;
-        joint.name = kJointNames[j];
+        joint.name = WrittenName(j);
         joint.parent = kParents[j];
-        joint.pos[0] = kBind[j].x, joint.pos[1] = kBind[j].y, joint.pos[2] = kBind[j].z;
+        const V3 bind = Mirror(kBind[j]);
+        joint.pos[0] = bind.x, joint.pos[1] = bind.y, joint.pos[2] = bind.z;
         file.joints.push_back(joint);
     }
     std::vector<Part> parts = FigureParts(brute);
@@ -588,7 +611,7 @@ MD5Anim MakeAnim(const AnimDesc& desc, const std::vector<std::vector<V3>>& meshe
     const bool moves = desc.travel > 0;
     for (int j = 0; j < NumJoints; ++j) {
         MD5AnimJoint joint;
-        joint.name = kJointNames[j];
+        joint.name = WrittenName(j);
         joint.parent = kParents[j];
         // The root stays at the origin (no components) except when it walks
         // forward; its line then holds x, y and z so that it is never shorter
@@ -596,23 +619,25 @@ MD5Anim MakeAnim(const AnimDesc& desc, const std::vector<std::vector<V3>>& meshe
         joint.flags = j == Origin ? (moves ? 7 : 0) : 63;
         anim.joints.push_back(joint);
         MD5BaseJoint base;
-        V3 local = LocalBind(j);
+        V3 local = Mirror(LocalBind(j));
         base.pos[0] = local.x, base.pos[1] = local.y, base.pos[2] = local.z;
         anim.baseframe.push_back(base);
     }
     AssignMD5StartIndices(&anim);
     for (int f = 0; f < desc.frames; ++f) {
         Pose p = desc.pose((float)f / (float)desc.frames);
-        // One cycle carries the root forward by `travel`; the first frame is
-        // one step ahead, so that the cycle restarted after the world moved
-        // by the last frame's offset goes on evenly.
+        // One cycle carries the root forward by `travel`, the first frame one
+        // step ahead of the origin (the world follows the root's way from
+        // the first frame to the last one shown).
         if (moves) p.pos[Origin] = {desc.travel * (float)(f + 1) / (float)desc.frames, 0, 0};
         std::vector<float> values;
         for (int j = 0; j < NumJoints; ++j) {
             if (j == Origin && !moves) continue;
-            values.insert(values.end(), {p.pos[j].x, p.pos[j].y, p.pos[j].z});
+            const V3 pos = Mirror(p.pos[j]);
+            values.insert(values.end(), {pos.x, pos.y, pos.z});
             if (j == Origin) continue;
-            float q[4] = {p.rot[j].x, p.rot[j].y, p.rot[j].z, p.rot[j].w}, c[3];
+            const Quat rot = Mirror(p.rot[j]);
+            float q[4] = {rot.x, rot.y, rot.z, rot.w}, c[3];
             MD5CompressQuaternion(q, c);
             values.insert(values.end(), {c[0], c[1], c[2]});
         }
@@ -627,7 +652,7 @@ MD5Anim MakeAnim(const AnimDesc& desc, const std::vector<std::vector<V3>>& meshe
         for (size_t m = 0; m < meshes.size(); ++m)
             for (size_t v = 0; v < meshes[m].size(); ++v) {
                 int j = meshJoints[m][v];
-                V3 world = Add(Rotate(rot[j], Sub(meshes[m][v], kBind[j])), pos[j]);
+                V3 world = Mirror(Add(Rotate(rot[j], Sub(Mirror(meshes[m][v]), kBind[j])), pos[j]));
                 const float xyz[3] = {world.x, world.y, world.z};
                 for (int c = 0; c < 3; ++c) {
                     b.min[c] = std::min(b.min[c], xyz[c]);

@@ -2,8 +2,10 @@
 // with shader, vertices, triangles and weights), ".md5anim" (hierarchy,
 // bounds, base frame, frames) and ".def" model lists.
 //
-// The records hold what the files hold; nothing is checked, so that tests
-// can write broken files as easily as sound ones.  Orientations are written
+// The records hold what the files hold, in the files' own convention (as
+// exporters write them): right-handed axes with x forward, y to the model's
+// left and z up; faces wound clockwise seen from outside.  Nothing is
+// checked, so that tests can write broken files as easily as sound ones.  Orientations are written
 // as their x, y, z only (the reader computes w).  Numbers are written in the
 // C locale with up to 9 significant digits, which gives every float back
 // exactly (or with a fixed number of decimals, see MD5WriteOptions).  A mesh

@@ -90,6 +90,19 @@ std::string ZVGetModuleFileName() {
     }
 }
 
+std::string ZVGetCurrentDirectory() {
+    std::vector<char> buf(256);
+    for (;;) {
+        if (getcwd(buf.data(), buf.size())) {
+            std::string dir(buf.data());
+            if (dir.empty() || dir.back() != '/') dir += '/';
+            return dir;
+        }
+        if (errno != ERANGE) return std::string();
+        buf.resize(buf.size() * 2);
+    }
+}
+
 HMODULE GetModuleHandleA(const char* moduleName) {
     if (moduleName) return nullptr;
     return (HMODULE)&g_moduleTag;

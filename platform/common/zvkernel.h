@@ -15,6 +15,9 @@
 DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 // The running program's full path, never cut short ("" when unknown).
 std::string ZVGetModuleFileName();
+// The process's working directory with a trailing '/', never cut short (""
+// when unknown): where a relative name that no search path holds is opened.
+std::string ZVGetCurrentDirectory();
 // The running program's handle for a null name; null for any other name.
 HMODULE GetModuleHandleA(const char* moduleName);
 

@@ -231,13 +231,12 @@ TEST_F(DemoRender, WalkingMovesForwardAndIdleStaysInPlace) {
         EXPECT_NEAR(before._42, after._42, 1e-3f);
     }
 
-    // Turned by the opponents' heading (about the engine's y), it walks
-    // along the new facing (-sin a, 0, -cos a).
-    Matrix turned;
-    turned.SetRotationX(-1.5707964f);
+    // Turned by the opponents' heading (about the engine's y, after the
+    // model's own starting world, as the game does), it walks along the new
+    // facing (-sin a, 0, -cos a).
+    Matrix turned = start;
+    turned._41 = turned._42 = turned._43 = 0.0f;
     Matrix r;
-    r.SetRotationY(1.5707964f);
-    turned *= r;
     r.SetRotationY(1.5707964f);
     turned *= r;
     dynamic_cast<IPhyEntity*>(g)->SetWorldMatrix(turned);

@@ -129,11 +129,10 @@ TEST_F(GameStartupTest, TwoOpponentsOfOneModelEachStartFromTheModelsAxes) {
     ASSERT_EQ(game.Init(), S_OK);
     ASSERT_EQ(game.monsters.count, 2u);
     EXPECT_TRUE(Contains(log, "CreateClonedGeometry")) << log;
-    // The MD5 axes (x forward, z up) turned into the engine's, then the heading.
-    Matrix axes, turn, second;
-    axes.SetRotationX(-1.5707964f);
-    turn.SetRotationY(1.5707964f);
-    axes *= turn;
+    // The MD5 model is built in the engine's axes: its own starting world is
+    // the identity, followed by the heading.
+    Matrix axes;
+    axes.SetIdentity();
     const float headings[2] = {1.5707963f, -0.7853982f};
     const float places[2][3] = {{100, -40, 200}, {-300, -40, 50}};
     for (u32 i = 0; i < 2; ++i) {

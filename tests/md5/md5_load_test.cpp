@@ -140,19 +140,20 @@ TEST_F(MD5Load, WrittenDefListsChooseTheirModel) {
     EXPECT_EQ(small.vAnimations.count, 0u);
 }
 
-TEST_F(MD5Load, AMeshFileAloneAndTheBaseRotation) {
+TEST_F(MD5Load, AMeshFileAloneAndTheStartingWorld) {
     FakeGraphics graphics;
     ModelMD5Meta meta;
     LogCapture capture;
     ASSERT_EQ(meta.Load("def/imp.md5mesh", &graphics), S_OK);
     EXPECT_STREQ(meta.strFile.c_str(), "def/imp.md5mesh");
     EXPECT_TRUE(capture.Has("[ModelMD5Meta::Load()]     0 animation(s); Using the file : def/imp.md5mesh\n"));
-    // A point (x, y, z) of the model files is shown at (-y, z, -x).
-    Vector3 p(1.0f, 2.0f, 3.0f);
-    p *= meta.matWorld;
-    EXPECT_NEAR(p.x, -2.0f, 1e-6);
-    EXPECT_NEAR(p.y, 3.0f, 1e-6);
-    EXPECT_NEAR(p.z, -1.0f, 1e-6);
+    // The model is built in the engine's axes: a file point (x, y, z) is the
+    // engine's (y, z, -x), and new instances start unmoved.
+    Matrix identity;
+    identity.SetIdentity();
+    for (int i = 0; i < 16; ++i) EXPECT_EQ((&meta.matWorld._11)[i], (&identity._11)[i]) << i;
+    const Vector3 p = ModelMD5Meta::ToEngineAxes(Vector3(1.0f, 2.0f, 3.0f));
+    EXPECT_EQ(p, Vector3(2.0f, 3.0f, -1.0f));
 }
 
 TEST_F(MD5Load, FailuresAreReported) {
@@ -251,16 +252,32 @@ TEST(MD5Lines, ShortLinesAreSkippedAndCounted) {
     EXPECT_STREQ(reader.Text(), "");
     EXPECT_EQ(reader.lineCounter, 10u);
 
-    // A line longer than the buffer comes in pieces, each taken as a line.
+    // A line longer than the buffer comes in pieces, each taken as a line;
+    // its first piece is marked as cut.
     const std::string longText = std::string(3000, 'x') + "\nnext\n";
     ModelMD5Meta::LineReader pieces(longText.data(), longText.size());
     pieces.Next();
     EXPECT_EQ(pieces.Length(), ModelMD5Meta::LineBufferSize - 1);
+    EXPECT_TRUE(pieces.Cut());
     pieces.Next();
     EXPECT_EQ(pieces.Length(), 3000 - (ModelMD5Meta::LineBufferSize - 1) + 1);
+    EXPECT_FALSE(pieces.Cut());
     pieces.Next();
     EXPECT_STREQ(pieces.Text(), "next\n");
     EXPECT_EQ(pieces.lineCounter, 3u);
+
+    // A line that fills the buffer but for its line end is whole.
+    const size_t full = ModelMD5Meta::LineBufferSize - 1;
+    for (const std::string end : {"\n", "\r\n", "\r\r\n", ""}) {
+        const std::string text = std::string(full, 'x') + end + "next\n";
+        ModelMD5Meta::LineReader whole(text.data(), text.size());
+        whole.Next();
+        EXPECT_EQ(whole.Cut(), end.empty()) << end.size();
+    }
+    const std::string last = std::string(full, 'x');
+    ModelMD5Meta::LineReader atTheEnd(last.data(), last.size());
+    atTheEnd.Next();
+    EXPECT_FALSE(atTheEnd.Cut());
 }
 
 // Reading the file in memory hands out the lines the fgets reading gave:

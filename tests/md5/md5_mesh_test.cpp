@@ -2,6 +2,7 @@
 // graphics manager (index buffer, ranges, textures, degenerate triangles),
 // the bind-pose normals, and the refusals of malformed files.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -94,8 +95,11 @@ TEST(MD5Mesh, ParseKeepsJointsMeshesVerticesTrianglesAndWeights) {
             EXPECT_EQ(got.pVertices[k].nFirstInfluence, (u32)want.verts[k].firstWeight);
             EXPECT_EQ(got.pVertices[k].nNumInfluences, (u32)want.verts[k].numWeights);
         }
+        // Every triangle a, b, c is kept as a, c, b: the mirror into the
+        // engine's axes turns the sense of the corners round.
         ASSERT_EQ(got.nNumIndices, 3 * want.tris.size());
-        for (u32 k = 0; k < got.nNumIndices; ++k) EXPECT_EQ(got.pIndices[k], want.tris[k / 3].v[k % 3]);
+        const int corner[3] = {0, 2, 1};
+        for (u32 k = 0; k < got.nNumIndices; ++k) EXPECT_EQ(got.pIndices[k], want.tris[k / 3].v[corner[k % 3]]);
         ASSERT_EQ(got.nNumInfluences, want.weights.size());
         for (u32 k = 0; k < got.nNumInfluences; ++k) {
             EXPECT_EQ(got.pInfluences[k].nBone, want.weights[k].joint);
@@ -127,7 +131,7 @@ TEST(MD5Mesh, LayoutVariantsReadTheSame) {
         EXPECT_STREQ(subs[0].strShader.c_str(), "models/body");
         EXPECT_STREQ(meta.vBoneNames[1].c_str(), "spine\"");
         EXPECT_EQ(subs[0].pVertices[3].nNumInfluences, 2u);
-        EXPECT_EQ(subs[1].pIndices[0], 2);
+        EXPECT_EQ(subs[1].pIndices[1], 0);
         EXPECT_EQ(subs[1].pInfluences[2].vPos.y, 4.0f);
     }
 }
@@ -141,7 +145,7 @@ TEST(MD5Mesh, LoadBuildsOneIndexBufferWithRebasedRanges) {
 
     ASSERT_EQ(graphics.ibs.size(), 1u);
     EXPECT_FALSE(graphics.ibDynamic);
-    const std::vector<u16> expected = {0, 1, 2, 0, 2, 3, 6, 5, 4};
+    const std::vector<u16> expected = {0, 2, 1, 0, 3, 2, 6, 4, 5};
     EXPECT_EQ(graphics.ibs[0]->indices, expected);
     EXPECT_EQ(graphics.ibs[0]->copy, expected);
     EXPECT_EQ(graphics.ibs[0]->locks, 1);
@@ -206,18 +210,21 @@ zvtools::MD5MeshFile Square(const float orient[3], const float pos[3]) {
     return f;
 }
 
+// The normals are the engine's: a normal (x, y, z) of the file's axes is
+// (y, z, -x).
 void ExpectNormals(const ModelMD5Meta& meta, float x, float y, float z) {
     ASSERT_EQ(meta.vInfluences.count, 4u);
     for (u32 k = 0; k < 4; ++k) {
-        EXPECT_NEAR(meta.vInfluences[k].vNormal.x, x, 1e-5) << k;
-        EXPECT_NEAR(meta.vInfluences[k].vNormal.y, y, 1e-5) << k;
-        EXPECT_NEAR(meta.vInfluences[k].vNormal.z, z, 1e-5) << k;
+        EXPECT_NEAR(meta.vInfluences[k].vNormal.x, y, 1e-5) << k;
+        EXPECT_NEAR(meta.vInfluences[k].vNormal.y, z, 1e-5) << k;
+        EXPECT_NEAR(meta.vInfluences[k].vNormal.z, -x, 1e-5) << k;
     }
 }
 
 TEST(MD5Mesh, BindPoseNormalsFollowTheJoints) {
     // Joint at the origin, not turned: the square lies in z = 0 and its
-    // triangles, counter-clockwise seen from +z, face -z.
+    // triangles, counter-clockwise seen from +z, face -z (the files' faces
+    // are clockwise seen from outside).
     const float none[3] = {0, 0, 0};
     const float moved[3] = {5, -2, 7};
     FakeGraphics graphics;
@@ -298,12 +305,14 @@ TEST(MD5Mesh, ExportersShadersFindTheirImages) {
     for (const char* folder : {"lib", "lib/textures", "lib/sub", "near"}) mkdir((dir + folder).c_str(), 0755);
     Paths.Add(String((dir + "lib/").c_str()));
     for (const char* name : {"near/crate.tga", "near/bark.png", "near/Torso.png", "near/02 - Default.jpg", "near/body.png",
-                             "near/wood.png", "lib/wood.png", "lib/body_d.tga", "lib/textures/skin.jpg", "lib/_d.tga"})
+                             "near/wood.png", "lib/wood.png", "lib/body_d.tga", "lib/textures/skin.jpg", "lib/_d.tga",
+                             "lib/skin_d.tga"})
         md5test::Write(name, "image");
     const std::pair<const char*, std::string> cases[] = {
         {"crate.tga", near + "crate.tga"}, {"D:\\art\\tex\\bark.png", near + "bark.png"}, {"Torso", near + "Torso.png"},
         {"02 - Default", near + "02 - Default.jpg"}, {"body", "body_d.tga"}, {"textures/skin", "textures/skin.jpg"},
-        {"wood.png", near + "wood.png"}, {"sub", ""}, {"tex/", ""}, {"na\"me", ""}, {"ab cd", ""}, {"", ""}};
+        {"wood.png", near + "wood.png"}, {"sub", ""}, {"tex/", ""}, {"na\"me", ""}, {"ab cd", ""},
+        {"skin_d.tga", "skin_d.tga"}, {"", ""}, {"", ""}};
     zvtools::MD5MeshFile file = md5test::SampleMesh(true);
     file.meshes.assign(std::size(cases), file.meshes[1]);
     std::vector<std::string> found;
@@ -312,17 +321,105 @@ TEST(MD5Mesh, ExportersShadersFindTheirImages) {
         if (!cases[m].second.empty()) found.push_back(cases[m].second);
     }
     file.meshes.back().shaderLine = false;
-    const std::string text = Replace(zvtools::WriteMD5Mesh(file), "\"ab cd\"", "\"ab cd");  // read as "a"
+    // Without a closing quote: the rest of the line, trailing white space removed.
+    std::string text = Replace(zvtools::WriteMD5Mesh(file), "\"ab cd\"", "\"ab cd");
+    text = Replace(text, "\"skin_d.tga\"", "\"skin_d.tga \t ");
     FakeGraphics graphics;
     ModelMD5Meta meta;
     LogCapture capture;
     ASSERT_EQ(meta.LoadMesh(md5test::Write("near/exported.md5mesh", text).c_str(), &graphics), S_OK) << capture.log;
     EXPECT_EQ(graphics.requested, found);
-    EXPECT_EQ(meta.vSubMeshes[11].nNumVertices, 3u);
-    EXPECT_EQ(capture.Count("Can't load the diffuse texture"), 5u) << capture.log;
+    EXPECT_EQ(meta.vSubMeshes[13].nNumVertices, 3u);
+    EXPECT_EQ(capture.Count("Can't load the diffuse texture"), 4u) << capture.log;
     for (const char* name : {"sub\" for the mesh 7", "tex/\" for the mesh 8", "na\"me\" for the mesh 9",
-                             "a\" for the mesh 10", "\" for the mesh 11"})
+                             "ab cd\" for the mesh 10"})
         EXPECT_TRUE(capture.Has(std::string("Can't load the diffuse texture of the shader \"") + name)) << name;
+    // shader "" and no shader line: nothing is looked for, and the notice
+    // says so.
+    for (const char* mesh : {"12", "13"})
+        EXPECT_TRUE(capture.Has(std::string("[ModelMD5Meta::LoadMesh()] Warning : \"The mesh ") + mesh +
+                                " names no shader: it has no texture\"\nAt "))
+            << mesh;
+    Paths = saved;
+}
+
+// The order in which a shader's image is looked for, one mesh per case,
+// each with the files that exist beside the mesh (near/, not on the search
+// path) and on the search path (lib/): first the shader's name with
+// "_df.tga", "_d.tga", ".tga" on the search path; then the name as it stands
+// before its file name alone (split at '/' as at '\\'), each as it is, then
+// with ".tga", ".png", ".jpg", each beside the mesh before the search path.
+TEST(MD5Mesh, TheImageLookupOrder) {
+    struct Case {
+        const char* shader;
+        std::vector<const char*> files;
+        const char* found;  // "near/..." is handed over as a full path; "" none
+    };
+    const Case cases[] = {
+        {"stone", {"lib/stone_d.tga", "near/stone"}, "stone_d.tga"},
+        {"moss", {"near/moss.png", "lib/moss.png"}, "near/moss.png"},
+        {"pick", {"near/pick", "near/pick.tga"}, "near/pick"},
+        {"tile", {"near/tile.jpg", "near/tile.png", "near/tile.tga"}, "near/tile.tga"},
+        {"rock", {"near/rock.jpg", "near/rock.png"}, "near/rock.png"},
+        {"maps/wall", {"near/wall.tga", "near/maps/wall.jpg"}, "near/maps/wall.jpg"},
+        {"textures/leaf", {"lib/leaf.jpg"}, "leaf.jpg"},
+        {"C:\\art\\bark", {"near/bark.png"}, "near/bark.png"},
+        {"ghost", {}, ""},
+    };
+    Vector<String> saved = Paths;
+    Paths.count = 0;
+    const std::string dir = md5test::DataDir() + "order/";
+    for (const char* folder : {"", "near", "near/maps", "lib"}) mkdir((dir + folder).c_str(), 0755);
+    Paths.Add(String((dir + "lib/").c_str()));
+    zvtools::MD5MeshFile file = md5test::SampleMesh(true);
+    file.meshes.assign(std::size(cases), file.meshes[1]);
+    std::vector<std::string> found;
+    for (size_t m = 0; m < std::size(cases); ++m) {
+        for (const char* name : cases[m].files) md5test::Write(std::string("order/") + name, "image");
+        file.meshes[m].shader = cases[m].shader;
+        const std::string image = cases[m].found;
+        if (image.compare(0, 5, "near/") == 0) found.push_back(dir + image);
+        else if (!image.empty()) found.push_back(image);
+    }
+    FakeGraphics graphics;
+    ModelMD5Meta meta;
+    LogCapture capture;
+    ASSERT_EQ(meta.LoadMesh(md5test::Write("order/near/order.md5mesh", zvtools::WriteMD5Mesh(file)).c_str(), &graphics),
+              S_OK);
+    EXPECT_EQ(graphics.requested, found);
+    EXPECT_EQ(capture.Count("Can't load the diffuse texture"), 1u) << capture.log;
+    Paths = saved;
+}
+
+// A mesh opened by a relative name that the search path does not hold is
+// read from the working directory: the images beside it are found there and
+// handed over by their full paths.
+TEST(MD5Mesh, AMeshReadFromTheWorkingDirectoryFindsTheImagesBesideIt) {
+    Vector<String> saved = Paths;
+    Paths.count = 0;
+    const std::string dir = md5test::DataDir() + "cwd/";
+    mkdir(dir.c_str(), 0755);
+    mkdir((dir + "sub").c_str(), 0755);
+    zvtools::MD5MeshFile file = md5test::SampleMesh();
+    file.meshes[0].shader = "grass";
+    md5test::Write("cwd/field.md5mesh", zvtools::WriteMD5Mesh(file));
+    md5test::Write("cwd/grass.png", "image");
+    file.meshes[0].shader = "moss";
+    md5test::Write("cwd/sub/field.md5mesh", zvtools::WriteMD5Mesh(file));
+    md5test::Write("cwd/sub/moss.tga", "image");
+    char here[4096], there[4096];
+    ASSERT_NE(getcwd(here, sizeof(here)), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    ASSERT_NE(getcwd(there, sizeof(there)), nullptr);
+
+    FakeGraphics graphics;
+    ModelMD5Meta bare, inFolder;
+    EXPECT_EQ(bare.LoadMesh("field.md5mesh", &graphics), S_OK);
+    EXPECT_EQ(inFolder.LoadMesh("sub/field.md5mesh", &graphics), S_OK);
+    ASSERT_EQ(chdir(here), 0);
+    const std::vector<std::string> requested = {std::string(there) + "/grass.png",
+                                                std::string(there) + "/sub/moss.tga"};
+    EXPECT_EQ(graphics.requested, requested);
     Paths = saved;
 }
 
@@ -333,7 +430,7 @@ TEST(MD5Mesh, DegenerateTrianglesAreDropped) {
     FakeGraphics graphics;
     ModelMD5Meta meta;
     ASSERT_EQ(meta.LoadMesh(path.c_str(), &graphics), S_OK);
-    const std::vector<u16> expected = {0, 2, 3, 6, 5, 4};
+    const std::vector<u16> expected = {0, 3, 2, 6, 4, 5};
     EXPECT_EQ(graphics.ibs[0]->indices, expected);
     EXPECT_EQ(meta.vSubMeshes[1].nFirstIndex, 3u);
 
@@ -418,9 +515,10 @@ TEST(MD5Mesh, MoreThan65535VerticesWarnAboutTheIndexBuffer) {
     EXPECT_TRUE(capture.Has("Warning : \"IB is 16bits and the VB is bigger => IB is corrupted since concatenation "
                             "(or before)\"\n"));
     EXPECT_EQ(meta.vVertices.count, 70000u);
-    // The second submesh's indices are shifted in 16 bits: 34999 + 35000 wraps.
+    // The second submesh's indices are shifted in 16 bits: 34999 + 35000
+    // wraps (the triangle is kept as 0, 34999, 1).
     EXPECT_EQ(graphics.ibs[0]->indices[3], 35000);
-    EXPECT_EQ(graphics.ibs[0]->indices[5], (u16)(34999 + 35000));
+    EXPECT_EQ(graphics.ibs[0]->indices[4], (u16)(34999 + 35000));
 }
 
 struct BadMesh {
@@ -799,25 +897,38 @@ TEST(MD5Mesh, Version11WarnsAndLoads) {
     EXPECT_TRUE(capture.Has(md5test::Position(path, 1)));
 }
 
+// A line longer than the reader takes fails the file with an entry that
+// names it, at its line, and with nothing that follows from its pieces.
 TEST(MD5Mesh, LongNamesAreRefusedSoundly) {
     FakeGraphics graphics;
+    auto expectLongLine = [](const LogCapture& capture, const std::string& path, unsigned line) {
+        EXPECT_TRUE(capture.Has("[ModelMD5Meta::LoadMesh()] Warning : \"Line " + std::to_string(line) + " of " + path +
+                                " is longer than the reader takes (2047 characters at most besides its line end)\"\nAt "))
+            << capture.log.substr(0, 400);
+        EXPECT_TRUE(capture.Has(md5test::Position(path, line)));
+        EXPECT_FALSE(capture.Has("strBuffer=")) << capture.log.substr(0, 400);
+    };
     {
         zvtools::MD5MeshFile file = md5test::SampleMesh();
         file.joints[1].name = std::string(3000, 'j');
+        const std::string text = zvtools::WriteMD5Mesh(file);
+        const std::string path = md5test::Write("longjoint.md5mesh", text);
         ModelMD5Meta meta;
         LogCapture capture;
-        EXPECT_EQ(meta.LoadMesh(md5test::Write("longjoint.md5mesh", zvtools::WriteMD5Mesh(file)).c_str(), &graphics),
-                  E_FAIL);
-        EXPECT_TRUE(capture.Has("; Error while reading bone\n"));
+        EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
+        expectLongLine(capture, path, LineOf(text, "jjj"));
     }
     {
         zvtools::MD5MeshFile file = md5test::SampleMesh();
-        file.meshes[0].shader = std::string(3000, 's');
+        file.meshes[0].shader = std::string(10000, 's');
+        const std::string text = zvtools::WriteMD5Mesh(file);
+        const std::string path = md5test::Write("longshader.md5mesh", text);
         ModelMD5Meta meta;
         LogCapture capture;
-        EXPECT_EQ(meta.LoadMesh(md5test::Write("longshader.md5mesh", zvtools::WriteMD5Mesh(file)).c_str(), &graphics),
-                  E_FAIL);
+        EXPECT_EQ(meta.LoadMesh(path.c_str(), &graphics), E_FAIL);
+        expectLongLine(capture, path, LineOf(text, "sss"));
         EXPECT_TRUE(capture.Has("Msg : 'Error while reading Meshes'"));
+        EXPECT_FALSE(capture.Has("Assertion failed"));
     }
 }
 

@@ -84,7 +84,8 @@ zvtools::MD5Anim RigAnim() {
     return a;
 }
 
-// Where the rig's three vertices are at frame f (model file axes).
+// Where the rig's three vertices are at frame f, in the file's axes (the
+// instance's vertices are these in the engine's axes, ToEngineAxes).
 void RigVertices(int f, Vector3 out[3]) {
     const float fx = (float)f;
     // The arm's weight (0, 1, 0) and (2, 0, 0) turned by 0, 90, 180, 0 degrees about z.
@@ -102,6 +103,18 @@ void ExpectNear(const Vector3& a, const Vector3& b, const char* what, float tole
 }
 
 Vector3 Translation(const Matrix& m) { return Vector3(m._41, m._42, m._43); }
+
+// A point of the file's axes where the instance has it.
+Vector3 Engine(float x, float y, float z) { return ModelMD5Meta::ToEngineAxes(Vector3(x, y, z)); }
+
+// A box of the file's axes as the instance reports it.
+void ExpectBox(ModelMD5* model, const Vector3& fileMin, const Vector3& fileMax, const char* what) {
+    Vector3 lo, hi, wantLo, wantHi;
+    model->GetBoundingBox(&lo, &hi);
+    ModelMD5Meta::BoxToEngineAxes(fileMin, fileMax, &wantLo, &wantHi);
+    ExpectNear(lo, wantLo, what);
+    ExpectNear(hi, wantHi, what);
+}
 
 class MD5Model : public testing::Test {
 protected:
@@ -148,22 +161,17 @@ protected:
         RigVertices(f, expected);
         for (u32 v = 0; v < 3; ++v) {
             const std::string what = "frame " + std::to_string(f) + " vertex " + std::to_string(v);
-            ExpectNear(VertexOf(model, v), expected[v], what.c_str());
-            ExpectNear(VBOf(model)->positions[v], expected[v], what.c_str());
+            const Vector3 want = ModelMD5Meta::ToEngineAxes(expected[v]);
+            ExpectNear(VertexOf(model, v), want, what.c_str());
+            ExpectNear(VBOf(model)->positions[v], want, what.c_str());
         }
-        Vector3 lo, hi;
-        model->GetBoundingBox(&lo, &hi);
-        ExpectNear(lo, Vector3(-(float)f, -1, -2), "box minimum");
-        ExpectNear(hi, Vector3((float)f + 3, 2, 12), "box maximum");
+        ExpectBox(model, Vector3(-(float)f, -1, -2), Vector3((float)f + 3, 2, 12), "frame box");
     }
     void ExpectBindPose(ModelMD5* model) {
-        ExpectNear(VertexOf(model, 0), Vector3(1, 0, 0), "bind vertex 0");
-        ExpectNear(VertexOf(model, 1), Vector3(0, 1, 10), "bind vertex 1");
-        ExpectNear(VertexOf(model, 2), Vector3(2, 0, 5), "bind vertex 2");
-        Vector3 lo, hi;
-        model->GetBoundingBox(&lo, &hi);
-        ExpectNear(lo, Vector3(0, 0, 0), "bind box minimum");
-        ExpectNear(hi, Vector3(2, 1, 10), "bind box maximum");
+        ExpectNear(VertexOf(model, 0), Engine(1, 0, 0), "bind vertex 0");
+        ExpectNear(VertexOf(model, 1), Engine(0, 1, 10), "bind vertex 1");
+        ExpectNear(VertexOf(model, 2), Engine(2, 0, 5), "bind vertex 2");
+        ExpectBox(model, Vector3(0, 0, 0), Vector3(2, 1, 10), "bind box");
     }
 
     FakeGraphics graphics;
@@ -199,12 +207,11 @@ TEST_F(MD5Model, FactoryRecordNamesAndTheNewInstance) {
     EXPECT_STREQ(model->GetAnimationName(1).c_str(), "");
     EXPECT_EQ(ModelMD5::s_vAnimatedBones.count >= 2u, true);
 
-    // The world starts as the base turn: file (x, y, z) shows at (-y, z, -x).
-    Matrix world;
+    // The model is in the engine's axes already: the world starts unmoved.
+    Matrix world, identity;
     model->GetWorldMatrix(&world);
-    Vector3 p(1, 2, 3);
-    p *= world;
-    ExpectNear(p, Vector3(-2, 3, -1), "base turn");
+    identity.SetIdentity();
+    for (int i = 0; i < 16; ++i) EXPECT_EQ((&world._11)[i], (&identity._11)[i]) << i;
 
     // One reference for both interfaces; releasing removes it from the manager.
     IPhyEntity* entity = model;
@@ -275,18 +282,19 @@ TEST_F(MD5Model, TheDefFileChoosesTheModel) {
 TEST_F(MD5Model, BindPoseIsSkinnedOnceUntilReset) {
     ModelMD5* model = Rig();
     ASSERT_NE(model, nullptr);
-    Vector3 lo, hi;
-    model->GetBoundingBox(&lo, &hi);
-    ExpectNear(lo, Vector3(), "box before the first update");
-    ExpectNear(hi, Vector3(), "box before the first update");
+    // The bind pose's box from the end of loading on, before anything is skinned.
+    ExpectBox(model, Vector3(0, 0, 0), Vector3(2, 1, 10), "box before the first update");
 
     EXPECT_EQ(model->Update(0.02f), S_OK);
     ExpectBindPose(model);
     FakeVB* vb = VBOf(model);
-    // Normals: the bind-pose face normal; texture coordinates as written.
+    // Normals: the bind-pose face normal of the file's triangle (whose
+    // faces are clockwise seen from outside), in the engine's axes; texture
+    // coordinates as written.
     Vector3 p0(1, 0, 0), p1(0, 1, 10), p2(2, 0, 5), n;
     n.Cross(p2 - p1, p1 - p0);
     n.Normalize();
+    n = ModelMD5Meta::ToEngineAxes(n);
     for (u32 v = 0; v < 3; ++v) {
         const float* data = vb->Vertex(v);
         ExpectNear(Vector3(data[3], data[4], data[5]), n, "normal");
@@ -357,10 +365,52 @@ TEST_F(MD5Model, FourFramesStepAtTheFrameRateAndTheWorldFollowsTheRoot) {
     ExpectNear(Translation(world), Vector3(0, 0, -6), "moved once");
 }
 
+// A root standing at the waist, 60 up, whose animation starts 10 ahead of
+// it and walks one unit along x per frame: the world follows the way the
+// root went during the animation, never the root's place itself.
+TEST_F(MD5Model, ARootAwayFromTheOriginMovesTheModelByItsWayOnly) {
+    zvtools::MD5MeshFile mesh = RigMesh();
+    mesh.joints[0].pos[2] = 60.0f;
+    mesh.joints[1].pos[2] = 70.0f;
+    md5test::Write("rig/waist.md5mesh", zvtools::WriteMD5Mesh(mesh));
+    zvtools::MD5Anim anim = RigAnim();
+    for (int f = 0; f < 4; ++f) anim.frames[f][0] = 10.0f + (float)f, anim.frames[f][2] = 60.0f;
+    md5test::Write("rig/waist.md5anim", zvtools::WriteMD5Anim(anim));
+    ModelMD5* model = Make("rig/waist.md5mesh");
+    ASSERT_NE(model, nullptr);
+    String file("rig/waist.md5anim");
+    ASSERT_EQ(model->SendCommand("LoadAnimation", &file), S_OK);
+    auto expectPlace = [model](const Vector3& want, const char* what) {
+        Matrix world;
+        model->GetWorldMatrix(&world);
+        ExpectNear(Translation(world), want, what);
+    };
+
+    // Started from the bind pose, ended while free: the root went 3 along
+    // x (the engine's -z) and stayed 60 up.
+    ASSERT_EQ(model->Update(0.0f), S_OK);
+    ASSERT_EQ(model->AddAnimation(0u, 1.0f), S_OK);
+    expectPlace(Vector3(), "started from the bind pose");
+    const float steps[5] = {0.0f, 0.3f, 0.25f, 0.25f, 0.3f};  // frames 0 to 3, then the end
+    for (float step : steps) ASSERT_EQ(model->Update(step), S_OK);
+    ASSERT_EQ(model->nCurrentAnimation, -1);
+    expectPlace(Vector3(0, 0, -3), "ended");
+
+    // Started as the default from the bind pose, restarted at its end: 3
+    // more; switched at frame 2: the way so far.
+    String zero("0");
+    ASSERT_EQ(model->SendCommand("SetDefaultAnimation", &zero), S_OK);
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(model->Update(i == 0 ? 0.3f : 0.25f), S_OK);
+    expectPlace(Vector3(0, 0, -6), "restarted");
+    for (int f = 0; f < 3; ++f) ASSERT_EQ(model->Update(steps[f]), S_OK);
+    ASSERT_EQ(model->AddAnimation(0u, 1.0f), S_OK);
+    expectPlace(Vector3(0, 0, -8), "switched at frame 2");
+}
+
 TEST_F(MD5Model, TheRootDisplacementTurnsWithTheWorld) {
     ModelMD5* model = Rig();
     ASSERT_NE(model, nullptr);
-    // Base turn, a quarter turn about y, then 10 along x.
+    // Unmoved, then a quarter turn about y, then 10 along x.
     Matrix world, turn, move;
     model->GetWorldMatrix(&world);
     turn.SetRotationY(1.57079633f);
@@ -465,9 +515,7 @@ TEST_F(MD5Model, LoadAnimationIsNamedAfterTheFileAndSharedByClones) {
     // The animation state is the clone's own.
     EXPECT_EQ(clone->nCurrentAnimation, -1);
     EXPECT_FALSE(clone->IsAnimationPlaying(0));
-    Vector3 lo, hi;
-    clone->GetBoundingBox(&lo, &hi);
-    ExpectNear(hi, Vector3(), "clone box");
+    ExpectBox(clone, Vector3(0, 0, 0), Vector3(2, 1, 10), "clone box: the bind pose's");
 
     // An animation loaded through the clone is the source's too.
     String wave("rig/sub/wave.md5anim");
@@ -542,6 +590,87 @@ TEST_F(MD5Model, AnimationsByNameAndIdAndRestarting) {
     ExpectNear(Translation(world), Vector3(0, 0, -2), "moved by the switch");
 }
 
+// The turn of a unit quaternion q as the files mean it, and the turn a
+// followed by b.
+struct Quat {
+    double x, y, z, w;
+};
+Quat Then(const Quat& a, const Quat& b) {
+    return {b.w * a.x + b.x * a.w + b.y * a.z - b.z * a.y, b.w * a.y - b.x * a.z + b.y * a.w + b.z * a.x,
+            b.w * a.z + b.x * a.y - b.y * a.x + b.z * a.w, b.w * a.w - b.x * a.x - b.y * a.y - b.z * a.z};
+}
+Vector3 Turn(const Quat& q, const Vector3& v) {  // v + 2w (u x v) + 2 u x (u x v)
+    const double tx = 2 * (q.y * v.z - q.z * v.y), ty = 2 * (q.z * v.x - q.x * v.z), tz = 2 * (q.x * v.y - q.y * v.x);
+    return Vector3((float)(v.x + q.w * tx + (q.y * tz - q.z * ty)), (float)(v.y + q.w * ty + (q.z * tx - q.x * tz)),
+                   (float)(v.z + q.w * tz + (q.x * ty - q.y * tx)));
+}
+Quat FromFile(const float* q) {  // x, y, z as written, w <= 0
+    const double t = 1.0 - (double)q[0] * q[0] - (double)q[1] * q[1] - (double)q[2] * q[2];
+    return {q[0], q[1], q[2], t > 0 ? -std::sqrt(t) : 0.0};
+}
+
+// Every frame of an animation that turns its joints about all three axes
+// is the file's pose, worked out here in the file's own axes, seen in the
+// mirror: a file point (x, y, z) at the engine's (y, z, -x).
+TEST_F(MD5Model, EveryFrameIsTheFilesPoseInTheMirror) {
+    // The rig's joints: a root turned 30 degrees about x, the arm 5 along
+    // its y; new weight offsets.
+    zvtools::MD5MeshFile mesh = RigMesh();
+    const float rootTurn[3] = {-0.25881905f, 0, 0};
+    const Vector3 armBind = Turn(FromFile(rootTurn), Vector3(0, 5, 0)) + Vector3(1, 2, 3);
+    const float binds[2][3] = {{1, 2, 3}, {armBind.x, armBind.y, armBind.z}};
+    const float weights[4][3] = {{1, 0.5f, -2}, {0, 1, 3}, {2, -1, 0}, {-1, 4, 1}};
+    for (int c = 0; c < 3; ++c) {
+        for (int j = 0; j < 2; ++j) mesh.joints[j].pos[c] = binds[j][c], mesh.joints[j].orient[c] = rootTurn[c];
+        for (int w = 0; w < 4; ++w) mesh.meshes[0].weights[w].pos[c] = weights[w][c];
+    }
+    md5test::Write("rig/mirror.md5mesh", zvtools::WriteMD5Mesh(mesh));
+    // Three frames at one a second: the root moves and turns about x, then
+    // z, then all axes; the arm turns about x, then y, then all axes.
+    const float frames[3][9] = {{1, 2, 3, -0.25881905f, 0, 0, 0.38268343f, 0, 0},
+                                {2, 1, 3.5f, 0, 0, -0.38268343f, 0, -0.5f, 0},
+                                {0, -1, 4, 0.1f, 0.2f, -0.3f, -0.2f, 0.3f, 0.4f}};
+    zvtools::MD5Anim anim = RigAnim();
+    anim.frameRate = 1.0f;
+    anim.joints[0].flags = 63;
+    zvtools::AssignMD5StartIndices(&anim);
+    anim.baseframe[1].pos[1] = 5.0f, anim.baseframe[1].pos[2] = 0.0f;
+    anim.bounds.resize(3);
+    anim.frames.clear();
+    for (const auto& frame : frames) anim.frames.emplace_back(frame, frame + 9);
+    md5test::Write("rig/mirror.md5anim", zvtools::WriteMD5Anim(anim));
+
+    ModelMD5* model = Make("rig/mirror.md5mesh");
+    ASSERT_NE(model, nullptr);
+    String file("rig/mirror.md5anim");
+    ASSERT_EQ(model->SendCommand("LoadAnimation", &file), S_OK);
+    // The rig's three vertices for the joints' places and turns.
+    auto expect = [&](const Vector3 place[2], const Quat turn[2], const std::string& what) {
+        const int first[3] = {0, 1, 2}, count[3] = {1, 1, 2}, joint[4] = {0, 1, 0, 1};
+        const float bias[4] = {1.0f, 1.0f, 0.5f, 0.5f};
+        for (int v = 0; v < 3; ++v) {
+            Vector3 p;
+            for (int w = first[v]; w < first[v] + count[v]; ++w)
+                p += (Turn(turn[joint[w]], Vector3(weights[w][0], weights[w][1], weights[w][2])) + place[joint[w]]) *
+                     bias[w];
+            ExpectNear(VertexOf(model, (u32)v), Vector3(p.y, p.z, -p.x), (what + std::to_string(v)).c_str());
+        }
+    };
+    ASSERT_EQ(model->Update(0.0f), S_OK);
+    const Vector3 bindPlace[2] = {Vector3(1, 2, 3), armBind};
+    const Quat bindTurn[2] = {FromFile(rootTurn), FromFile(rootTurn)};
+    expect(bindPlace, bindTurn, "bind pose, vertex ");
+    ASSERT_EQ(model->AddAnimation(0u, 1.0f), S_OK);
+    for (int f = 0; f < 3; ++f) {
+        ASSERT_EQ(model->Update(f == 0 ? 0.0f : 1.0f), S_OK);
+        const Quat root = FromFile(frames[f] + 3);
+        const Vector3 rootPlace(frames[f][0], frames[f][1], frames[f][2]);
+        const Vector3 place[2] = {rootPlace, Turn(root, Vector3(0, 5, 0)) + rootPlace};
+        const Quat turn[2] = {root, Then(FromFile(frames[f] + 6), root)};
+        expect(place, turn, "frame " + std::to_string(f) + ", vertex ");
+    }
+}
+
 TEST_F(MD5Model, OddElapsedTimesCountAsNothing) {
     ModelMD5* model = Rig();
     ASSERT_NE(model, nullptr);
@@ -603,8 +732,8 @@ TEST_F(MD5Model, AJointTheAnimationDoesNotNameKeepsItsBindPose) {
     ASSERT_NE(model, nullptr);
     ASSERT_EQ(model->Update(0.0f), S_OK);
     // Arm weight (0, 1, 0) turned a quarter about z is (-1, 0, 0).
-    ExpectNear(VertexOf(model, 1), Vector3(4, 0, 10), "bind pose");
-    ExpectNear(VertexOf(model, 0), Vector3(5, 1, 0), "bind pose");
+    ExpectNear(VertexOf(model, 1), Engine(4, 0, 10), "bind pose");
+    ExpectNear(VertexOf(model, 0), Engine(5, 1, 0), "bind pose");
     String file("rig/origin.md5anim");
     LogCapture capture;
     ASSERT_EQ(model->SendCommand("LoadAnimation", &file), S_OK);
@@ -612,8 +741,8 @@ TEST_F(MD5Model, AJointTheAnimationDoesNotNameKeepsItsBindPose) {
     ASSERT_EQ(model->AddAnimation(0u, 1.0f), S_OK);
     for (int f = 0; f < 4; ++f) {
         ASSERT_EQ(model->Update(f == 0 ? 0.0f : 0.25f), S_OK);
-        ExpectNear(VertexOf(model, 1), Vector3(4.0f + (float)f, 0, 10), "arm follows the origin");
-        ExpectNear(VertexOf(model, 0), Vector3(5.0f + (float)f, 1, 0), "origin");
+        ExpectNear(VertexOf(model, 1), Engine(4.0f + (float)f, 0, 10), "arm follows the origin");
+        ExpectNear(VertexOf(model, 0), Engine(5.0f + (float)f, 1, 0), "origin");
     }
 }
 

@@ -21,12 +21,15 @@ namespace {
 using zvrendertest::Bitmap;
 using zvrendertest::ReadBmp;
 
-// A rectangle of half sizes hx, hy standing in the engine's plane z = depth
-// once the model's base turn is applied: file (-Z, -X, Y) shows at (X, Y, Z).
-// One joint at the origin; every vertex on it with its own position.  Wound
-// so that the face normal points at the camera; a two-sided one has its back
-// face as well, on vertices of its own.
-zvtools::MD5MeshFile Rectangle(const char* shader, float hx, float hy, float depth, bool twoSided = false) {
+// A rectangle of half sizes hx, hy standing in the engine's plane z = depth,
+// centred on x = centreX: file (-Z, X, Y) is the engine's (X, Y, Z).  One
+// joint at the origin; every vertex on it with its own position.  Wound as
+// the files wind their faces (clockwise seen from outside) with its face
+// towards the camera (the file's +x, forward); a two-sided one has its back
+// face as well, on vertices of its own.  Its image runs from u = 0 at its
+// left edge on the screen to u = 1 at its right edge, v = 0 at its top.
+zvtools::MD5MeshFile Rectangle(const char* shader, float hx, float hy, float depth, bool twoSided = false,
+                               float centreX = 0.0f) {
     zvtools::MD5MeshFile f;
     zvtools::MD5Joint root;
     root.name = "root";
@@ -45,11 +48,11 @@ zvtools::MD5MeshFile Rectangle(const char* shader, float hx, float hy, float dep
         m.verts.push_back(v);
         zvtools::MD5Weight w;
         w.pos[0] = -depth;
-        w.pos[1] = -corner[0];
+        w.pos[1] = centreX + corner[0];
         w.pos[2] = corner[1];
         m.weights.push_back(w);
     }
-    const int front[2][3] = {{0, 2, 1}, {0, 3, 2}}, back[2][3] = {{4, 5, 6}, {4, 6, 7}};
+    const int front[2][3] = {{0, 1, 2}, {0, 2, 3}}, back[2][3] = {{4, 6, 5}, {4, 7, 6}};
     for (int t = 0; t < 2 * faces; ++t) {
         const int* corner = t < 2 ? front[t] : back[t - 2];
         zvtools::MD5Tri tri;
@@ -68,7 +71,7 @@ void WritePlainTexture(const std::string& path, std::initializer_list<uint8_t> b
 }
 
 // A red square of side 4 at z = 0, and an animation that moves its joint 3
-// along the file's -y (the engine's +x) in its second frame.
+// along the file's +y (the engine's +x) in its second frame.
 void WriteSquare(const std::string& dir) {
     md5test::Write("md5render/square.md5mesh", zvtools::WriteMD5Mesh(Rectangle("md5render/red", 2, 2, 0)));
 
@@ -81,13 +84,36 @@ void WriteSquare(const std::string& dir) {
     a.baseframe.resize(1);
     for (int frame = 0; frame < 2; ++frame) {
         zvtools::MD5Bound b;
-        b.min[0] = -1.0f, b.min[1] = -2.0f - 3.0f * (float)frame, b.min[2] = -2.0f;
-        b.max[0] = 1.0f, b.max[1] = 2.0f - 3.0f * (float)frame, b.max[2] = 2.0f;
+        b.min[0] = -1.0f, b.min[1] = -2.0f + 3.0f * (float)frame, b.min[2] = -2.0f;
+        b.max[0] = 1.0f, b.max[1] = 2.0f + 3.0f * (float)frame, b.max[2] = 2.0f;
         a.bounds.push_back(b);
-        a.frames.push_back({0.0f, -3.0f * (float)frame, 0.0f});
+        a.frames.push_back({0.0f, 3.0f * (float)frame, 0.0f});
     }
     md5test::Write("md5render/slide.md5anim", zvtools::WriteMD5Anim(a));
     WritePlainTexture(dir + "md5render/red_d.tga", {0, 0, 255, 255});
+}
+
+// A sign facing the file's +x (forward), 4 x 4, showing the letter F of
+// md5render/letter so that it reads from the front, with a red marker on
+// the file's +y (the sign's left side) over y in [3, 4].
+zvtools::MD5MeshFile Sign() {
+    zvtools::MD5MeshFile f = Rectangle("md5render/letter", 2, 2, 0);
+    f.meshes.push_back(Rectangle("md5render/red", 0.5f, 0.5f, 0, false, 3.5f).meshes[0]);
+    return f;
+}
+
+// The letter F on white, 16 x 16: a stem of 5 columns on the left, a bar of
+// 4 rows at the top, a shorter one of 4 rows in the middle.
+void WriteLetter(const std::string& path) {
+    std::vector<uint8_t> pixels;
+    for (int row = 0; row < 16; ++row) {
+        for (int column = 0; column < 16; ++column) {
+            const bool ink = column < 5 || row < 4 || (row >= 7 && row < 11 && column < 12);
+            const uint8_t c = ink ? 0 : 255;
+            pixels.insert(pixels.end(), {c, c, c, 255});
+        }
+    }
+    ASSERT_TRUE(zvtools::WriteTGA(path, 16, 16, pixels.data()));
 }
 
 class MD5Render : public testing::Test {
@@ -222,6 +248,55 @@ TEST_F(MD5Render, AnImageBesideTheMeshIsItsTexture) {
                                             zvtools::WriteMD5Mesh(Rectangle("C:\\Art\\02 - Grass.tga", 2, 2, 0)));
     ASSERT_NE(Create(mesh.c_str()), nullptr);
     EXPECT_EQ(PixelAt(Frame(0.01f), 0.0f, 0.0f), 0x00FF00u) << log;
+}
+
+// A model facing the camera shows its left side on the screen's right, as
+// a person facing us holds their left hand on our right: the model's left
+// (the file's +y, with x forward and z up) is the engine's +x, which the
+// camera at z = -10 looking along +z sees on its right.  Its text reads
+// unmirrored, and its faces are lit on their outer side.
+TEST_F(MD5Render, AModelKeepsItsHandedness) {
+    md5test::Write("md5render/sign.md5mesh", zvtools::WriteMD5Mesh(Sign()));
+    WriteLetter(dir + "md5render/letter_d.tga");
+    ASSERT_EQ(graphics->SetRenderState(LIGHTNINGPATH, NoLightning), S_OK);
+    IGeometry* geometry = Create("md5render/sign.md5mesh");
+    ASSERT_NE(geometry, nullptr);
+    auto brightness = [](uint32_t c) { return (int)(c >> 16 & 0xFF) + (int)(c >> 8 & 0xFF) + (int)(c & 0xFF); };
+
+    Bitmap bmp = Frame(0.01f);
+    ASSERT_GT(bmp.width, 0);
+    // The marker on the right, nothing on the left.
+    EXPECT_EQ(PixelAt(bmp, 3.5f, 0.0f), 0xFF0000u);
+    EXPECT_NE(PixelAt(bmp, -3.5f, 0.0f), 0xFF0000u);
+    // The letter: the stem on the left, the top bar reaching the right, the
+    // middle bar stopping short of it.
+    EXPECT_LT(brightness(PixelAt(bmp, -1.375f, -1.375f)), 100) << "stem";
+    EXPECT_GT(brightness(PixelAt(bmp, 1.375f, -1.375f)), 600) << "right of the stem";
+    EXPECT_LT(brightness(PixelAt(bmp, 1.375f, 1.625f)), 100) << "top bar";
+    EXPECT_GT(brightness(PixelAt(bmp, 1.375f, -0.125f)), 600) << "end of the middle bar";
+    EXPECT_LT(brightness(PixelAt(bmp, -0.625f, -0.125f)), 100) << "middle bar";
+
+    // Lit by a light before it, the sign's white shows.
+    Light light = Light();
+    light.Type = D3DLIGHT_POINT;
+    light.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+    light.Position = Vector3(0, 0, -20);
+    light.Range = 1000.0f;
+    light.Attenuation0 = 1.0f;
+    ASSERT_EQ(graphics->SetLight(0, true, &light), S_OK);
+    ASSERT_EQ(graphics->SetRenderState(LIGHTNINGPATH, SimpleLighting), S_OK);
+    bmp = Frame(0.01f);
+    EXPECT_GT(brightness(PixelAt(bmp, 1.375f, -1.375f)), 450) << "lit white";
+    EXPECT_LT(brightness(PixelAt(bmp, -1.375f, -1.375f)), 100) << "lit stem";
+
+    // Turned half round, it shows its back: the marker on the left.
+    ASSERT_EQ(graphics->SetRenderState(LIGHTNINGPATH, NoLightning), S_OK);
+    Matrix turn;
+    turn.SetRotationY(3.14159265f);
+    dynamic_cast<IPhyEntity*>(geometry)->SetWorldMatrix(turn);
+    bmp = Frame(0.01f);
+    EXPECT_EQ(PixelAt(bmp, -3.5f, 0.0f), 0xFF0000u);
+    EXPECT_NE(PixelAt(bmp, 3.5f, 0.0f), 0xFF0000u);
 }
 
 TEST_F(MD5Render, ShadowVolumesReadTheSkinnedBuffer) {

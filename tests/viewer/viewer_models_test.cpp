@@ -16,7 +16,10 @@ class ViewerModelsTest : public ViewerTest {
 protected:
     void SetUp() override {
         ViewerTest::SetUp();
-        ASSERT_TRUE(WriteFile(dir + "figure.md5mesh", zvtools::WriteMD5Mesh(md5test::SampleMesh())));
+        // The figure modelled 40 below its origin.
+        zvtools::MD5MeshFile figure = md5test::SampleMesh();
+        for (zvtools::MD5Joint& joint : figure.joints) joint.pos[2] -= 40.0f;
+        ASSERT_TRUE(WriteFile(dir + "figure.md5mesh", zvtools::WriteMD5Mesh(figure)));
         ASSERT_TRUE(WriteFile(dir + "idle.md5anim", zvtools::WriteMD5Anim(md5test::SampleAnim(3))));
         ASSERT_TRUE(WriteFile(dir + "wave.md5anim", zvtools::WriteMD5Anim(md5test::SampleAnim(5))));
         zvtools::MD5DefModel first, second;
@@ -58,7 +61,11 @@ TEST_F(ViewerModelsTest, MD5MeshIsAnMD5ModelOnTheFloor) {
     TypeAndCommand(viewer->pModel, &type, &command);
     EXPECT_EQ(type, "md5");
     EXPECT_EQ(command, "figure.md5mesh");
-    // Its lowest point was below the floor: it stands on y = 0 now.
+    // Its lowest point was below the floor (its box is known from the end of
+    // loading on): it stands on y = 0 now.
+    Vector3 min, max;
+    dynamic_cast<IPhyEntity*>(viewer->pModel)->GetBoundingBox(&min, &max);
+    EXPECT_LT(min.y, -1.0f);
     EXPECT_NEAR(FloorOffset(viewer->pModel), 0.0f, 1e-4);
     EXPECT_FALSE(Contains(log, "Error")) << log;
 }
