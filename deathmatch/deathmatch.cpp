@@ -8,7 +8,6 @@ namespace {
 
 const char* const kSource = "deathmatch";
 const char* const kVersion = "0.30";
-const char* const kSceneFile = "zvscene.txt";
 
 // Toggle keys: the time each one may act again.
 enum ToggleKey { KEY_F1, KEY_F2, KEY_P, KEY_V, KEY_F, KEY_L, KEY_R, KEY_F5, KEY_F11, KEY_COUNT };
@@ -76,12 +75,14 @@ HRESULT DeathMatch::Init() {
     // entry), then replaced on the search path by the file's own entries.
     Paths.Add(String());
     Config config;
-    HRESULT hr = config.Load(File::GetFullPath(kSceneFile) + kSceneFile);
+    HRESULT hr = config.Load(File::GetFullPath(Config::kSceneFile) + Config::kSceneFile);
     if (Paths.count > 0) Paths.Remove(Paths.count - 1);
     if (scope.ReportFailure("Config file loading file; verify that 'zvscene.txt' is in the ExeDir", kSource, __LINE__,
                             hr) < 0)
         return ZVE_SUBFUNCTION;
     if (scope.ReportFailure("-", kSource, __LINE__, config.CheckResolution()) < 0) return ZVE_SUBFUNCTION;
+    if (scope.ReportFailure("-", kSource, __LINE__, config.CheckCamera()) < 0) return ZVE_SUBFUNCTION;
+    if (scope.ReportFailure("-", kSource, __LINE__, config.CheckLights()) < 0) return ZVE_SUBFUNCTION;
     nAdapter = config.adapter;
     nWidth = config.width;
     nHeight = config.height;
@@ -156,7 +157,7 @@ HRESULT DeathMatch::Init() {
         for (u32 i = 0; i < lights.count; ++i) ZV_INIT_CALL(pGraphics->SetLight(i, true, &lights.data[i]));
 
         hr = player.Init(this, pGraphics, pFont, config.eye, config.lookAt);
-        if (hr < 0) config.ReportUnusableCamera(kSceneFile, player.vLookAt);
+        if (hr < 0) config.ReportUnusableCamera(player.vLookAt);
         ZV_INIT_CALL(hr);
 
         const u32 opponents = config.models.count - 1;

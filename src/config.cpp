@@ -2,6 +2,7 @@
 #include "config.h"
 
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -38,8 +39,21 @@ bool NamesAre(Vector<Parser::Line>& inner, const char* const* names) {
     return all;
 }
 
+bool IsFinite(const Vector3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+// The start of the error entries about the camera entry: its eye and lookat.
+String CameraEntryMessage(const Vector3& eye, const Vector3& lookAt) {
+    String message("The 'camera' entry of \"");
+    message += Config::kSceneFile;
+    message += "\" with ";
+    message += CameraVectorsText({{"eye ", eye}, {" and lookat ", lookAt}});
+    message += " cannot be used: ";
+    return message;
+}
+
 // Reads the numbers of one command.  A number beyond its type's range
 // saturates, with a warning naming the command and the entry that holds it.
+// The first number that reads as nan or an infinity is remembered.
 class NumberReader {
 public:
     NumberReader(CallScope& scope, const String& fileName, u32 index, Parser::Line& command)
@@ -58,6 +72,10 @@ public:
     float Float(const Parser::Line& entry, u32 token) {
         bool outOfRange = false;
         const float value = entry.Tokens.data[token].ToFloat(&outOfRange);
+        if (!std::isfinite(value) && !nonFiniteEntry) {
+            nonFiniteEntry = &entry;
+            nonFiniteText = &entry.Tokens.data[token];
+        }
         if (outOfRange) {
             String saturated;
             std::strcpy(saturated.floatFormat, "%g");  // FLT_MAX as 3.40282e+38
@@ -75,6 +93,11 @@ public:
         c.a = 1.0f;
         return c;
     }
+
+    // The entry and the text of the first number read that is nan or an
+    // infinity; null while every number read was finite.
+    const Parser::Line* nonFiniteEntry = nullptr;
+    const String* nonFiniteText = nullptr;
 
 private:
     void WarnOutOfRange(const Parser::Line& entry, u32 token, const String& saturated) {
@@ -97,7 +120,7 @@ private:
 
 Config::Config()
     : adapter(0), width(800), height(600), windowed(true), strict(false), performance(false),
-      eye(0.0f, 0.0f, 1.0f), lookAt(0.0f, 0.0f, 0.0f) {}
+      eye(0.0f, 0.0f, 1.0f), lookAt(0.0f, 0.0f, 0.0f), nonFiniteLight{0, String(), String()} {}
 
 Config::~Config() {}
 
@@ -124,6 +147,7 @@ HRESULT Config::Load(const String& fileName) {
     Vector<Parser::Line> lines;
     parser.Parse(&file, &lines, false);
 
+    u32 pointLights = 0;  // the pointlight entries so far, valid or not
     for (u32 i = 0; i < lines.count; ++i) {
         Parser::Line& line = lines.data[i];
         if (line.Tokens.count == 0) continue;
@@ -182,6 +206,7 @@ HRESULT Config::Load(const String& fileName) {
                 lookAt = numbers.Vector(inner.data[1]);
             }
         } else if (command == "pointlight") {
+            ++pointLights;
             static const u32 counts[4] = {4, 4, 4, 4};
             static const char* const names[4] = {"position", "ambient", "diffuse", "specular"};
             if (inner.count != 4) {
@@ -206,6 +231,8 @@ HRESULT Config::Load(const String& fileName) {
                 light.Theta = 0.0f;
                 light.Phi = 0.0f;
                 lights.Add(light);
+                if (numbers.nonFiniteEntry && nonFiniteLight.entry == 0)
+                    nonFiniteLight = {pointLights, numbers.nonFiniteEntry->Tokens.data[0], *numbers.nonFiniteText};
             }
         } else {
             Warn(scope, fileName, i, line, "Unknow Command");
@@ -229,16 +256,37 @@ HRESULT Config::CheckResolution() const {
     return E_INVALIDARG;
 }
 
-void Config::ReportUnusableCamera(const String& sceneFile, const Vector3& at) const {
+HRESULT Config::CheckCamera() const {
+    const char* reason = nullptr;
+    if (!IsFinite(eye) || !IsFinite(lookAt))
+        reason = "a number that is nan or an infinity gives no view";
+    else if (!IsFinite(lookAt - eye))
+        reason = "the way from the eye to the lookat point is beyond the range of a float";
+    if (!reason) return S_OK;
+    CallScope scope(nullptr, "Config::CheckCamera()");
+    scope.WriteLog(ZVLOG_ERROR, CameraEntryMessage(eye, lookAt) + reason, "config", __LINE__);
+    return E_INVALIDARG;
+}
+
+HRESULT Config::CheckLights() const {
+    if (nonFiniteLight.entry == 0) return S_OK;
+    CallScope scope(nullptr, "Config::CheckLights()");
+    String message("The 'pointlight' entry number ");
+    message += nonFiniteLight.entry;
+    message += " of \"";
+    message += kSceneFile;
+    message += "\" cannot be used: its '";
+    message += nonFiniteLight.field;
+    message += "' value ";
+    message += nonFiniteLight.text;
+    message += " is not a finite number";
+    scope.WriteLog(ZVLOG_ERROR, message, "config", __LINE__);
+    return E_INVALIDARG;
+}
+
+void Config::ReportUnusableCamera(const Vector3& at) const {
     CallScope scope(nullptr, "Config::ReportUnusableCamera()");
-    String message("The 'camera' entry of \"");
-    std::strcpy(message.floatFormat, "%g");
-    message += sceneFile;
-    message += "\" with eye ";
-    message += eye;
-    message += " and lookat ";
-    message += lookAt;
-    message += " cannot be used: ";
+    String message = CameraEntryMessage(eye, lookAt);
     if (at == eye) {
         message += "the eye lies so far out that the point one unit in front of it, where the view is aimed, "
                    "rounds onto the eye itself";

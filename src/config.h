@@ -23,6 +23,9 @@ static_assert(sizeof(Light) == 104, "Light has Direct3D 9's light layout");
 
 class Config {
 public:
+    // The scene file the programs read from their own directory.
+    static constexpr const char* kSceneFile = "zvscene.txt";
+
     Config();
     ~Config();
 
@@ -34,11 +37,30 @@ public:
     // would hold as a huge size) is refused: an error entry naming it and
     // E_INVALIDARG.  S_OK for any other size.
     HRESULT CheckResolution() const;
+    // A camera entry that can give no view is refused: an eye or a lookat
+    // holding nan or an infinity, or a way from the eye to the lookat point
+    // beyond the float range.  An error entry that names the entry of
+    // kSceneFile, its eye and lookat, and why; E_INVALIDARG.  S_OK otherwise.
+    HRESULT CheckCamera() const;
+    // A pointlight entry holding nan or an infinity is refused: an error
+    // entry that names the first such entry (its number among the file's
+    // pointlight entries), the value's inner line and its text; E_INVALIDARG.
+    // S_OK when every light is finite.
+    HRESULT CheckLights() const;
     // The graphics manager refused the camera entry as the view from `eye` to
     // `at` (the look-at point the programs put one unit in front of the eye):
-    // an error entry that names the entry of `sceneFile`, its eye and lookat,
+    // an error entry that names the entry of kSceneFile, its eye and lookat,
     // and why it cannot give a view.
-    void ReportUnusableCamera(const String& sceneFile, const Vector3& at) const;
+    void ReportUnusableCamera(const Vector3& at) const;
+
+    // The first pointlight entry holding a number that reads as nan or an
+    // infinity: its number among the file's pointlight entries counted from
+    // 1 (0 while there is none), its inner line's name and the number's text.
+    struct NonFiniteNumber {
+        u32 entry;
+        String field;
+        String text;
+    };
 
     Vector<String> paths;
     Vector<String> models;
@@ -52,4 +74,5 @@ public:
     bool performance;
     Vector3 eye;
     Vector3 lookAt;
+    NonFiniteNumber nonFiniteLight;
 };

@@ -10,7 +10,6 @@
 #include "font.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "zvplugin.h"
 
@@ -467,13 +466,8 @@ HRESULT Font::DrawText3DFacing(const String& text, u32 colour, u32 background, f
         if (!bFacingRefused) {
             bFacingRefused = true;
             CallScope scope(this, "DrawText3DFacing()");
-            String message("No text can face the camera (eye ");
-            std::strcpy(message.floatFormat, "%g");
-            message += eye;
-            message += ", look-at point ";
-            message += at;
-            message += ", up ";
-            message += up;
+            String message("No text can face the camera (");
+            message += CameraVectorsText({{"eye ", eye}, {", look-at point ", at}, {", up ", up}});
             message += "): texts turned towards it are not drawn";
             scope.ReportFailure(message, kSource, __LINE__, E_INVALIDARG);
         }

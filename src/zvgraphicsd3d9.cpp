@@ -229,15 +229,36 @@ HRESULT ZVGraphics::SetScreenMode(const DisplaySettings* settings, bool performa
         return ZVE_SUBFUNCTION;
     }
 
-    // Everything is chosen into locals first; the manager's fields change
+    // Everything is chosen into `mode` first; the manager's fields change
     // only once the new mode is in place.
-    u32 adapter = 0;
+    ScreenModeChoice mode;
+    HRESULT hr = ChooseAdapter(scope, settings->nAdapter, strict, &mode);
+    if (hr < 0) return hr;
+    hr = ChooseFormats(scope, settings->bWindowed, performance, &mode);
+    if (hr < 0) return hr;
+    if (!mode.pp.Windowed) {
+        hr = ChooseFullScreenSize(scope, *settings, performance, strict, &mode);
+        if (hr < 0) return hr;
+    }
+
+    if (!pD3DDevice) {
+        hr = CreateDeviceInMode(scope, &mode);
+        if (hr >= 0) hr = PresentFirstFrame(scope);
+    } else {
+        hr = ResetIntoMode(scope, mode);
+    }
+    if (hr != S_OK) return hr;
+    return ReportDeviceInfos(scope);
+}
+
+HRESULT ZVGraphics::ChooseAdapter(CallScope& scope, u32 wanted, bool strict, ScreenModeChoice* mode) {
+    mode->adapter = 0;
     const UINT adapterCount = pD3D->GetAdapterCount();
-    if (settings->nAdapter < adapterCount) {
-        adapter = settings->nAdapter;
+    if (wanted < adapterCount) {
+        mode->adapter = wanted;
     } else if (strict) {
         String message("Ask for the ");
-        message += (unsigned int)(settings->nAdapter + 1);
+        message += (unsigned int)(wanted + 1);
         message += "th Adapter but AdapterCount=";
         message += (unsigned int)adapterCount;
         scope.WriteLog(ZVLOG_ERROR, message, kSource, __LINE__);
@@ -246,19 +267,24 @@ HRESULT ZVGraphics::SetScreenMode(const DisplaySettings* settings, bool performa
 
     D3DCAPS9 caps;
     std::memset(&caps, 0, sizeof(caps));
-    bool hal = pD3D->GetDeviceCaps(adapter, D3DDEVTYPE_HAL, &caps) >= 0;
-    D3DDEVTYPE deviceType = hal ? D3DDEVTYPE_HAL : D3DDEVTYPE_REF;
-    const bool pure = hal && (caps.DevCaps & D3DDEVCAPS_PUREDEVICE) != 0;
-    const bool hardwareVP = hal && (caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) != 0;
+    mode->hal = pD3D->GetDeviceCaps(mode->adapter, D3DDEVTYPE_HAL, &caps) >= 0;
+    mode->deviceType = mode->hal ? D3DDEVTYPE_HAL : D3DDEVTYPE_REF;
+    mode->pure = mode->hal && (caps.DevCaps & D3DDEVCAPS_PUREDEVICE) != 0;
+    mode->hardwareVP = mode->hal && (caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) != 0;
+    return S_OK;
+}
 
+HRESULT ZVGraphics::ChooseFormats(CallScope& scope, bool windowed, bool performance, ScreenModeChoice* mode) {
+    const u32 adapter = mode->adapter;
     D3DDISPLAYMODE current;
     std::memset(&current, 0, sizeof(current));
     HRESULT hr = pD3D->GetAdapterDisplayMode(adapter, &current);
     if (scope.ReportFailure("IDirect3DDevice9::GetAdapterDisplayMode() failed !", kSource, __LINE__, hr) < 0)
         return ZVE_SUBFUNCTION;
 
-    D3DPRESENT_PARAMETERS pp = d3dpp;
-    pp.Windowed = settings->bWindowed ? TRUE : FALSE;
+    D3DPRESENT_PARAMETERS& pp = mode->pp;
+    pp = d3dpp;
+    pp.Windowed = windowed ? TRUE : FALSE;
 
     D3DFORMAT adapterFormat = D3DFMT_UNKNOWN;
     if (pp.Windowed) {
@@ -273,12 +299,13 @@ HRESULT ZVGraphics::SetScreenMode(const DisplaySettings* settings, bool performa
             return E_FAIL;
         }
     }
+    mode->adapterFormat = adapterFormat;
 
     // The check is made as for full screen in both modes.
     D3DFORMAT backBufferFormat = D3DFMT_UNKNOWN;
     for (size_t i = 0; i < 6 && backBufferFormat == D3DFMT_UNKNOWN; ++i) {
         const D3DFORMAT f = Preferred(kBackBufferFormats, performance, i);
-        if (pD3D->CheckDeviceType(adapter, deviceType, adapterFormat, f, FALSE) >= 0) backBufferFormat = f;
+        if (pD3D->CheckDeviceType(adapter, mode->deviceType, adapterFormat, f, FALSE) >= 0) backBufferFormat = f;
     }
     if (backBufferFormat == D3DFMT_UNKNOWN) {
         scope.WriteLog(ZVLOG_ERROR, "Can not find any supported BackBuffer format", kSource, __LINE__);
@@ -288,14 +315,14 @@ HRESULT ZVGraphics::SetScreenMode(const DisplaySettings* settings, bool performa
 
     pp.EnableAutoDepthStencil = TRUE;
     D3DFORMAT depthFormat = D3DFMT_UNKNOWN;
-    bool stencil = false;
+    mode->stencil = false;
     for (size_t i = 0; i < 6 && depthFormat == D3DFMT_UNKNOWN; ++i) {
         const D3DFORMAT f = kDepthFormats[i];
-        if (pD3D->CheckDeviceFormat(adapter, deviceType, adapterFormat, D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE,
-                                    f) >= 0 &&
-            pD3D->CheckDepthStencilMatch(adapter, deviceType, adapterFormat, backBufferFormat, f) >= 0) {
+        if (pD3D->CheckDeviceFormat(adapter, mode->deviceType, adapterFormat, D3DUSAGE_DEPTHSTENCIL,
+                                    D3DRTYPE_SURFACE, f) >= 0 &&
+            pD3D->CheckDepthStencilMatch(adapter, mode->deviceType, adapterFormat, backBufferFormat, f) >= 0) {
             depthFormat = f;
-            stencil = i < 3;
+            mode->stencil = i < 3;
         }
     }
     if (depthFormat == D3DFMT_UNKNOWN) {
@@ -304,173 +331,188 @@ HRESULT ZVGraphics::SetScreenMode(const DisplaySettings* settings, bool performa
     }
     pp.AutoDepthStencilFormat = depthFormat;
 
-    String formats("adapt ");
-    formats += FormatName(adapterFormat);
-    formats += " backBuf ";
-    formats += FormatName(backBufferFormat);
-    formats += " depth/sten ";
-    formats += FormatName(depthFormat);
+    mode->formats = "adapt ";
+    mode->formats += FormatName(adapterFormat);
+    mode->formats += " backBuf ";
+    mode->formats += FormatName(backBufferFormat);
+    mode->formats += " depth/sten ";
+    mode->formats += FormatName(depthFormat);
+    return S_OK;
+}
 
-    if (!pp.Windowed) {
-        const UINT modeCount = pD3D->GetAdapterModeCount(adapter, adapterFormat);
-        D3DDISPLAYMODE chosen;
-        std::memset(&chosen, 0, sizeof(chosen));
-        bool found = false;
-        for (UINT i = 0; i < modeCount && !found; ++i) {
+HRESULT ZVGraphics::ChooseFullScreenSize(CallScope& scope, const DisplaySettings& settings, bool performance,
+                                         bool strict, ScreenModeChoice* mode) {
+    const u32 adapter = mode->adapter;
+    const D3DFORMAT adapterFormat = mode->adapterFormat;
+    const UINT modeCount = pD3D->GetAdapterModeCount(adapter, adapterFormat);
+    D3DDISPLAYMODE chosen;
+    std::memset(&chosen, 0, sizeof(chosen));
+    bool found = false;
+    for (UINT i = 0; i < modeCount && !found; ++i) {
+        D3DDISPLAYMODE m;
+        if (pD3D->EnumAdapterModes(adapter, adapterFormat, i, &m) < 0) continue;
+        if (m.Width == settings.nWidth && m.Height == settings.nHeight) {
+            chosen = m;
+            found = true;
+        }
+    }
+    if (!found) {
+        if (strict || modeCount == 0) {
+            String message("The Resolution ");
+            message += (unsigned int)settings.nWidth;
+            message += "x";
+            message += (unsigned int)settings.nHeight;
+            message += " is not Supported";
+            scope.WriteLog(ZVLOG_ERROR, message, kSource, __LINE__);
+            return E_FAIL;
+        }
+        // A substitute: the first mode of at least 400 x 300 when the
+        // program asks for performance (the last one when none is), the
+        // largest mode otherwise.
+        D3DDISPLAYMODE last;
+        std::memset(&last, 0, sizeof(last));
+        bool haveLast = false;
+        for (UINT i = 0; i < modeCount; ++i) {
             D3DDISPLAYMODE m;
             if (pD3D->EnumAdapterModes(adapter, adapterFormat, i, &m) < 0) continue;
-            if (m.Width == settings->nWidth && m.Height == settings->nHeight) {
+            last = m;
+            haveLast = true;
+            if (performance && !found && m.Width >= 400 && m.Height >= 300) {
                 chosen = m;
                 found = true;
             }
         }
+        if (!found && haveLast) {
+            chosen = last;
+            found = true;
+        }
         if (!found) {
-            if (strict || modeCount == 0) {
-                String message("The Resolution ");
-                message += (unsigned int)settings->nWidth;
-                message += "x";
-                message += (unsigned int)settings->nHeight;
-                message += " is not Supported";
-                scope.WriteLog(ZVLOG_ERROR, message, kSource, __LINE__);
-                return E_FAIL;
-            }
-            // A substitute: the first mode of at least 400 x 300 when the
-            // program asks for performance (the last one when none is), the
-            // largest mode otherwise.
-            D3DDISPLAYMODE last;
-            std::memset(&last, 0, sizeof(last));
-            bool haveLast = false;
-            for (UINT i = 0; i < modeCount; ++i) {
-                D3DDISPLAYMODE m;
-                if (pD3D->EnumAdapterModes(adapter, adapterFormat, i, &m) < 0) continue;
-                last = m;
-                haveLast = true;
-                if (performance && !found && m.Width >= 400 && m.Height >= 300) {
-                    chosen = m;
-                    found = true;
-                }
-            }
-            if (!found && haveLast) {
-                chosen = last;
-                found = true;
-            }
-            if (!found) {
-                scope.WriteLog(ZVLOG_ERROR, "The Resolution is not Supported", kSource, __LINE__);
-                return E_FAIL;
-            }
-        }
-        pp.BackBufferWidth = chosen.Width;
-        pp.BackBufferHeight = chosen.Height;
-    }
-
-    if (!pD3DDevice) {
-        // Device creation: pure hardware, hardware, software vertex
-        // processing, then the reference rasteriser.
-        IDirect3DDevice9* device = nullptr;
-        HWND window = d3dpp.hDeviceWindow;
-        D3DPRESENT_PARAMETERS attempt;
-        hr = E_FAIL;
-        if (!hal || pure) {
-            attempt = pp;
-            hr = pD3D->CreateDevice(adapter, deviceType, window,
-                                    D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_PUREDEVICE, &attempt, &device);
-        }
-        if (hr < 0 && hardwareVP) {
-            attempt = pp;
-            hr = pD3D->CreateDevice(adapter, deviceType, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &attempt,
-                                    &device);
-        }
-        if (hr < 0) {
-            attempt = pp;
-            hr = pD3D->CreateDevice(adapter, deviceType, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &attempt,
-                                    &device);
-        }
-        bool refFallback = false;
-        HRESULT halResult = hr;
-        if (hr < 0 && hal) {
-            hal = false;
-            refFallback = true;
-            deviceType = D3DDEVTYPE_REF;
-            attempt = pp;
-            hr = pD3D->CreateDevice(adapter, D3DDEVTYPE_REF, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &attempt,
-                                    &device);
-        }
-        if (hr < 0 || !device) {
-            if (device) device->Release();
-            scope.WriteLog(ZVLOG_ERROR,
-                           "IDirect3D9::CreateDevice() failed !\nYour adapter don't support HAL and you don't have "
-                           "REF rasterizer (install the Debug version of DirectX)",
-                           kSource, __LINE__);
+            scope.WriteLog(ZVLOG_ERROR, "The Resolution is not Supported", kSource, __LINE__);
             return E_FAIL;
         }
+    }
+    mode->pp.BackBufferWidth = chosen.Width;
+    mode->pp.BackBufferHeight = chosen.Height;
+    return S_OK;
+}
 
-        // The device exists: the new mode is in place.
-        pD3DDevice = device;
-        d3dpp = attempt;
-        nAdapter = adapter;
-        strFormats = formats;
-        bStencil = stencil;
-        if (hal) {
-            strDeviceType = "HAL";
-            if (hardwareVP && pure)
-                strDeviceType += " (pure hw vp)";
-            else if (hardwareVP)
-                strDeviceType += " (hw vp)";
-            else
-                strDeviceType += " (sw vp)";
-        } else {
-            strDeviceType = "REF";
-            if (!refFallback) {
-                ReportWarning(scope, "No HAL Support; REF Device Created => very SLOW !!!", __LINE__);
-            } else {
-                scope.ReportFailure("CreateDevice() with HAL Failed; REF Device Created => very SLOW !!!", kSource,
-                                    __LINE__, halResult < 0 ? halResult : E_FAIL);
-            }
-        }
-
-        hr = SetRenderMode();
-        if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
-        const DWORD clearFlags = D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | (bStencil ? D3DCLEAR_STENCIL : 0);
-        hr = pD3DDevice->Clear(0, nullptr, clearFlags, 0x00000000, 1.0f, 0);
-        if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
-        hr = pD3DDevice->BeginScene();
-        if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
-        pD3DDevice->EndScene();
-        hr = pD3DDevice->Present(nullptr, nullptr, nullptr, nullptr);
-        if (scope.ReportFailure("IDirect3DDevice9::Present() failed !", kSource, __LINE__, hr) < 0)
-            return ZVE_SUBFUNCTION;
-    } else {
-        // A device exists: the new mode is taken by a reset.  When the reset
-        // fails the previous mode is put back, so that the retry of the next
-        // frame returns to a mode that worked.
-        const D3DPRESENT_PARAMETERS oldPP = d3dpp;
-        const u32 oldAdapter = nAdapter;
-        const String oldFormats = strFormats;
-        const bool oldStencil = bStencil;
-        d3dpp = pp;
-        nAdapter = adapter;
-        strFormats = formats;
-        bStencil = stencil;
-        // A lost device cannot be reset yet: the new mode waits for the
-        // frame that finds the device ready to be reset.
-        if (pD3DDevice->TestCooperativeLevel() == D3DERR_DEVICELOST) {
-            bModeChangePending = true;
-            ReportWarning(scope, "Device Lost; the screen mode changes when the device can be reset", __LINE__);
-            return S_FALSE;
-        }
-        hr = UpdateScreenMode();
-        if (hr < 0) {
-            d3dpp = oldPP;
-            nAdapter = oldAdapter;
-            strFormats = oldFormats;
-            bStencil = oldStencil;
-            bModeChangePending = true;
-            scope.ReportFailure("-", kSource, __LINE__, hr);
-            return ZVE_SUBFUNCTION;
-        }
+HRESULT ZVGraphics::CreateDeviceInMode(CallScope& scope, ScreenModeChoice* mode) {
+    // Device creation: pure hardware, hardware, software vertex processing,
+    // then the reference rasteriser.
+    const u32 adapter = mode->adapter;
+    IDirect3DDevice9* device = nullptr;
+    HWND window = d3dpp.hDeviceWindow;
+    D3DPRESENT_PARAMETERS attempt;
+    HRESULT hr = E_FAIL;
+    if (!mode->hal || mode->pure) {
+        attempt = mode->pp;
+        hr = pD3D->CreateDevice(adapter, mode->deviceType, window,
+                                D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_PUREDEVICE, &attempt, &device);
+    }
+    if (hr < 0 && mode->hardwareVP) {
+        attempt = mode->pp;
+        hr = pD3D->CreateDevice(adapter, mode->deviceType, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &attempt,
+                                &device);
+    }
+    if (hr < 0) {
+        attempt = mode->pp;
+        hr = pD3D->CreateDevice(adapter, mode->deviceType, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &attempt,
+                                &device);
+    }
+    bool refFallback = false;
+    HRESULT halResult = hr;
+    if (hr < 0 && mode->hal) {
+        mode->hal = false;
+        refFallback = true;
+        mode->deviceType = D3DDEVTYPE_REF;
+        attempt = mode->pp;
+        hr = pD3D->CreateDevice(adapter, D3DDEVTYPE_REF, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &attempt,
+                                &device);
+    }
+    if (hr < 0 || !device) {
+        if (device) device->Release();
+        scope.WriteLog(ZVLOG_ERROR,
+                       "IDirect3D9::CreateDevice() failed !\nYour adapter don't support HAL and you don't have "
+                       "REF rasterizer (install the Debug version of DirectX)",
+                       kSource, __LINE__);
+        return E_FAIL;
     }
 
-    hr = pD3DDevice->GetDeviceCaps(&d3dCaps);
+    // The device exists: the new mode is in place.
+    pD3DDevice = device;
+    d3dpp = attempt;
+    nAdapter = adapter;
+    strFormats = mode->formats;
+    bStencil = mode->stencil;
+    if (mode->hal) {
+        strDeviceType = "HAL";
+        if (mode->hardwareVP && mode->pure)
+            strDeviceType += " (pure hw vp)";
+        else if (mode->hardwareVP)
+            strDeviceType += " (hw vp)";
+        else
+            strDeviceType += " (sw vp)";
+    } else {
+        strDeviceType = "REF";
+        if (!refFallback) {
+            ReportWarning(scope, "No HAL Support; REF Device Created => very SLOW !!!", __LINE__);
+        } else {
+            scope.ReportFailure("CreateDevice() with HAL Failed; REF Device Created => very SLOW !!!", kSource,
+                                __LINE__, halResult < 0 ? halResult : E_FAIL);
+        }
+    }
+    return S_OK;
+}
+
+HRESULT ZVGraphics::PresentFirstFrame(CallScope& scope) {
+    HRESULT hr = SetRenderMode();
+    if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+    const DWORD clearFlags = D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | (bStencil ? D3DCLEAR_STENCIL : 0);
+    hr = pD3DDevice->Clear(0, nullptr, clearFlags, 0x00000000, 1.0f, 0);
+    if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+    hr = pD3DDevice->BeginScene();
+    if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+    pD3DDevice->EndScene();
+    hr = pD3DDevice->Present(nullptr, nullptr, nullptr, nullptr);
+    if (scope.ReportFailure("IDirect3DDevice9::Present() failed !", kSource, __LINE__, hr) < 0)
+        return ZVE_SUBFUNCTION;
+    return S_OK;
+}
+
+HRESULT ZVGraphics::ResetIntoMode(CallScope& scope, const ScreenModeChoice& mode) {
+    // A device exists: the new mode is taken by a reset.  When the reset
+    // fails the previous mode is put back, so that the retry of the next
+    // frame returns to a mode that worked.
+    const D3DPRESENT_PARAMETERS oldPP = d3dpp;
+    const u32 oldAdapter = nAdapter;
+    const String oldFormats = strFormats;
+    const bool oldStencil = bStencil;
+    d3dpp = mode.pp;
+    nAdapter = mode.adapter;
+    strFormats = mode.formats;
+    bStencil = mode.stencil;
+    // A lost device cannot be reset yet: the new mode waits for the frame
+    // that finds the device ready to be reset.
+    if (pD3DDevice->TestCooperativeLevel() == D3DERR_DEVICELOST) {
+        bModeChangePending = true;
+        ReportWarning(scope, "Device Lost; the screen mode changes when the device can be reset", __LINE__);
+        return S_FALSE;
+    }
+    const HRESULT hr = UpdateScreenMode();
+    if (hr < 0) {
+        d3dpp = oldPP;
+        nAdapter = oldAdapter;
+        strFormats = oldFormats;
+        bStencil = oldStencil;
+        bModeChangePending = true;
+        scope.ReportFailure("-", kSource, __LINE__, hr);
+        return ZVE_SUBFUNCTION;
+    }
+    return S_OK;
+}
+
+HRESULT ZVGraphics::ReportDeviceInfos(CallScope& scope) {
+    HRESULT hr = pD3DDevice->GetDeviceCaps(&d3dCaps);
     if (scope.ReportFailure("IDirect3DDevice9::GetDeviceCaps() failed !", kSource, __LINE__, hr) < 0)
         return ZVE_SUBFUNCTION;
 

@@ -86,6 +86,37 @@ public:
     // Applies the engine's device states after a creation or a reset;
     // S_FALSE without a device.
     HRESULT SetRenderMode();
+
+    // A screen mode as SetScreenMode chooses it, before it is put in place.
+    struct ScreenModeChoice {
+        u32 adapter;
+        D3DDEVTYPE deviceType;
+        bool hal;         // the adapter has a hardware device
+        bool pure;        // ... that can be a pure device
+        bool hardwareVP;  // ... with hardware vertex processing
+        D3DFORMAT adapterFormat;
+        D3DPRESENT_PARAMETERS pp;
+        String formats;  // the three formats as the device information shows them
+        bool stencil;    // the depth format has stencil bits
+    };
+    // The steps of SetScreenMode, each reporting through its scope.  The
+    // choices fill *mode without touching the manager; E_FAIL or
+    // ZVE_SUBFUNCTION when no mode can be chosen.
+    HRESULT ChooseAdapter(CallScope& scope, u32 wanted, bool strict, ScreenModeChoice* mode);
+    HRESULT ChooseFormats(CallScope& scope, bool windowed, bool performance, ScreenModeChoice* mode);
+    HRESULT ChooseFullScreenSize(CallScope& scope, const DisplaySettings& settings, bool performance, bool strict,
+                                 ScreenModeChoice* mode);
+    // Creates the first device in the mode (falling back to the reference
+    // rasteriser; *mode then says so) and takes the mode as the manager's.
+    HRESULT CreateDeviceInMode(CallScope& scope, ScreenModeChoice* mode);
+    // Applies the device states and shows one cleared frame.
+    HRESULT PresentFirstFrame(CallScope& scope);
+    // Takes the mode by a reset of the existing device: S_FALSE while the
+    // device is lost (the mode then waits for the next frame's reset); a
+    // failed reset puts the previous mode back.
+    HRESULT ResetIntoMode(CallScope& scope, const ScreenModeChoice& mode);
+    // Reads the device's capabilities and logs the device information.
+    HRESULT ReportDeviceInfos(CallScope& scope);
     // The name of a Direct3D format without its "D3DFMT_" prefix ("Unknown
     // format" for a code without one).  One static String, overwritten by
     // every call.

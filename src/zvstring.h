@@ -6,6 +6,8 @@
 // c_str() for the text; length excludes the NUL; capacity counts it.
 #pragma once
 
+#include <initializer_list>
+
 #include "zvbase.h"
 
 struct Vector3;
@@ -78,3 +80,13 @@ private:
 };
 
 String operator+(const char* text, const String& s);
+
+// Camera vectors in a message: each label followed by its vector, the
+// components printed with "%g" so that huge, tiny and non-finite values read
+// as they are ("eye {1e+20, 10, -400}").  The camera messages of the font and
+// of the scene file are built with it.
+struct LabelledVector {
+    const char* label;
+    const Vector3& vector;
+};
+String CameraVectorsText(std::initializer_list<LabelledVector> vectors);

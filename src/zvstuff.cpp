@@ -207,6 +207,16 @@ String operator+(const char* text, const String& s) {
     return result;
 }
 
+String CameraVectorsText(std::initializer_list<LabelledVector> vectors) {
+    String text;
+    std::strcpy(text.floatFormat, "%g");
+    for (const LabelledVector& v : vectors) {
+        text += v.label;
+        text += v.vector;
+    }
+    return text;
+}
+
 bool String::operator==(const String& other) const {
     return length == other.length && (length == 0 || std::memcmp(data, other.data, length) == 0);
 }

@@ -200,12 +200,14 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
     // The scene file is looked for in the program's directory only.
     Config config;
     Paths.Add(String());
-    HRESULT hr = config.Load(File::GetFullPath("zvscene.txt") + "zvscene.txt");
+    HRESULT hr = config.Load(File::GetFullPath(Config::kSceneFile) + Config::kSceneFile);
     Paths.Remove(Paths.count - 1);
     if (scope.ReportFailure("Config file loading file; verify that 'zvscene.txt' is in the ExeDir", kSource,
                             __LINE__, hr) < 0)
         return ZVE_SUBFUNCTION;
     if (scope.ReportFailure("-", kSource, __LINE__, config.CheckResolution()) < 0) return ZVE_SUBFUNCTION;
+    if (scope.ReportFailure("-", kSource, __LINE__, config.CheckCamera()) < 0) return ZVE_SUBFUNCTION;
+    if (scope.ReportFailure("-", kSource, __LINE__, config.CheckLights()) < 0) return ZVE_SUBFUNCTION;
     nAdapter = config.adapter;
     nWidth = config.width;
     nHeight = config.height;
@@ -251,7 +253,7 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
     vLookAt = vEye + direction;
     hr = pGraphics->SetCamera(&vEye, &vLookAt, &vUp);
     if (hr < 0) {
-        config.ReportUnusableCamera("zvscene.txt", vLookAt);
+        config.ReportUnusableCamera(vLookAt);
         return fail(hr);
     }
 

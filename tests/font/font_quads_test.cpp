@@ -359,6 +359,8 @@ TEST_F(FontQuadsTest, FacingTextTakesRightAndDownFromTheCamera) {
     // Without a camera there are no axes and the text is refused.
     fake.cameraSet = false;
     EXPECT_EQ(font->DrawText3DFacing("c", 0xFFFFFFFF, 0, 0.5f, Vector3()), ZVE_SUBFUNCTION);
+    EXPECT_TRUE(Contains(log, "Msg : 'No text can face the camera (eye {0, 0, 0}, look-at point {0, 0, 0}, up {0, 0, "
+                              "0}): texts turned towards it are not drawn'")) << log;
 }
 
 // Looking along the up vector (or within a millionth of a radian of it) the

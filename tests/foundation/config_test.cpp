@@ -28,6 +28,18 @@ protected:
         return hr;
     }
 
+    // Loads the scene text into a Config of its own and runs one of its
+    // checks; *checkLog receives what the check wrote.
+    static HRESULT Check(const std::string& text, HRESULT (Config::*check)() const, std::string* checkLog) {
+        zvtest::WriteFile(zvtest::ExeDir() + "cfg_scene.txt", text);
+        Config fresh;
+        EXPECT_EQ(fresh.Load("cfg_scene.txt"), S_OK);
+        zvtest::LogCapture capture;
+        const HRESULT hr = (fresh.*check)();
+        *checkLog = capture.log;
+        return hr;
+    }
+
     static std::string Warning(const std::string& message, const char* file = "cfg_scene.txt") {
         return "\n[Config::Load()] Warning : \"" + message + "\"\nAt TT:TT:TT, See : \"" + file +
                "\", line 0\n\n";
@@ -260,6 +272,64 @@ TEST_F(ConfigTest, ANegativeResolutionIsRefused) {
                    " performance 0\n}\n"),
               S_OK);
     EXPECT_EQ(config.CheckResolution(), S_OK);
+}
+
+// A camera that can give no view (nan or an infinity, or a way from the eye
+// to the lookat point beyond the float range) is refused by name; a far but
+// finite one is left to the graphics manager.
+TEST_F(ConfigTest, CamerasThatCanGiveNoViewAreRefused) {
+    const std::string entry = "[Config::CheckCamera()] Error : \"The 'camera' entry of \"zvscene.txt\" with eye ";
+    const std::string noView = " cannot be used: a number that is nan or an infinity gives no view\"";
+    const struct {
+        const char* camera;
+        std::string error;  // empty: accepted
+    } cases[] = {
+        {"eye nan 10 -400\n lookat 0 10 0", entry + "{nan, 10, -400} and lookat {0, 10, 0}" + noView},
+        {"eye 0 10 -400\n lookat 0 INF 0", entry + "{0, 10, -400} and lookat {0, inf, 0}" + noView},
+        {"eye -infinity 0 0\n lookat 0 0 0", entry + "{-inf, 0, 0} and lookat {0, 0, 0}" + noView},
+        {"eye -3e38 0 0\n lookat 3e38 0 0", entry + "{-3e+38, 0, 0} and lookat {3e+38, 0, 0} cannot be used: the way "
+                                                  "from the eye to the lookat point is beyond the range of a float\""},
+        {"eye 1e20 10 -400\n lookat 0 10 0", ""},
+        {"eye 0 10 -400\n lookat 0 10 0", ""},
+    };
+    for (const auto& c : cases) {
+        std::string checkLog;
+        EXPECT_EQ(Check(std::string("camera {\n ") + c.camera + " }\n", &Config::CheckCamera, &checkLog),
+                  c.error.empty() ? S_OK : E_INVALIDARG)
+            << c.camera;
+        EXPECT_TRUE(c.error.empty() ? checkLog.empty() : checkLog.find(c.error) != std::string::npos) << checkLog;
+    }
+}
+
+// A point light holding nan or an infinity is refused, naming the entry by its
+// number among the file's pointlight entries (a refused one counts too) and
+// the first such value by its inner line and its text as written.
+TEST_F(ConfigTest, PointLightsHoldingNanOrInfinitiesAreRefused) {
+    const std::string good = "pointlight { position 0 1e39 0\n ambient 1 1 1\n diffuse 1 1 1\n specular 1 1 1 }\n";
+    const std::string refused = "pointlight { position 0 1 0\n ambient 1 nan }\n";
+    const std::string later = "pointlight { position inf 0 0\n ambient 1 1 1\n diffuse 1 1 1\n specular 1 1 1 }\n";
+    const struct {
+        const char* light;
+        const char* named;
+    } cases[] = {
+        {"position 0 NaN 0\n ambient 1 1 1\n diffuse 1 1 1\n specular 1 1 1", "'position' value NaN"},
+        {"position 0 1 0\n ambient 1 1 -inf\n diffuse 1 1 1\n specular 1 1 1", "'ambient' value -inf"},
+        {"position 0 1 0\n ambient 1 1 1\n diffuse Infinity 1 1\n specular nan 1 1", "'diffuse' value Infinity"},
+        {"position 0 1 0\n ambient 1 1 1\n diffuse 1 1 1\n specular 1 1 nan", "'specular' value nan"},
+    };
+    std::string checkLog;
+    for (const auto& c : cases) {
+        const std::string text = good + refused + "pointlight { " + c.light + " }\n" + later;
+        EXPECT_EQ(Check(text, &Config::CheckLights, &checkLog), E_INVALIDARG) << c.light;
+        EXPECT_NE(checkLog.find(std::string("[Config::CheckLights()] Error : \"The 'pointlight' entry number 3 of "
+                                            "\"zvscene.txt\" cannot be used: its ") +
+                                c.named + " is not a finite number\""),
+                  std::string::npos)
+            << checkLog;
+    }
+    // Finite lights pass, even one whose number saturated at the float range.
+    EXPECT_EQ(Check(good + good, &Config::CheckLights, &checkLog), S_OK);
+    EXPECT_EQ(checkLog, "");
 }
 
 TEST_F(ConfigTest, UnknownCommandsAndBlockOnlyLines) {

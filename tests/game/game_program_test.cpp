@@ -5,6 +5,8 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cmath>
+
 #include "game_program.h"
 
 using namespace gametest;
@@ -44,6 +46,32 @@ TEST_F(GameProgramTest, WithoutAModelItEndsWithMinusOne) {
     const std::string log = Log();
     EXPECT_TRUE(Contains(log, "Put at least one model; it MUST be a 3DS Scene")) << log;
     EXPECT_TRUE(Contains(log, "Zorvane Engine correctly shutdown")) << log;
+}
+
+// A camera or a point light holding nan or an infinity ends the start with
+// -1 before anything is made, naming the entry.
+TEST_F(GameProgramTest, ACameraOrALightHoldingNanOrInfinityEndsWithMinusOne) {
+    const std::string camera = "Error : \"The 'camera' entry of \"zvscene.txt\" with eye ";
+    const struct {
+        void (*spoil)(SceneDesc&);
+        std::string error;
+    } cases[] = {
+        {[](SceneDesc& s) { s.eye[1] = NAN; }, camera + "{0, nan, -400} and lookat {0, 10, 0} cannot be used: a number"},
+        {[](SceneDesc& s) { s.lookAt[2] = INFINITY; }, camera + "{0, 10, -400} and lookat {0, 10, inf} cannot be used"},
+        {[](SceneDesc& s) { s.lights[1][0] = -INFINITY; },
+         "Error : \"The 'pointlight' entry number 2 of \"zvscene.txt\" cannot be used: its 'position' value -inf is "
+         "not a finite number\""},
+    };
+    for (const auto& c : cases) {
+        SceneDesc scene;
+        scene.models = {{"arena.3ds", 0, 0, 0, 0}};
+        c.spoil(scene);
+        ASSERT_TRUE(zvtools::WriteTextFile(dir + "zvscene.txt", SceneText(scene)));
+        EXPECT_EQ(RunProgram(), 255);
+        const std::string log = Log();
+        EXPECT_TRUE(Contains(log, c.error)) << log;
+        EXPECT_FALSE(Contains(log, "Create Core Engine...")) << log;
+    }
 }
 
 // The demo content from the programs' folder: the game starts, F5 saves the

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <thread>
 
@@ -141,6 +142,33 @@ TEST_F(LumivexProgramTest, MissingSceneFileEndsWithMinusOne) {
     ASSERT_TRUE(o.exited);
     EXPECT_EQ(o.code, 255);
     EXPECT_TRUE(Contains(o.log, "Config file loading file; verify that 'zvscene.txt' is in the ExeDir")) << o.log;
+}
+
+// A camera or a point light holding nan or an infinity ends the start with
+// -1 before anything is made, naming the entry.
+TEST_F(LumivexProgramTest, ACameraOrALightHoldingNanOrInfinityEndsWithMinusOne) {
+    const std::string camera = "Error : \"The 'camera' entry of \"zvscene.txt\" with eye ";
+    const struct {
+        const char* entry;  // in the scene file
+        const char* spoilt;
+        std::string error;
+    } cases[] = {
+        {"eye 0 10 -40", "eye 0 nan -40", camera + "{0, nan, -40} and lookat {0, 10, 0} cannot be used: a number"},
+        {"lookat 0 10 0", "lookat -inf 10 0", camera + "{0, 10, -40} and lookat {-inf, 10, 0} cannot be used"},
+        {"diffuse 1 0.5 0.25", "diffuse 1 inf 0.25",
+         "Error : \"The 'pointlight' entry number 1 of \"zvscene.txt\" cannot be used: its 'diffuse' value inf is "
+         "not a finite number\""},
+    };
+    for (const auto& c : cases) {
+        std::string text = SceneText({"scene.3ds"});
+        ASSERT_TRUE(WriteFile(folder + "zvscene.txt", text.replace(text.find(c.entry), strlen(c.entry), c.spoilt)));
+        std::remove((folder + "zvlog.txt").c_str());
+        Outcome o = Run("figure.md5mesh");
+        ASSERT_TRUE(o.exited) << o.log;
+        EXPECT_EQ(o.code, 255);
+        EXPECT_TRUE(Contains(o.log, c.error)) << o.log;
+        EXPECT_FALSE(Contains(o.log, "Create Core Engine...")) << o.log;
+    }
 }
 
 TEST_F(LumivexProgramTest, ListChoiceEndsWithMinusOneWhenTheInputEnds) {
