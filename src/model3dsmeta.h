@@ -34,7 +34,7 @@ public:
     struct MatInfos {
         D3DMATERIAL9 material;
         u32 bUsed;
-        char strTexture[16];  // the first texture map's file name, "" without one
+        String strTexture;    // the first texture map's file name, whole; "" without one
         u32 nMinVertex;       // the vertex range its faces' meshes cover (not used for drawing)
         u32 nNumVertices;
         u32 nFirstIndex;
