@@ -3,8 +3,11 @@
 // their textures.
 #include "model3dsmeta.h"
 
+#include <cmath>
 #include <cstring>
 #include <new>
+#include <unordered_map>
+#include <vector>
 
 #include "toolkit3ds.h"
 
@@ -24,7 +27,7 @@ D3DCOLORVALUE Colour(float r, float g, float b, float a) {
 }
 
 void FillDefaultMaterial(Model3DSMeta::MatInfos* m) {
-    std::memset(m, 0, sizeof(*m));
+    *m = Model3DSMeta::MatInfos();
     m->material.Diffuse = Colour(0.8f, 0.8f, 0.8f, 1.0f);
     m->material.Ambient = Colour(0.3f, 0.3f, 0.3f, 1.0f);
     m->material.Specular = Colour(0.7f, 0.7f, 0.7f, 1.0f);
@@ -34,18 +37,14 @@ void FillDefaultMaterial(Model3DSMeta::MatInfos* m) {
 }
 
 void FillFileMaterial(const MaterialData3ds& in, Model3DSMeta::MatInfos* m) {
-    std::memset(m, 0, sizeof(*m));
+    *m = Model3DSMeta::MatInfos();
     m->material.Ambient = Colour(in.ambient[0], in.ambient[1], in.ambient[2], 1.0f);
     m->material.Diffuse = Colour(in.diffuse[0], in.diffuse[1], in.diffuse[2], 1.0f);
     m->material.Specular = Colour(in.specular[0], in.specular[1], in.specular[2], 1.0f);
     m->material.Emissive = Colour(0.0f, 0.0f, 0.0f, 0.0f);
     m->material.Power = in.shininess;
     m->bUsed = 1;
-    // The toolkit's map name holds at most 12 characters and its terminator.
-    size_t n = 0;
-    while (n < sizeof(in.texture1.name) && n + 1 < sizeof(m->strTexture) && in.texture1.name[n]) ++n;
-    std::memcpy(m->strTexture, in.texture1.name, n);
-    m->strTexture[n] = '\0';
+    m->strTexture = in.texture1.name ? in.texture1.name : "";
 }
 
 // A toolkit name field (17 bytes, normally terminated) as a String.
@@ -60,6 +59,44 @@ String BoundedName(const char (&field)[N]) {
     text[n] = '\0';
     return String(text);
 }
+
+// The tiling of a material's texture map: file coordinates are multiplied by
+// the scale, then the offset is added (the map's rotation is not applied).
+struct Tiling {
+    float uScale = 1.0f, vScale = 1.0f, uOffset = 0.0f, vOffset = 0.0f;
+    bool operator==(const Tiling& o) const {
+        return uScale == o.uScale && vScale == o.vScale && uOffset == o.uOffset && vOffset == o.vOffset;
+    }
+};
+
+// The tiling of a material's first texture map; none without a map.  Values
+// that are not finite, and a scale of 0, keep their neutral value.
+Tiling MapTiling(const MaterialData3ds& in, bool* unusable) {
+    Tiling t;
+    *unusable = false;
+    if (!in.texture1.name || !in.texture1.name[0]) return t;
+    const MapData3ds& map = in.texture1;
+    auto take = [unusable](float value, float neutral, bool isScale) {
+        if (std::isfinite(value) && !(isScale && value == 0.0f)) return value;
+        *unusable = true;
+        return neutral;
+    };
+    t.uScale = take(map.uScale, 1.0f, true);
+    t.vScale = take(map.vScale, 1.0f, true);
+    t.uOffset = take(map.uOffset, 0.0f, false);
+    t.vOffset = take(map.vOffset, 0.0f, false);
+    return t;
+}
+
+// How one mesh's vertices are laid out in the model.  Texture coordinates
+// belong to vertices, tiling to the material of the faces: a vertex whose
+// faces use materials of different tilings gets one copy per further tiling,
+// placed after the mesh's own vertices, and those faces use the copy.
+struct MeshPlan {
+    std::vector<u32> tiling;   // per vertex: the tiling class it is written with
+    std::vector<u32> corners;  // 3 per face: the vertex each corner uses (copies from nVertices on)
+    std::vector<std::pair<u32, u32>> copies;  // per copy: (source vertex, tiling class)
+};
 
 // One load in progress: the toolkit records, the temporary tables and the
 // locked buffers, so that every way out gives them back (Release).
@@ -85,7 +122,10 @@ private:
     HRESULT CreateVertexBuffer();
     HRESULT FillMeshes();
     HRESULT CheckMesh(const MeshData3ds& mesh, u32 vertexBase, u32 faceBase);
-    HRESULT AddMatRefs(const MeshData3ds& mesh, u32 vertexBase, u32 faceBase);
+    u32 MaterialOf(const char* name) const;
+    HRESULT PlanMesh(const MeshData3ds& mesh, MeshPlan* plan) const;
+    void WriteVertex(const MeshData3ds& mesh, u32 source, u32 tilingClass, u32 at);
+    HRESULT AddMatRefs(const MeshData3ds& mesh, u32 vertexBase, u32 vertexEnd, u32 faceBase);
     HRESULT GroupFaces();
     HRESULT CorrectRuns();
     HRESULT CreateIndexBuffer();
@@ -105,6 +145,8 @@ private:
     MaterialData3ds* material_ = nullptr;
     MeshData3ds* mesh_ = nullptr;
     Vector<String> names_;                  // material names, parallel to vMatInfos
+    std::vector<Tiling> tilings_;           // distinct tilings; [0] is none
+    std::vector<u32> tilingOf_;             // per material: its index in tilings_
     Vector<Model3DSMeta::MatRef> refs_;
     u32 meshCount_ = 0;
     u32 vertexTotal_ = 0;
@@ -193,18 +235,32 @@ HRESULT Loader::ReadMaterials() {
     u32 count = CountMaterials3ds(database);
     ZV_CHECK_TOOLKIT();
     Vector<Model3DSMeta::MatInfos>& mats = meta_->vMatInfos;
+    tilings_.assign(1, Tiling());
     if (count == 0) {
         if (mats.Reserve(1, true) < 0 || names_.Add(kDefaultMaterial) < 0) return E_OUTOFMEMORY;
         FillDefaultMaterial(&mats[0]);
+        tilingOf_.assign(1, 0);
         return S_OK;
     }
     if (mats.Reserve(count, true) < 0 || names_.Reserve(count, true) < 0) return E_OUTOFMEMORY;
+    tilingOf_.assign(count, 0);
     for (u32 i = 0; i < count; ++i) {
         FetchMaterial3ds(database, i, &material_);
         ZV_CHECK_TOOLKIT();
         if (!material_) return Missing("Material ", i);
         FillFileMaterial(*material_, &mats[i]);
         names_[i] = BoundedName(material_->name);
+        bool unusable = false;
+        Tiling t = MapTiling(*material_, &unusable);
+        if (unusable) {
+            scope_.WriteLog(ZVLOG_WARNING, "The texture map of material \"" + names_[i] +
+                            "\" has a tiling value that is not a number or a scale of 0; that value is not applied",
+                            kSource, __LINE__);
+        }
+        u32 k = 0;
+        while (k < tilings_.size() && !(tilings_[k] == t)) ++k;
+        if (k == tilings_.size()) tilings_.push_back(t);
+        tilingOf_[i] = k;
         FreeMaterial3ds(&material_);
     }
     return S_OK;
@@ -218,7 +274,10 @@ HRESULT Loader::CountMeshes() {
         FetchMesh3ds(database, i, &mesh_);
         ZV_CHECK_TOOLKIT();
         if (!mesh_) return Missing("Mesh ", i);
-        vertices += mesh_->nVertices;
+        MeshPlan plan;
+        HRESULT hr = PlanMesh(*mesh_, &plan);
+        if (hr < 0) return hr;
+        vertices += mesh_->nVertices + plan.copies.size();
         faces += mesh_->nFaces;
         FreeMesh3ds(&mesh_);
     }
@@ -278,12 +337,89 @@ HRESULT Loader::CheckMesh(const MeshData3ds& mesh, u32 vertexBase, u32 faceBase)
     return E_FAIL;
 }
 
-HRESULT Loader::AddMatRefs(const MeshData3ds& mesh, u32 vertexBase, u32 faceBase) {
+// The first material of that name (as grouping assigns faces), or kNoMaterial.
+u32 Loader::MaterialOf(const char* name) const {
+    String wanted(name);
+    for (u32 i = 0; i < names_.count; ++i) {
+        if (names_[i] == wanted) return i;
+    }
+    return kNoMaterial;
+}
+
+HRESULT Loader::PlanMesh(const MeshData3ds& mesh, MeshPlan* plan) const {
+    const u32 nFaces = mesh.faces ? mesh.nFaces : 0;
+    plan->corners.resize(3 * (size_t)nFaces);
+    for (u32 f = 0; f < nFaces; ++f) {
+        for (u32 c = 0; c < 3; ++c) plan->corners[3 * (size_t)f + c] = mesh.faces[4 * (size_t)f + c];
+    }
+    plan->tiling.assign(mesh.nVertices, 0);
+    plan->copies.clear();
+    if (tilings_.size() < 2) return S_OK;
+    // The tiling class of each face: that of the first group naming it, of
+    // the first material for a mesh without groups; kNoMaterial for faces
+    // that are not drawn.
+    std::vector<u32> faceClass(nFaces, mesh.nMatGroups ? kNoMaterial : tilingOf_[0]);
+    for (u32 g = 0; g < mesh.nMatGroups; ++g) {
+        const MeshMatGroup3ds& group = mesh.matGroups[g];
+        u32 material = MaterialOf(BoundedName(group.name).c_str());
+        if (material == kNoMaterial || !group.faces) continue;
+        for (u32 i = 0; i < group.nFaces; ++i) {
+            u32 f = group.faces[i];
+            if (f < nFaces && faceClass[f] == kNoMaterial) faceClass[f] = tilingOf_[material];
+        }
+    }
+    // A vertex takes the class of the first drawn face using it; a face of
+    // another class uses a copy of it, one copy per vertex and class.
+    std::vector<bool> claimed(mesh.nVertices, false);
+    std::unordered_map<u64, u32> copyOf;
+    for (u32 f = 0; f < nFaces; ++f) {
+        if (faceClass[f] == kNoMaterial) continue;
+        for (u32 c = 0; c < 3; ++c) {
+            u32& corner = plan->corners[3 * (size_t)f + c];
+            if (corner >= mesh.nVertices) continue;  // refused by CheckMesh
+            if (!claimed[corner]) {
+                claimed[corner] = true;
+                plan->tiling[corner] = faceClass[f];
+                continue;
+            }
+            if (plan->tiling[corner] == faceClass[f]) continue;
+            u64 key = ((u64)corner << 32) | faceClass[f];
+            auto found = copyOf.find(key);
+            if (found == copyOf.end()) {
+                found = copyOf.emplace(key, mesh.nVertices + (u32)plan->copies.size()).first;
+                plan->copies.emplace_back(corner, faceClass[f]);
+            }
+            corner = found->second;
+        }
+    }
+    return S_OK;
+}
+
+void Loader::WriteVertex(const MeshData3ds& mesh, u32 source, u32 tilingClass, u32 at) {
+    const float* p = mesh.vertices + 3 * (size_t)source;
+    Model3DSMeta::Vertex& v = vertices_[at];
+    v.vPos = Vector3(p[0], p[2], p[1]);
+    v.vNormal = Vector3(0.0f, 0.0f, 0.0f);
+    // Texture coordinates only when there is one per vertex.  Files put
+    // v = 0 at the image's bottom row, the device at its top row; the tiling
+    // works in the file's coordinates.
+    v.fU = v.fV = 0.0f;
+    if (mesh.texVerts && mesh.nTexVerts == mesh.nVertices) {
+        const Tiling& t = tilings_[tilingClass];
+        v.fU = mesh.texVerts[2 * (size_t)source] * t.uScale + t.uOffset;
+        v.fV = 1.0f - (mesh.texVerts[2 * (size_t)source + 1] * t.vScale + t.vOffset);
+    }
+    vbPositions_[at] = v.vPos;
+    meta_->vMin.Minimize(v.vPos);
+    meta_->vMax.Maximize(v.vPos);
+}
+
+HRESULT Loader::AddMatRefs(const MeshData3ds& mesh, u32 vertexBase, u32 vertexEnd, u32 faceBase) {
     u32 groups = mesh.nMatGroups ? mesh.nMatGroups : 1;
     for (u32 g = 0; g < groups; ++g) {
         Model3DSMeta::MatRef ref;
         ref.nVertexBase = vertexBase;
-        ref.nVertexEnd = vertexBase + mesh.nVertices;
+        ref.nVertexEnd = vertexEnd;
         if (mesh.nMatGroups) {
             ref.strName = BoundedName(mesh.matGroups[g].name);
             ref.nNumFaces = mesh.matGroups[g].nFaces;
@@ -307,35 +443,26 @@ HRESULT Loader::AddMatRefs(const MeshData3ds& mesh, u32 vertexBase, u32 faceBase
 }
 
 HRESULT Loader::FillMeshes() {
-    Model3DSMeta& m = *meta_;
     u32 vertexBase = 0, faceBase = 0;
+    MeshPlan plan;
     for (u32 k = 0; k < meshCount_; ++k) {
         FetchMesh3ds(database, k, &mesh_);
         ZV_CHECK_TOOLKIT();
         if (!mesh_) return Missing("Mesh ", k);
         const MeshData3ds& mesh = *mesh_;
         HRESULT hr = CheckMesh(mesh, vertexBase, faceBase);
-        if (hr < 0) return hr;
-        // Texture coordinates only when there is one per vertex.
-        const float* uv = mesh.texVerts && mesh.nTexVerts == mesh.nVertices ? mesh.texVerts : nullptr;
-        for (u32 j = 0; j < mesh.nVertices; ++j) {
-            const float* p = mesh.vertices + 3 * (size_t)j;
-            Model3DSMeta::Vertex& v = vertices_[vertexBase + j];
-            v.vPos = Vector3(p[0], p[2], p[1]);
-            v.vNormal = Vector3(0.0f, 0.0f, 0.0f);
-            v.fU = uv ? uv[2 * (size_t)j] : 0.0f;
-            v.fV = uv ? uv[2 * (size_t)j + 1] : 0.0f;
-            vbPositions_[vertexBase + j] = v.vPos;
-            m.vMin.Minimize(v.vPos);
-            m.vMax.Maximize(v.vPos);
-        }
+        if (hr < 0 || (hr = PlanMesh(mesh, &plan)) < 0) return hr;
+        const u32 count = mesh.nVertices + (u32)plan.copies.size();
+        if ((u64)vertexBase + count > vertexTotal_) return E_FAIL;
+        for (u32 j = 0; j < mesh.nVertices; ++j) WriteVertex(mesh, j, plan.tiling[j], vertexBase + j);
+        for (u32 c = 0; c < plan.copies.size(); ++c)
+            WriteVertex(mesh, plan.copies[c].first, plan.copies[c].second, vertexBase + mesh.nVertices + c);
         for (u32 f = 0; f < mesh.nFaces; ++f) {
-            const u16_3ds* face = mesh.faces + 4 * (size_t)f;
             u16* row = faceTable_ + 3 * ((size_t)faceBase + f);
-            for (u32 c = 0; c < 3; ++c) row[c] = (u16)(face[c] + vertexBase);
+            for (u32 c = 0; c < 3; ++c) row[c] = (u16)(plan.corners[3 * (size_t)f + c] + vertexBase);
         }
-        if ((hr = AddMatRefs(mesh, vertexBase, faceBase)) < 0) return hr;
-        vertexBase += mesh.nVertices;
+        if ((hr = AddMatRefs(mesh, vertexBase, vertexBase + count, faceBase)) < 0) return hr;
+        vertexBase += count;
         faceBase += mesh.nFaces;
         FreeMesh3ds(&mesh_);
     }
@@ -492,7 +619,7 @@ HRESULT Loader::LoadTextures() {
     if (scope_.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
     for (u32 i = 0; i < m.vTextures.count; ++i) m.vTextures[i] = nullptr;
     for (u32 i = 0; i < m.vMatInfos.count; ++i) {
-        const char* name = m.vMatInfos[i].strTexture;
+        const char* name = m.vMatInfos[i].strTexture.c_str();
         if (!name[0]) continue;
         ITexture* texture = nullptr;
         if (graphics_->CreateTexture(name, &texture) >= 0 && texture) {
@@ -503,6 +630,13 @@ HRESULT Loader::LoadTextures() {
         }
     }
     return S_OK;
+}
+
+// The names the toolkit had to cut to fit its records, one warning each.
+void LogNameNotices(CallScope& scope) {
+    for (u32 i = 0; i < CountNameNotices3ds(); ++i)
+        scope.WriteLog(ZVLOG_WARNING, NameNotice3ds(i), kSource, __LINE__);
+    ClearNameNotices3ds();
 }
 
 }  // namespace
@@ -553,9 +687,11 @@ HRESULT Model3DSMeta::Load3DS(const String& file, IGraphics* graphics) {
         return ZVE_SUBFUNCTION;
     }
     matWorld.SetIdentity();
+    ClearNameNotices3ds();
     Loader loader(this, graphics, scope, file);
     HRESULT hr = loader.Run();
     loader.Release();
+    LogNameNotices(scope);
     scope.ReportFailure("Error while loading the Model " + file, kSource, __LINE__, hr);
     FreeDatabase3ds(&loader.database);
     CloseChunkFile3ds(loader.chunkFile);

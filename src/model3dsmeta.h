@@ -9,7 +9,11 @@
 //
 // The file is read through the 3DS chunk toolkit only.  Its coordinates are
 // z-up; the engine's are y-up, so a file vertex (x, y, z) is stored as
-// (x, z, y).  Face corner order is kept.
+// (x, z, y).  Face corner order is kept.  Texture coordinates get the tiling
+// of their faces' material map (scale, then offset; its rotation is not
+// applied) and are turned from the file's v, counted from the image's bottom
+// row, to the device's, counted from its top (v' = 1 - v).  A vertex whose
+// faces use maps of different tilings is copied for each further tiling.
 //
 // What the loader guarantees to the instances: every index of the index
 // buffer names a vertex of the vertex buffer, every MatInfos run lies inside
@@ -34,7 +38,7 @@ public:
     struct MatInfos {
         D3DMATERIAL9 material;
         u32 bUsed;
-        char strTexture[16];  // the first texture map's file name, "" without one
+        String strTexture;    // the first texture map's file name, whole; "" without one
         u32 nMinVertex;       // the vertex range its faces' meshes cover (not used for drawing)
         u32 nNumVertices;
         u32 nFirstIndex;

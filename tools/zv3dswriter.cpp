@@ -104,7 +104,9 @@ Mesh3ds BoxMesh3ds(const std::string& name, const float min[3], const float max[
             m.vertices.insert(m.vertices.end(), {p[0], p[1], p[2]});
             const float unit = uvUnit > 0 ? uvUnit : 1.0f;
             m.texCoords.push_back(c[0] * (max[s.u] - min[s.u]) / unit);
-            m.texCoords.push_back(c[1] * (max[s.v] - min[s.v]) / unit);
+            // Files count v from the image's bottom row: the image's top row
+            // lies on the side's low edge.
+            m.texCoords.push_back(1.0f - c[1] * (max[s.v] - min[s.v]) / unit);
         }
         const uint16_t quad[2][3] = {{0, 1, 2}, {0, 2, 3}};
         for (const auto& t : quad) {
@@ -136,6 +138,8 @@ Chunk3ds MaterialChunk3ds(const Material3ds& m) {
         if (m.mapFlags) map.Add(Chunk3ds(0xA351).U16(m.mapFlags));
         map.Add(Chunk3ds(0xA354).F32(m.uScale));
         map.Add(Chunk3ds(0xA356).F32(m.vScale));
+        if (m.uOffset != 0.0f) map.Add(Chunk3ds(0xA358).F32(m.uOffset));
+        if (m.vOffset != 0.0f) map.Add(Chunk3ds(0xA35A).F32(m.vOffset));
         mat.Add(map);
     }
     return mat;

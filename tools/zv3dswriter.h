@@ -47,7 +47,8 @@ struct Mesh3ds {
     std::string name;
     std::vector<float> vertices;    // x, y, z per vertex
     std::vector<uint16_t> faces;    // a, b, c, flags per face
-    std::vector<float> texCoords;   // u, v per vertex (none: no 0x4140 chunk)
+    std::vector<float> texCoords;   // u, v per vertex as files hold them, v = 0 at the image's
+                                    // bottom row (none: no 0x4140 chunk)
     std::vector<MatGroup3ds> groups;
     std::vector<uint32_t> smoothing;  // one per face (none: no 0x4150 chunk)
 };
@@ -64,6 +65,7 @@ struct Material3ds {
     int16_t texturePercent = 100;
     uint16_t mapFlags = 0;          // 0xA351 (written when not 0)
     float uScale = 1.0f, vScale = 1.0f;
+    float uOffset = 0.0f, vOffset = 0.0f;  // 0xA358 / 0xA35A (written when not 0)
     bool twoSided = false;
 };
 
@@ -84,9 +86,10 @@ struct Scene3ds {
 
 // An axis-aligned box in file coordinates (z up): 24 vertices (4 per side,
 // so each side has its own texture coordinates, one texture repeat per
-// uvUnit of length) and 12 faces, all in one material group.  Faces turn
-// counter-clockwise seen from outside (right-handed, as .3ds files have
-// them), or from inside when inward is set (rooms, arenas).
+// uvUnit of length, the image's top row along each side's low edge) and 12
+// faces, all in one material group.  Faces turn counter-clockwise seen from
+// outside (right-handed, as .3ds files have them), or from inside when
+// inward is set (rooms, arenas).
 Mesh3ds BoxMesh3ds(const std::string& name, const float min[3], const float max[3], const std::string& material,
                    float uvUnit = 1.0f, bool inward = false);
 

@@ -192,7 +192,7 @@ Mesh3ds FloorGrid(const std::string& name, float z, bool up, int n, float uv) {
             float y = -kHalf + 2 * kHalf * (float)j / (float)n;
             m.vertices.insert(m.vertices.end(), {x, y, z});
             m.texCoords.push_back((x + kHalf) / uv);
-            m.texCoords.push_back((y + kHalf) / uv);
+            m.texCoords.push_back(1.0f - (y + kHalf) / uv);  // files count v upwards
         }
     MatGroup3ds group{"Floor", {}};
     for (int j = 0; j < n; ++j)

@@ -143,28 +143,33 @@ struct Cursor {
         memcpy(&f, &bits, sizeof f);
         return f;
     }
-    // A zero-terminated string of at most capacity bytes, terminator
-    // included; out always ends up terminated.
-    void String(char* out, u32_3ds capacity) {
+    // A zero-terminated name, read to its terminator, which must lie within
+    // the payload.  out (capacity bytes) keeps what fits; a cut is noted
+    // with the kind of the name.
+    void String(char* out, u32_3ds capacity, const char* kind) {
         out[0] = 0;
-        if (fault) return;
-        u32_3ds limit = capacity < left ? capacity : left;
-        const void* zero = memchr(p, 0, limit);
-        if (!zero) {
-            fault = limit < capacity ? ERR_INVALID_CHUNK : ERR_READING_FILE;
-            return;
-        }
-        u32_3ds len = static_cast<u32_3ds>(static_cast<const u8_3ds*>(zero) - p);
-        memcpy(out, p, size_t(len) + 1);
-        p += len + 1;
-        left -= len + 1;
+        char* whole = NewString();
+        if (!whole) return;
+        CopyName3ds(out, capacity, whole, kind);
+        free(whole);
     }
-    char* NewString(u32_3ds capacity) {
-        char scratch[520];
-        String(scratch, capacity);
+    // The whole name as a heap copy (null after a fault).
+    char* NewString() {
         if (fault) return nullptr;
-        char* s = DupString3ds(scratch);
-        if (!s) fault = ERR_NO_MEM;
+        const void* zero = memchr(p, 0, left);
+        if (!zero) {
+            fault = ERR_INVALID_CHUNK;
+            return nullptr;
+        }
+        size_t len = static_cast<size_t>(static_cast<const u8_3ds*>(zero) - p);
+        char* s = static_cast<char*>(malloc(len + 1));
+        if (!s) {
+            fault = ERR_NO_MEM;
+            return nullptr;
+        }
+        memcpy(s, p, len + 1);
+        p += len + 1;
+        left -= static_cast<u32_3ds>(len + 1);
         return s;
     }
 };
@@ -183,11 +188,7 @@ void Floats(Cursor& c, float* out, u32_3ds n) {
 
 void Decode(Cursor& c, u32_3ds tag, void* rec) {
     switch (KindOf(tag)) {
-    case K_NAME: {
-        u32_3ds cap = tag == 0xA000 ? 17 : (tag == 0xA300 || tag == 0x4181) ? 13 : 11;
-        static_cast<NameData3ds*>(rec)->name = c.NewString(cap);
-        break;
-    }
+    case K_NAME: static_cast<NameData3ds*>(rec)->name = c.NewString(); break;
     case K_POINTS: {
         PointArray3ds* r = static_cast<PointArray3ds*>(rec);
         u16_3ds n = c.Word();
@@ -211,7 +212,7 @@ void Decode(Cursor& c, u32_3ds tag, void* rec) {
     }
     case K_MATGROUP: {
         MatGroupData3ds* r = static_cast<MatGroupData3ds*>(rec);
-        c.String(r->name, 17);
+        c.String(r->name, sizeof r->name, "Material");
         u16_3ds n = c.Word();
         if (!c.Need(uint64_t(n) * 2)) break;
         r->faces = static_cast<u16_3ds*>(Alloc(c, size_t(n) * 2));
@@ -266,7 +267,7 @@ void Decode(Cursor& c, u32_3ds tag, void* rec) {
         break;
     }
     case K_BOXMAP:
-        for (int i = 0; i < 6; ++i) c.String(static_cast<BoxMapData3ds*>(rec)->names[i], 17);
+        for (int i = 0; i < 6; ++i) c.String(static_cast<BoxMapData3ds*>(rec)->names[i], 17, "Material");
         break;
     case K_COLOUR:
         for (int i = 0; i < 3; ++i) static_cast<ColourBytes3ds*>(rec)->rgb[i] = c.Byte();
@@ -276,7 +277,7 @@ void Decode(Cursor& c, u32_3ds tag, void* rec) {
     case K_FLOAT: static_cast<FloatData3ds*>(rec)->value = c.Float(); break;
     case K_NODEHDR: {
         NodeHeaderData3ds* r = static_cast<NodeHeaderData3ds*>(rec);
-        c.String(r->name, 11);
+        c.String(r->name, sizeof r->name, "Keyframer node");
         r->flags1 = c.Word();
         r->flags2 = c.Word();
         r->parent = c.Word();
@@ -293,22 +294,41 @@ void Decode(Cursor& c, u32_3ds tag, void* rec) {
     }
 }
 
-// Bytes of the payload that decoding a record of this tag can use: a name
-// never needs more than its field, so the nested chunks that follow it in a
-// container (a whole mesh after an object's name) are not read.
+// Bytes of the payload that decoding a record of this tag can use, past the
+// name a payload starts with (names are read to their terminator): nothing
+// more is needed, so the nested chunks that follow a name in a container (a
+// whole mesh after an object's name) are not read.
 u32_3ds ReadLimit(u32_3ds tag) {
     switch (KindOf(tag)) {
-    case K_NAME: return tag == 0xA000 ? 17 : (tag == 0xA300 || tag == 0x4181) ? 13 : 11;
-    case K_NODEHDR: return 11 + 6;
+    case K_NAME: return 0;
+    case K_NODEHDR: return 6;
     case K_MATRIX: return 48;
     case K_BYTE: return 1;
     case K_MAPPING: return 2 + 21 * 4;
-    case K_BOXMAP: return 6 * 17;
     case K_COLOUR: return 3;
     case K_SHORT: case K_WORD: return 2;
     case K_FLOAT: return 4;
     default: return 0xFFFFFFFFu;
     }
+}
+
+bool StartsWithName(u32_3ds tag) { return KindOf(tag) == K_NAME || KindOf(tag) == K_NODEHDR; }
+
+// Length of the name at the stream's position, terminator included, looked
+// for within `available` bytes; `available` + 1 when it has no terminator
+// there.  The stream position is left anywhere.
+uint64_t NameExtent(FILE* stream, u32_3ds available) {
+    u8_3ds block[256];
+    uint64_t seen = 0;
+    while (seen < available) {
+        size_t want = available - seen < sizeof block ? size_t(available - seen) : sizeof block;
+        size_t got = fread(block, 1, want, stream);
+        if (const void* zero = memchr(block, 0, got))
+            return seen + static_cast<uint64_t>(static_cast<const u8_3ds*>(zero) - block) + 1;
+        seen += got;
+        if (got < want) break;
+    }
+    return uint64_t(available) + 1;
 }
 
 }  // namespace
@@ -428,8 +448,17 @@ void* LoadChunkData3ds(ChunkNode3ds* node) {
     }
     SetCurrentFile3ds(file);
     u32_3ds payloadSize = node->size - 6;
-    u32_3ds limit = ReadLimit(node->tag);
-    if (payloadSize > limit) payloadSize = limit;
+    uint64_t limit = ReadLimit(node->tag);
+    if (StartsWithName(node->tag)) {
+        // The name with what follows it; a name without its terminator is
+        // read whole (up to the chunk's end) and refused by the decoder.
+        if (fseek(file->stream, static_cast<long>(node->position) + 6, SEEK_SET) != 0) {
+            AddError3ds(ERR_READING_FILE);
+            return nullptr;
+        }
+        limit += NameExtent(file->stream, payloadSize);
+    }
+    if (payloadSize > limit) payloadSize = static_cast<u32_3ds>(limit);
     u8_3ds* payload = payloadSize ? static_cast<u8_3ds*>(malloc(payloadSize)) : nullptr;
     if (payloadSize && !payload) {
         AddError3ds(ERR_NO_MEM);

@@ -237,11 +237,17 @@ void CloneChunkTree3ds(ChunkNode3ds* node, ChunkNode3ds** out) {
 
 namespace {
 
-// Reads a zero-terminated string of at most capacity bytes (terminator
-// included) and drops it.
-void SkipString(u32_3ds capacity) {
-    char scratch[520];
-    GetCString3ds(scratch, capacity);
+// Moves past a zero-terminated name, read to its terminator, which must lie
+// within the node's chunk.
+void SkipName(const ChunkNode3ds* node) {
+    const uint64_t end = uint64_t(node->position) + node->size;
+    for (uint64_t pos = FileTell3ds(); !errorsPending; ++pos) {
+        if (pos >= end) {
+            AddError3ds(ERR_INVALID_CHUNK);
+            return;
+        }
+        if (GetByte3ds() == 0) return;
+    }
 }
 
 // Moves the current file from the start of node's payload to its first
@@ -257,16 +263,16 @@ bool SkipToSubChunks(ChunkNode3ds* node) {
     case 0xA33D: case 0xA33E: case 0xA340: case 0xA342: case 0xA344: case 0xA346: case 0xA348:
     case 0xA34A: case 0xA34C:
         return true;
-    case 0x4000: case 0x3080: case 0xB011: SkipString(11); return true;
-    case 0xA000: SkipString(17); return true;
-    case 0xA300: case 0x1100: case 0x4181: SkipString(13); return true;
+    case 0x4000: case 0x3080: case 0xB011: case 0xA000: case 0xA300: case 0x1100: case 0x4181:
+        SkipName(node);
+        return true;
     case 0xB010:
-        SkipString(11);
+        SkipName(node);
         if (!errorsPending) FileSeek3ds(FileTell3ds() + 6);
         return true;
     case 0xB00A:
         GetWord3ds();
-        if (!errorsPending) SkipString(513);
+        if (!errorsPending) SkipName(node);
         if (!errorsPending) GetDword3ds();
         return true;
     case 0x4120: {

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "zvkernel.h"
 
@@ -74,6 +76,40 @@ void ClearErrors3ds() {
 
 const ErrorRec3ds* GetErrorList3ds() { return errorList; }
 const ErrorRec3ds* GetOverflowError3ds() { return &overflowError; }
+
+// ---------------------------------------------------------------- cut names
+
+namespace {
+
+std::vector<std::string> nameNotices;
+
+}  // namespace
+
+void AddNameNotice3ds(const char* kind, const char* whole, u32_3ds kept) {
+    std::string text = std::string(kind) + " name \"" + whole + "\" is longer than the " + std::to_string(kept) +
+                       " characters its record holds; it is read as \"" + std::string(whole, kept) + "\"";
+    for (const std::string& n : nameNotices)
+        if (n == text) return;
+    nameNotices.push_back(text);
+}
+
+u32_3ds CountNameNotices3ds() { return static_cast<u32_3ds>(nameNotices.size()); }
+
+const char* NameNotice3ds(u32_3ds index) { return index < nameNotices.size() ? nameNotices[index].c_str() : nullptr; }
+
+void ClearNameNotices3ds() {
+    nameNotices.clear();
+    nameNotices.shrink_to_fit();
+}
+
+void CopyName3ds(char* out, u32_3ds capacity, const char* in, const char* kind) {
+    out[0] = 0;
+    if (!in || capacity == 0) return;
+    u32_3ds kept = BoundedLength3ds(in, capacity - 1);
+    memcpy(out, in, kept);
+    out[kept] = 0;
+    if (in[kept]) AddNameNotice3ds(kind, in, kept);
+}
 
 // ---------------------------------------------------------------- file table
 

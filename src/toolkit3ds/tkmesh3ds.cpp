@@ -82,14 +82,6 @@ bool HasMesh(ChunkNode3ds* object) {
     return false;
 }
 
-void CopyName(char* out, const char* in, size_t capacity) {
-    out[0] = 0;
-    if (!in) return;
-    u32_3ds n = BoundedLength3ds(in, static_cast<u32_3ds>(capacity - 1));
-    memcpy(out, in, n);
-    out[n] = 0;
-}
-
 // Fills mesh from the copied object subtree.  Arrays move out of the copy.
 void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
     ChunkNode3ds* meshNode = SearchSibling3ds(object->children, 0x4100);
@@ -99,7 +91,7 @@ void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
     }
     NameData3ds* nameRec = static_cast<NameData3ds*>(LoadChunkData3ds(object));
     if (errorsPending) return;
-    CopyName(mesh->name, nameRec ? nameRec->name : nullptr, sizeof mesh->name);
+    CopyName3ds(mesh->name, sizeof mesh->name, nameRec ? nameRec->name : nullptr, "Object");
 
     u32_3ds groups = 0;
     u32_3ds nSmoothing = 0;
@@ -155,7 +147,7 @@ void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
                     MatGroupData3ds* mg = static_cast<MatGroupData3ds*>(LoadChunkData3ds(g));
                     if (errorsPending) return;
                     MeshMatGroup3ds& out = mesh->matGroups[mesh->nMatGroups++];
-                    CopyName(out.name, mg->name, sizeof out.name);
+                    CopyName3ds(out.name, sizeof out.name, mg->name, "Material");
                     out.nFaces = mg->count;
                     out.faces = mg->faces;
                     mg->faces = nullptr;
@@ -209,7 +201,7 @@ void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
         case 0x4181: {
             NameData3ds* r = static_cast<NameData3ds*>(LoadChunkData3ds(c));
             if (errorsPending) return;
-            CopyName(mesh->procedureName, r->name, sizeof mesh->procedureName);
+            CopyName3ds(mesh->procedureName, sizeof mesh->procedureName, r->name, "Procedure");
             break;
         }
         case 0x4182: {
@@ -351,8 +343,17 @@ u32_3ds CountMaterials3ds(Database3ds* db) {
     return db->materials->count;
 }
 
+namespace {
+
+MapData3ds* MapField(MaterialData3ds* m, u32_3ds tag);
+const u32_3ds kMapTags[] = {0xA200, 0xA33A, 0xA204, 0xA210, 0xA220, 0xA230, 0xA33C, 0xA33D,
+                            0xA33E, 0xA340, 0xA342, 0xA344, 0xA346, 0xA348, 0xA34A, 0xA34C};
+
+}  // namespace
+
 void FreeMaterial3ds(MaterialData3ds** material) {
     if (!material || !*material) return;
+    for (u32_3ds tag : kMapTags) free(MapField(*material, tag)->name);
     free(*material);
     *material = nullptr;
 }
@@ -390,6 +391,8 @@ float ReadPercent(ChunkNode3ds* holder) {
 }
 
 void ReadMap(ChunkNode3ds* holder, MapData3ds* map) {
+    // A map without scale chunks shows its image once.
+    map->uScale = map->vScale = 1.0f;
     for (ChunkNode3ds* c = holder->children; c; c = c->sibling) {
         if (c->tag >= 0x8000 && c->tag <= 0x80FF) continue;
         void* d = nullptr;
@@ -403,7 +406,14 @@ void ReadMap(ChunkNode3ds* holder, MapData3ds* map) {
         default: continue;
         }
         switch (c->tag) {
-        case 0xA300: CopyName(map->name, static_cast<NameData3ds*>(d)->name, sizeof map->name); break;
+        case 0xA300: {
+            // The file name is kept whole: it names a file.
+            NameData3ds* name = static_cast<NameData3ds*>(d);
+            free(map->name);
+            map->name = name->name;
+            name->name = nullptr;
+            break;
+        }
         case 0x0030: map->percent = static_cast<ShortData3ds*>(d)->value * 0.01f; break;
         case 0x0031: map->percent = static_cast<FloatData3ds*>(d)->value; break;
         case 0xA351: {
@@ -475,7 +485,7 @@ void FillMaterial(ChunkNode3ds* matNode, MaterialData3ds* m) {
         case 0xA000: {
             NameData3ds* r = static_cast<NameData3ds*>(LoadChunkData3ds(c));
             if (errorsPending) return;
-            CopyName(m->name, r->name, sizeof m->name);
+            CopyName3ds(m->name, sizeof m->name, r->name, "Material");
             break;
         }
         case 0xA010: ReadColour(c, m->ambient); break;
@@ -574,7 +584,7 @@ void FetchMaterial3ds(Database3ds* db, u32_3ds index, MaterialData3ds** out) {
     FillMaterial(copy, m);
     FreeChunkNode3ds(copy);
     if (errorsPending) {
-        free(m);
+        FreeMaterial3ds(&m);
         return;
     }
 

@@ -61,6 +61,22 @@ const ErrorRec3ds* GetErrorList3ds();
 const ErrorRec3ds* GetOverflowError3ds();  // the record past the 19 slots
 const char* ErrorText3ds(i32_3ds code);
 
+// ---------------------------------------------------------------- cut names
+
+// Names are read from the file whole, to their terminator within their
+// chunk.  A record field that cannot hold one keeps its first characters and
+// the cut is noted (once per distinct text) for the caller to report, e.g.
+//   Object name "Cube.0012345" is longer than the 10 characters its record
+//   holds; it is read as "Cube.00123"
+// kind names what the name belongs to ("Object", "Material", ...).
+void AddNameNotice3ds(const char* kind, const char* whole, u32_3ds kept);
+u32_3ds CountNameNotices3ds();
+const char* NameNotice3ds(u32_3ds index);  // null past the last notice
+void ClearNameNotices3ds();
+// Copies in into a field of capacity bytes (terminator included), noting the
+// cut when it does not fit.
+void CopyName3ds(char* out, u32_3ds capacity, const char* in, const char* kind);
+
 // ---------------------------------------------------------------- files
 
 struct FileRec3ds {
@@ -145,7 +161,7 @@ struct Database3ds {
 const u32_3ds MAX_CHUNK_DEPTH_3DS = 64;
 
 // Decoded payload records (what LoadChunkData3ds returns, by tag).
-struct NameData3ds { char* name; };                 // 0x4000 0xA000 0xA300 0x4181 0xB011 0x80F0
+struct NameData3ds { char* name; };                 // 0x4000 0xA000 0xA300 0x4181 0xB011 0x80F0, whole
 struct PointArray3ds { u16_3ds count; float* points; };         // 0x4110 (3 floats each)
 struct WordArray3ds { u16_3ds count; u16_3ds* words; };         // 0x4111
 struct FaceArray3ds { u16_3ds count; u16_3ds* faces; };         // 0x4120 (4 words each)
@@ -236,7 +252,7 @@ void FreeMesh3ds(MeshData3ds** mesh);
 // ---------------------------------------------------------------- materials
 
 struct MapData3ds {
-    char name[13];
+    char* name;           // the image's file name, whole (null without a map); freed with the material
     float percent;
     u8_3ds tiling;        // 1 tile, 2 decal, 3 both
     u8_3ds ignoreAlpha;

@@ -94,7 +94,7 @@ void ReadArena(Arena* arena) {
         MaterialData3ds* m = nullptr;
         FetchMaterial3ds(db, i, &m);
         ASSERT_NE(nullptr, m);
-        if (m->texture1.name[0]) arena->textures.push_back(m->texture1.name);
+        if (m->texture1.name && m->texture1.name[0]) arena->textures.push_back(m->texture1.name);
         FreeMaterial3ds(&m);
     }
     arena->meshes = CountMeshes3ds(db);

@@ -138,7 +138,7 @@ TEST_F(Model3DSTest, MaterialsFromTheFileAndTheDefaultOne) {
     EXPECT_EQ(m.material.Emissive.r + m.material.Emissive.a, 0.0f);
     EXPECT_NEAR(m.material.Power, 0.4f, 1e-6);
     EXPECT_EQ(m.bUsed, 1u);
-    EXPECT_STREQ(m.strTexture, "abcdefgh.tga");
+    EXPECT_STREQ(m.strTexture.c_str(), "abcdefgh.tga");
     // The texture file does not exist: the material stays untextured.
     ASSERT_EQ(model->pMeta->vTextures.count, 1u);
     EXPECT_EQ(model->pMeta->vTextures[0], nullptr);
@@ -158,7 +158,7 @@ TEST_F(Model3DSTest, MaterialsFromTheFileAndTheDefaultOne) {
     EXPECT_EQ(d.material.Specular.b, 0.7f);
     EXPECT_EQ(d.material.Emissive.a, 0.0f);
     EXPECT_EQ(d.material.Power, 1.0f);
-    EXPECT_STREQ(d.strTexture, "");
+    EXPECT_STREQ(d.strTexture.c_str(), "");
     EXPECT_EQ(d.nNumIndices, 9u);
     EXPECT_EQ(model->pMeta->vTextures[0], nullptr);
     EXPECT_TRUE(Contains(log, "1 materials for 2 meshes with 3 tris & 7 verts"));
@@ -267,14 +267,100 @@ TEST_F(Model3DSTest, TextureCoordinatesOnlyWithOnePerVertex) {
     ASSERT_NE(model, nullptr);
     std::vector<Model3DSMeta::Vertex> v = Vertices(model->pMeta);
     ASSERT_EQ(v.size(), 9u);
+    // v counts from the image's bottom row in the file, from its top on the device.
     EXPECT_EQ(v[0].fU, 0.25f);
     EXPECT_EQ(v[0].fV, 0.5f);
+    EXPECT_EQ(v[1].fV, 1.0f);
     EXPECT_EQ(v[2].fU, 2.0f);
-    EXPECT_EQ(v[2].fV, -1.0f);
+    EXPECT_EQ(v[2].fV, 2.0f);
     for (int i = 3; i < 9; ++i) {
         EXPECT_EQ(v[i].fU, 0.0f) << i;
         EXPECT_EQ(v[i].fV, 0.0f) << i;
     }
+}
+
+TEST_F(Model3DSTest, MapTilingScalesThenOffsetsPerMaterial) {
+    Start();
+    WriteTexture("t.tga", 1, 1, {0xFFFFFF});
+    Scene3ds scene;
+    Material3ds plain = Matte("plain", 255, 255, 255, "t.tga");
+    Material3ds tiled = Matte("tiled", 255, 255, 255, "t.tga");
+    tiled.uScale = 2.0f;
+    tiled.vScale = 3.0f;
+    tiled.uOffset = 0.25f;
+    tiled.vOffset = 0.5f;
+    Material3ds same = tiled;
+    same.name = "same";
+    scene.materials = {plain, tiled, same};
+    // A quad of two triangles sharing vertices 0 and 2: one triangle plain,
+    // the other tiled.  A second quad whose two materials tile alike.
+    Mesh3ds mixed = Strip("mixed", 4, {0, 1, 2, 0, 2, 3});
+    mixed.texCoords = {0, 0, 1, 0, 1, 1, 0, 1};
+    mixed.groups = {MatGroup3ds{"plain", {0}}, MatGroup3ds{"tiled", {1}}};
+    Mesh3ds alike = mixed;
+    alike.name = "alike";
+    alike.groups = {MatGroup3ds{"same", {0}}, MatGroup3ds{"tiled", {1}}};
+    scene.meshes = {mixed, alike};
+    Write("tiling.3ds", scene);
+    Model3DS* model = Load("tiling.3ds");
+    ASSERT_NE(model, nullptr);
+    // The shared vertices of the mixed quad are copied for the tiled face.
+    EXPECT_TRUE(Contains(log, "3 materials for 2 meshes with 4 tris & 10 verts")) << log;
+    std::vector<Model3DSMeta::Vertex> v = Vertices(model->pMeta);
+    ASSERT_EQ(v.size(), 10u);
+    auto uv = [&](u32 i) { return std::vector<float>{v[i].fU, v[i].fV}; };
+    EXPECT_EQ(uv(0), (std::vector<float>{0.0f, 1.0f}));     // plain, as the file has it
+    EXPECT_EQ(uv(2), (std::vector<float>{1.0f, 0.0f}));
+    EXPECT_EQ(uv(3), (std::vector<float>{0.25f, -2.5f}));   // tiled: 1 - (1 x 3 + 0.5)
+    EXPECT_EQ(uv(4), (std::vector<float>{0.25f, 0.5f}));    // copy of vertex 0
+    EXPECT_EQ(uv(5), (std::vector<float>{2.25f, -2.5f}));   // copy of vertex 2
+    EXPECT_EQ(v[5].vPos.x, v[2].vPos.x);
+    std::vector<u16> idx = Indices(model->pMeta);
+    const Model3DSMeta::MatInfos* mats = model->pMeta->vMatInfos.data;
+    EXPECT_EQ(Triangles(idx, mats[0]), (std::vector<std::vector<u16>>{{0, 1, 2}}));
+    EXPECT_EQ(Triangles(idx, mats[1]), (std::vector<std::vector<u16>>{{4, 5, 3}, {6, 8, 9}}));
+    EXPECT_EQ(uv(6), (std::vector<float>{0.25f, 0.5f}));    // alike: every vertex tiled once
+    EXPECT_TRUE(Entries(log).empty()) << log;
+}
+
+TEST_F(Model3DSTest, LongNamesAreCutWithAWarningAndMapNamesKeptWhole) {
+    Start();
+    const std::string image = "a_texture_with_a_long_file_name.tga";
+    WriteTexture(image, 1, 1, {0xFF0000});
+    Scene3ds scene;
+    scene.materials = {Matte("Material_of_twenty_two", 255, 255, 255, image)};
+    const std::vector<std::string> names = {"Cube.0012345", "A_name_of_twenty_chr", "Wheel_Front_L", "Wheel_Front_R"};
+    for (const std::string& name : names) {
+        Mesh3ds m = Strip(name, 3, {0, 1, 2});
+        m.groups = {MatGroup3ds{"Material_of_twenty_two", {0}}};
+        scene.meshes.push_back(m);
+    }
+    zvtools::KfNode3ds node;
+    node.name = "Keyframer_node_name";
+    scene.nodes = {node};
+    Write("names.3ds", scene);
+    Model3DS* model = Load("names.3ds");
+    ASSERT_NE(model, nullptr);
+    // Four meshes, two of them named alike after the cut, all drawn.
+    EXPECT_TRUE(Contains(log, "1 materials for 4 meshes with 4 tris & 12 verts")) << log;
+    EXPECT_EQ(model->pMeta->vMatInfos[0].nNumIndices, 12u);
+    EXPECT_STREQ(model->pMeta->vMatInfos[0].strTexture.c_str(), image.c_str());
+    EXPECT_NE(model->pMeta->vTextures[0], nullptr);
+    const std::string cut = "\" is longer than the ";
+    std::vector<std::string> expected = {
+        "Keyframer node name \"Keyframer_node_name" + cut + "10 characters its record holds; it is read as "
+        "\"Keyframer_\"",
+        "Material name \"Material_of_twenty_two" + cut + "16 characters its record holds; it is read as "
+        "\"Material_of_twen\"",
+        "Object name \"Cube.0012345" + cut + "10 characters its record holds; it is read as \"Cube.00123\"",
+        "Object name \"A_name_of_twenty_chr" + cut + "10 characters its record holds; it is read as \"A_name_of_\"",
+        "Object name \"Wheel_Front_L" + cut + "10 characters its record holds; it is read as \"Wheel_Fron\"",
+        "Object name \"Wheel_Front_R" + cut + "10 characters its record holds; it is read as \"Wheel_Fron\""};
+    std::vector<std::string> warnings;
+    for (const std::string& e : Entries(log)) {
+        if (Contains(e, "Warning")) warnings.push_back(e.substr(e.find('"') + 1, e.size() - e.find('"') - 2));
+    }
+    EXPECT_EQ(warnings, expected) << log;
 }
 
 TEST_F(Model3DSTest, NormalsAverageTheTrianglesOfEachVertex) {

@@ -79,7 +79,7 @@ TEST_F(Model3DSRender, MissingTextureDrawsWithStageZeroOff) {
     Build(Matte("lost", 0, 255, 0, "absent.tga"));
     if (HasFatalFailure()) return;
     EXPECT_EQ(model->pMeta->vTextures[1], nullptr);
-    EXPECT_STREQ(model->pMeta->vMatInfos[1].strTexture, "absent.tga");
+    EXPECT_STREQ(model->pMeta->vMatInfos[1].strTexture.c_str(), "absent.tga");
     Bitmap bmp = Frame("lost.bmp");
     // Plain green everywhere: neither the checker's red nor its pattern.
     for (float u : {0.25f, 0.75f}) {
@@ -93,6 +93,38 @@ TEST_F(Model3DSRender, MissingTextureDrawsWithStageZeroOff) {
     zv->pD3DDevice->GetTexture(0, &bound);
     EXPECT_EQ(bound, nullptr);
     if (bound && bound != reinterpret_cast<IDirect3DBaseTexture9*>(0x1)) bound->Release();
+}
+
+// Files count v from the image's bottom row: an image whose top half is red
+// is drawn red on top.  A map of u scale 2 shows its image twice across.
+TEST_F(Model3DSTest, ImageTopDrawnOnTopAndTiledMapRepeated) {
+    Start();
+    const uint32_t kBlue = 0x0000FF;
+    WriteTexture("halves.tga", 2, 2, {kRed, kRed, kBlue, kBlue});
+    WriteTexture("sides.tga", 2, 2, {kRed, kBlue, kRed, kBlue});
+    zvtools::Material3ds tiled = Matte("tiled", 255, 255, 255, "sides.tga");
+    tiled.uScale = 2.0f;
+    zvtools::Scene3ds scene;
+    scene.materials = {Matte("halves", 255, 255, 255, "halves.tga"), tiled};
+    scene.meshes = {QuadFacingMinusY("upright", -3.0f, -0.2f, -1.5f, 1.5f, 0.0f, "halves"),
+                    QuadFacingMinusY("tiled", 0.2f, 3.0f, -1.5f, 1.5f, 0.0f, "tiled")};
+    Write("upright.3ds", scene);
+    ASSERT_NE(Load("upright.3ds"), nullptr);
+    Camera(V(0, 0, -10), V(0, 0, 0));
+    Light light = PointLight(V(0, 0, -5));
+    ASSERT_EQ(graphics->SetLight(0, true, &light), S_OK);
+    Bitmap bmp = Frame("upright.bmp");
+    ASSERT_GT(bmp.width, 0);
+    auto isRed = [](uint32_t c) { return Red(c) > Blue(c) + 100; };
+    auto isBlue = [](uint32_t c) { return Blue(c) > Red(c) + 100; };
+    uint32_t top = PixelOf(bmp, V(-1.6f, 0.75f, 0.0f)), bottom = PixelOf(bmp, V(-1.6f, -0.75f, 0.0f));
+    EXPECT_TRUE(isRed(top)) << std::hex << top;
+    EXPECT_TRUE(isBlue(bottom)) << std::hex << bottom;
+    // Left to right across the tiled quad: red, blue, red, blue.
+    for (int i = 0; i < 4; ++i) {
+        uint32_t c = PixelOf(bmp, V(0.2f + 2.8f * (2 * i + 1) / 8.0f, 0.0f, 0.0f));
+        EXPECT_TRUE(i % 2 ? isBlue(c) : isRed(c)) << i << " " << std::hex << c;
+    }
 }
 
 TEST_F(Model3DSTest, BoxOfTheSceneCastsAStencilShadowOnTheFloor) {

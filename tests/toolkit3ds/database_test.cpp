@@ -131,7 +131,7 @@ TEST_F(Database3dsTest, MaterialRoundTrip) {
     FetchMaterial3ds(db, 1, &m);
     ASSERT_NE(m, nullptr);
     EXPECT_STREQ(m->name, "Blue");
-    EXPECT_EQ(m->texture1.name[0], 0);
+    EXPECT_EQ(m->texture1.name, nullptr);
     FreeMaterial3ds(&m);
     FetchMaterial3ds(db, 5, &m);
     EXPECT_EQ(m, nullptr);
