@@ -735,7 +735,6 @@ HRESULT ModelCal3DMeta::LoadMaterial(const String& file, const String& path, Mat
 namespace {
 
 const char* const kLoadScope = "ModelCal3DMeta::Load()";
-const double kPi = 3.14159265358979323846;
 
 // The name of an animation: its file name without directories and without
 // the last extension ("anims/walk.caf" gives "walk").
@@ -909,6 +908,7 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
             return hr;
         }
         if (!corrected || count > faces.count) count = 0;
+        count -= count % 3;  // whole triangles only
         for (u32 i = 0; i < count; ++i) faces.data[i] = corrected[i];
         faces.count = count;
         delete[] indices;
@@ -994,14 +994,19 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
     u16* copy = nullptr;
     hr = meta->pIB->Lock(&data, &copy);
     if (hr < 0) return hr;
+    // Corners a, b, c go in as a, c, b: the mirror into the engine's axes
+    // turns their sense round.
+    static const u32 kCorner[3] = {0, 2, 1};
     u32 at = 0;
     for (u32 s = 0; s < numSubMeshes; ++s) {
         Vector<i32>& faces = lists->faces.data[s];
-        for (u32 i = 0; i < faces.count; ++i, ++at) {
+        for (u32 i = 0; i < faces.count; ++i) {
             u16 index = (u16)(faces.data[i] & 0xFFFF);
-            data[at] = index;
-            copy[at] = index;
+            const u32 to = at + (i / 3) * 3 + kCorner[i % 3];
+            data[to] = index;
+            copy[to] = index;
         }
+        at += faces.count;
         faces = Vector<i32>();
     }
     hr = meta->pIB->Unlock();
@@ -1041,11 +1046,9 @@ HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
     File cfg;
     if (scope.ReportFailure("-", kSource, __LINE__, cfg.Open(file, "rb")) < 0) return ZVE_SUBFUNCTION;
 
-    // The models are turned from their own axes into the engine's.
-    Matrix turn;
-    matBase.SetRotationX((float)(-kPi / 2));
-    turn.SetRotationY((float)kPi);
-    matBase *= turn;
+    // The files' axes become the engine's as the instances skin
+    // (ToEngineAxes): the base matrix holds only the description's scale.
+    matBase.SetIdentity();
 
     SubMeshLists lists;
     Vector<String> animationFiles;

@@ -15,10 +15,13 @@ namespace {
 
 const float kEps = 1e-5f;
 
+// expected: a point (or a box's corner) in the file's axes; the instance
+// hands it over in the engine's, (x, z, y).
 void ExpectNear(const Vector3& expected, const Vector3& actual, const char* what) {
-    EXPECT_NEAR(expected.x, actual.x, kEps) << what;
-    EXPECT_NEAR(expected.y, actual.y, kEps) << what;
-    EXPECT_NEAR(expected.z, actual.z, kEps) << what;
+    const Vector3 engine(expected.x, expected.z, expected.y);
+    EXPECT_NEAR(engine.x, actual.x, kEps) << what;
+    EXPECT_NEAR(engine.y, actual.y, kEps) << what;
+    EXPECT_NEAR(engine.z, actual.z, kEps) << what;
 }
 
 // The rig's child turned by the quarter turn about y: every child vertex
@@ -86,8 +89,8 @@ TEST_F(Cal3DInstanceTest, BendReachesItsKeyAndMovesTheBox) {
     ASSERT_EQ(S_OK, model->Update(1.0f));  // exactly on the second key
     ExpectBentQuarter(model);
     FakeVB* vb = static_cast<FakeVB*>(model->pVB);
-    EXPECT_NEAR(0.0f, vb->At(1).nx, kEps);  // the normal turned with the bone
-    EXPECT_NEAR(1.0f, vb->At(1).nz, kEps);
+    EXPECT_NEAR(0.0f, vb->At(1).nx, kEps);  // the normal turned with the bone: the file's +z, the engine's +y
+    EXPECT_NEAR(1.0f, vb->At(1).ny, kEps);
     Vector3 lo, hi;
     model->GetBoundingBox(&lo, &hi);
     ExpectNear(Vector3(-1, 0, 0), lo, "min");
@@ -293,12 +296,11 @@ TEST_F(Cal3DInstanceTest, ReferenceCountingAcrossBothInterfaces) {
     EXPECT_EQ(model->pMeta->pIB, buffers.pIB);
     EXPECT_EQ(0u, buffers.nReserved);
 
-    // The base matrix turns the file's z up into the engine's y up.
-    Matrix world, expected, turn;
+    // The axes change while skinning: a description without a scale gives
+    // new instances the identity.
+    Matrix world, expected;
     model->GetWorldMatrix(&world);
-    expected.SetRotationX((float)(-M_PI / 2));
-    turn.SetRotationY((float)M_PI);
-    expected *= turn;
+    expected.SetIdentity();
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(expected.m[i / 4][i % 4], world.m[i / 4][i % 4], 1e-6f) << i;
 }
 
