@@ -1034,6 +1034,45 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
     return S_OK;
 }
 
+// The image a material names, in the form CreateTexture finds it:
+// exporters often write the path the image had on their own disk, so the
+// image candidates of the name (as it stands, then its file name without
+// folders) are tried beside the description (cfgFolder, a full path) and on
+// the search path.  When none exists, the name as the material holds it.
+String FindMaterialImage(const String& name, const String& cfgFolder) {
+    Vector<String> candidates;
+    AddImageCandidates(name, cfgFolder, &candidates);
+    const String found = FirstExistingImage(candidates);
+    return found.IsEmpty() ? name : found;
+}
+
+// One texture per material that names an image; a material without one
+// keeps a null entry.  A texture that cannot be created fails the model.
+HRESULT CreateTextures(CallScope* scope, ModelCal3DMeta* meta, const String& file, IGraphics* graphics) {
+    Vector<ITexture*>& textures = meta->vTextures;
+    if (scope->ReportFailure("-", kSource, __LINE__, textures.Reserve(meta->vMatInfos.count, true)) < 0)
+        return ZVE_SUBFUNCTION;
+    for (u32 m = 0; m < textures.count; ++m) textures.data[m] = nullptr;
+    const String cfgFolder = ReadFolderOf(file);
+    for (u32 m = 0; m < meta->vMatInfos.count; ++m) {
+        ModelCal3DMeta::MatInfos& infos = meta->vMatInfos.data[m];
+        if (!infos.szTexture) continue;
+        const String image = FindMaterialImage(String(infos.szTexture), cfgFolder);
+        HRESULT created = graphics->CreateTexture(image, &textures.data[m]);
+        if (created < 0) {
+            textures.data[m] = nullptr;
+            String missing(file);
+            missing += " : Can't create the texture ";
+            missing += image;
+            scope->WriteLog(ZVLOG_ERROR, missing, kSource, __LINE__);
+            scope->ReportFailure("-", kSource, __LINE__, created);
+            return ZVE_SUBFUNCTION;
+        }
+        ModelCal3DMeta::FreeTexture(&infos);
+    }
+    return S_OK;
+}
+
 }  // namespace
 
 HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
@@ -1191,24 +1230,5 @@ HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
     text += " materials";
     scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
 
-    // Textures; a material without one keeps a null entry.
-    if (scope.ReportFailure("-", kSource, __LINE__, vTextures.Reserve(vMatInfos.count, true)) < 0)
-        return ZVE_SUBFUNCTION;
-    for (u32 m = 0; m < vTextures.count; ++m) vTextures.data[m] = nullptr;
-    for (u32 m = 0; m < vMatInfos.count; ++m) {
-        MatInfos& infos = vMatInfos.data[m];
-        if (!infos.szTexture) continue;
-        HRESULT created = graphics->CreateTexture(infos.szTexture, &vTextures.data[m]);
-        if (created < 0) {
-            vTextures.data[m] = nullptr;
-            String missing(file);
-            missing += " : Can't create the texture ";
-            missing += infos.szTexture;
-            scope.WriteLog(ZVLOG_ERROR, missing, kSource, __LINE__);
-            scope.ReportFailure("-", kSource, __LINE__, created);
-            return ZVE_SUBFUNCTION;
-        }
-        FreeTexture(&infos);
-    }
-    return S_OK;
+    return CreateTextures(&scope, this, file, graphics);
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 
@@ -393,6 +395,55 @@ TEST(Cal3DLoad, TextureFailures) {
     EXPECT_EQ(ZVE_SUBFUNCTION, model.hr);
     EXPECT_TRUE(log.Has(LoadEntry(cfg + " : Can't create the texture " + DataDir() + "tex_rig.tga"))) << log.log;
     EXPECT_TRUE(log.Has(LoadFailed(kFail, "-")));
+}
+
+// Exporters name a material's image by the path it had on their disk; the
+// image shipped beside the description is found by its file name, also when
+// the description is opened by a relative name from the working directory.
+// A name found nowhere keeps today's rule: the texture is asked for by the
+// name as it stands, and the model fails with it.
+TEST(Cal3DLoad, MaterialImagesNamedByAPathTheModelLacksAreFoundBesideTheDescription) {
+    const std::string dir = DataDir();
+    zvtools::WriteCal3DFile(dir + "beside.tga", std::string("an image"));
+    auto write = [&](const std::string& map) {
+        Rig rig;
+        rig.material.maps = {map};
+        rig.Write("look_");
+        const std::string cfg = "look.cfg";
+        zvtools::WriteCal3DFile(dir + cfg, zvtools::WriteCal3DConfig({{"skeleton", dir + "look_rig.csf"},
+                                                                       {"mesh", dir + "look_rig.cmf"},
+                                                                       {"material", dir + "look_rig.crf"}}));
+        return cfg;
+    };
+    const struct {
+        const char* map;
+        bool relative;  // the description opened by its name from its folder
+        std::string asked;
+    } cases[] = {
+        {"/home/me/images/beside.tga", false, dir + "beside.tga"},
+        {"C:\\Art\\Skins\\beside.tga", false, dir + "beside.tga"},
+        {"/home/me/images/beside.tga", true, dir + "beside.tga"},
+        {"/home/me/images/nowhere.tga", false, "/home/me/images/nowhere.tga"},
+    };
+    char previous[4096];
+    ASSERT_NE(nullptr, getcwd(previous, sizeof previous));
+    for (const auto& c : cases) {
+        FakeGraphics graphics;
+        const std::string cfg = write(c.map);
+        ASSERT_EQ(0, chdir(c.relative ? dir.c_str() : "/"));
+        {
+            Loaded model(c.relative ? cfg : dir + cfg, &graphics);
+            EXPECT_EQ(S_OK, model.hr) << c.map;
+        }
+        EXPECT_EQ(std::vector<std::string>{c.asked}, graphics.requested) << c.map;
+    }
+    FakeGraphics refusing;
+    refusing.failTextures = true;
+    LogCapture log;
+    Loaded model(dir + write("/home/me/images/nowhere.tga"), &refusing);
+    EXPECT_EQ(ZVE_SUBFUNCTION, model.hr);
+    EXPECT_TRUE(log.Has(LoadEntry(dir + "look.cfg : Can't create the texture /home/me/images/nowhere.tga"))) << log.log;
+    ASSERT_EQ(0, chdir(previous));
 }
 
 TEST(Cal3DLoad, LongChainsArePosedWithoutRecursion) {
