@@ -362,3 +362,35 @@ TEST(Cal3DFactory, RefusesBadArgumentsAndCleansUp) {
     EXPECT_EQ(1u, graphics.ref);
     EXPECT_EQ(0, graphics.live.vbs);
 }
+
+// The demo column's files wind every face counter-clockwise seen from
+// outside, as right-handed files do.  Through the mirror into the engine's
+// axes each face must keep its outer side: (b - a) x (c - a) of the index
+// buffer's corners points the way of the skinned normals (the side the
+// shadow volumes and the device take as the front), posed or not.
+TEST(Cal3DInstanceFaces, DemoColumnFacesOutwardInTheEngineAxes) {
+    FakeGraphics graphics;
+    const std::string cfg = zvtools::WriteCal3DDemoModel(DataDir(), "faces", "", "");
+    Paths.Add(DataDir().c_str());  // the description names its files relative to the search path
+    ModelCal3D* model = CreateModel(&graphics, cfg);
+    Paths.Remove(Paths.count - 1);
+    ASSERT_NE(nullptr, model);
+    ASSERT_EQ(S_OK, model->AddAnimation("faces_bend", 1.0f));
+    for (int frame = 0; frame < 2; ++frame) {
+        const std::vector<u16>& ib = graphics.lastIB->indices;
+        const FakeVB* vb = static_cast<FakeVB*>(model->pVB);
+        for (size_t t = 0; t + 2 < ib.size(); t += 3) {
+            const Vector3 a = Skinned(model, ib[t]), b = Skinned(model, ib[t + 1]), c = Skinned(model, ib[t + 2]);
+            const Vector3 e1 = b - a, e2 = c - a;
+            const Vector3 face(e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x);
+            float outward = 0.0f;
+            for (size_t k = 0; k < 3; ++k) {
+                const ModelCal3D::SkinnedVertex& v = vb->At(ib[t + k]);
+                outward += face.x * v.nx + face.y * v.ny + face.z * v.nz;
+            }
+            EXPECT_GT(outward, 0.0f) << "triangle " << t / 3 << ", frame " << frame;
+        }
+        ASSERT_EQ(S_OK, model->Update(1.0f));  // bent by 60 degrees
+    }
+    model->Release();
+}
