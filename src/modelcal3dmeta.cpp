@@ -1034,6 +1034,40 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
     return S_OK;
 }
 
+// The information entries: where the model was read from and what it holds.
+void LogInformation(CallScope* scope, const ModelCal3DMeta& meta, const String& file, u32 numMeshLines,
+                    u32 numSubMeshes) {
+    String text("Infos of the Cal3D model : ");
+    text += File::GetFullPath(file);
+    text += file;
+    scope->WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+    u32 numIndices = meta.pIB ? meta.pIB->GetNumIndices() : 0;
+    text = "";
+    text += numMeshLines;
+    text += " meshes (";
+    text += numSubMeshes;
+    text += " submeshes) with ";
+    text += numIndices / 3;
+    text += " tris & ";
+    text += meta.vVertices.count;
+    text += " verts (";
+    text += meta.vInfluences.count;
+    text += " influences)";
+    scope->WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+    text = "";
+    text += meta.vBones.count;
+    text += " bones with ";
+    text += meta.vRootBones.count;
+    text += " root bone(s)";
+    scope->WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+    text = "";
+    text += meta.vAnimations.count;
+    text += " animations and ";
+    text += meta.vMatInfos.count;
+    text += " materials";
+    scope->WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+}
+
 // The image a material names, in the form CreateTexture finds it:
 // exporters often write the path the image had on their own disk, so the
 // image candidates of the name (as it stands, then its file name without
@@ -1199,36 +1233,6 @@ HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
         return hr;
     }
 
-    // What was loaded.
-    String text("Infos of the Cal3D model : ");
-    text += File::GetFullPath(file);
-    text += file;
-    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
-    u32 numIndices = pIB ? pIB->GetNumIndices() : 0;
-    text = "";
-    text += numMeshLines;
-    text += " meshes (";
-    text += lists.materials.count;
-    text += " submeshes) with ";
-    text += numIndices / 3;
-    text += " tris & ";
-    text += vVertices.count;
-    text += " verts (";
-    text += vInfluences.count;
-    text += " influences)";
-    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
-    text = "";
-    text += vBones.count;
-    text += " bones with ";
-    text += vRootBones.count;
-    text += " root bone(s)";
-    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
-    text = "";
-    text += vAnimations.count;
-    text += " animations and ";
-    text += vMatInfos.count;
-    text += " materials";
-    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
-
+    LogInformation(&scope, *this, file, numMeshLines, lists.materials.count);
     return CreateTextures(&scope, this, file, graphics);
 }
