@@ -125,7 +125,11 @@ public:
     // Reads the description file (key = value lines naming the binary
     // files), checks the whole model, packs it into one vertex array, one
     // influence array and one 16-bit index buffer grouped by material, and
-    // creates the textures.  Called once on a fresh object.
+    // creates the textures: a material's image is looked for by its name as
+    // it stands, then by its file name without folders, beside the
+    // description and on the search path (AddImageCandidates); one found
+    // nowhere is asked for as it stands, and its failure fails the model.
+    // Called once on a fresh object.
     HRESULT Load(const String& file, IGraphics* graphics);
 
     // Refuses (E_FAIL after a level-2 entry naming file) an animation with a
