@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -323,6 +324,9 @@ HRESULT ModelCal3D::Update(float elapsed) {
                 n[c] += (m.r[c][0] * nx + m.r[c][1] * ny + m.r[c][2] * nz) * w;
             }
         }
+        // Into the engine's axes: (x, y, z) of the file is (x, z, y).
+        std::swap(p[1], p[2]);
+        std::swap(n[1], n[2]);
         SkinnedVertex& target = out[i];
         target.x = p[0];
         target.y = p[1];

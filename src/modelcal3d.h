@@ -7,7 +7,9 @@
 // blends the samples bone by bone, poses the skeleton from its root bones
 // and skins every vertex on the CPU into the instance's own dynamic vertex
 // buffer (position, normal, texture coordinates), computing the bounding box
-// on the way.
+// on the way.  The skeleton is posed in the files' axes; the skinned
+// positions and normals, and so the box, are in the engine's
+// (ModelCal3DMeta::ToEngineAxes).
 #pragma once
 
 #include "modelcal3dmeta.h"

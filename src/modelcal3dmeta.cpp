@@ -735,7 +735,6 @@ HRESULT ModelCal3DMeta::LoadMaterial(const String& file, const String& path, Mat
 namespace {
 
 const char* const kLoadScope = "ModelCal3DMeta::Load()";
-const double kPi = 3.14159265358979323846;
 
 // The name of an animation: its file name without directories and without
 // the last extension ("anims/walk.caf" gives "walk").
@@ -909,6 +908,7 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
             return hr;
         }
         if (!corrected || count > faces.count) count = 0;
+        count -= count % 3;  // whole triangles only
         for (u32 i = 0; i < count; ++i) faces.data[i] = corrected[i];
         faces.count = count;
         delete[] indices;
@@ -994,14 +994,19 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
     u16* copy = nullptr;
     hr = meta->pIB->Lock(&data, &copy);
     if (hr < 0) return hr;
+    // Corners a, b, c go in as a, c, b: the mirror into the engine's axes
+    // turns their sense round.
+    static const u32 kCorner[3] = {0, 2, 1};
     u32 at = 0;
     for (u32 s = 0; s < numSubMeshes; ++s) {
         Vector<i32>& faces = lists->faces.data[s];
-        for (u32 i = 0; i < faces.count; ++i, ++at) {
+        for (u32 i = 0; i < faces.count; ++i) {
             u16 index = (u16)(faces.data[i] & 0xFFFF);
-            data[at] = index;
-            copy[at] = index;
+            const u32 to = at + (i / 3) * 3 + kCorner[i % 3];
+            data[to] = index;
+            copy[to] = index;
         }
+        at += faces.count;
         faces = Vector<i32>();
     }
     hr = meta->pIB->Unlock();
@@ -1029,6 +1034,79 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
     return S_OK;
 }
 
+// The information entries: where the model was read from and what it holds.
+void LogInformation(CallScope* scope, const ModelCal3DMeta& meta, const String& file, u32 numMeshLines,
+                    u32 numSubMeshes) {
+    String text("Infos of the Cal3D model : ");
+    text += File::GetFullPath(file);
+    text += file;
+    scope->WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+    u32 numIndices = meta.pIB ? meta.pIB->GetNumIndices() : 0;
+    text = "";
+    text += numMeshLines;
+    text += " meshes (";
+    text += numSubMeshes;
+    text += " submeshes) with ";
+    text += numIndices / 3;
+    text += " tris & ";
+    text += meta.vVertices.count;
+    text += " verts (";
+    text += meta.vInfluences.count;
+    text += " influences)";
+    scope->WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+    text = "";
+    text += meta.vBones.count;
+    text += " bones with ";
+    text += meta.vRootBones.count;
+    text += " root bone(s)";
+    scope->WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+    text = "";
+    text += meta.vAnimations.count;
+    text += " animations and ";
+    text += meta.vMatInfos.count;
+    text += " materials";
+    scope->WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
+}
+
+// The image a material names, in the form CreateTexture finds it:
+// exporters often write the path the image had on their own disk, so the
+// image candidates of the name (as it stands, then its file name without
+// folders) are tried beside the description (cfgFolder, a full path) and on
+// the search path.  When none exists, the name as the material holds it.
+String FindMaterialImage(const String& name, const String& cfgFolder) {
+    Vector<String> candidates;
+    AddImageCandidates(name, cfgFolder, &candidates);
+    const String found = FirstExistingImage(candidates);
+    return found.IsEmpty() ? name : found;
+}
+
+// One texture per material that names an image; a material without one
+// keeps a null entry.  A texture that cannot be created fails the model.
+HRESULT CreateTextures(CallScope* scope, ModelCal3DMeta* meta, const String& file, IGraphics* graphics) {
+    Vector<ITexture*>& textures = meta->vTextures;
+    if (scope->ReportFailure("-", kSource, __LINE__, textures.Reserve(meta->vMatInfos.count, true)) < 0)
+        return ZVE_SUBFUNCTION;
+    for (u32 m = 0; m < textures.count; ++m) textures.data[m] = nullptr;
+    const String cfgFolder = ReadFolderOf(file);
+    for (u32 m = 0; m < meta->vMatInfos.count; ++m) {
+        ModelCal3DMeta::MatInfos& infos = meta->vMatInfos.data[m];
+        if (!infos.szTexture) continue;
+        const String image = FindMaterialImage(String(infos.szTexture), cfgFolder);
+        HRESULT created = graphics->CreateTexture(image, &textures.data[m]);
+        if (created < 0) {
+            textures.data[m] = nullptr;
+            String missing(file);
+            missing += " : Can't create the texture ";
+            missing += image;
+            scope->WriteLog(ZVLOG_ERROR, missing, kSource, __LINE__);
+            scope->ReportFailure("-", kSource, __LINE__, created);
+            return ZVE_SUBFUNCTION;
+        }
+        ModelCal3DMeta::FreeTexture(&infos);
+    }
+    return S_OK;
+}
+
 }  // namespace
 
 HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
@@ -1041,11 +1119,9 @@ HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
     File cfg;
     if (scope.ReportFailure("-", kSource, __LINE__, cfg.Open(file, "rb")) < 0) return ZVE_SUBFUNCTION;
 
-    // The models are turned from their own axes into the engine's.
-    Matrix turn;
-    matBase.SetRotationX((float)(-kPi / 2));
-    turn.SetRotationY((float)kPi);
-    matBase *= turn;
+    // The files' axes become the engine's as the instances skin
+    // (ToEngineAxes): the base matrix holds only the description's scale.
+    matBase.SetIdentity();
 
     SubMeshLists lists;
     Vector<String> animationFiles;
@@ -1157,55 +1233,6 @@ HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
         return hr;
     }
 
-    // What was loaded.
-    String text("Infos of the Cal3D model : ");
-    text += File::GetFullPath(file);
-    text += file;
-    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
-    u32 numIndices = pIB ? pIB->GetNumIndices() : 0;
-    text = "";
-    text += numMeshLines;
-    text += " meshes (";
-    text += lists.materials.count;
-    text += " submeshes) with ";
-    text += numIndices / 3;
-    text += " tris & ";
-    text += vVertices.count;
-    text += " verts (";
-    text += vInfluences.count;
-    text += " influences)";
-    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
-    text = "";
-    text += vBones.count;
-    text += " bones with ";
-    text += vRootBones.count;
-    text += " root bone(s)";
-    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
-    text = "";
-    text += vAnimations.count;
-    text += " animations and ";
-    text += vMatInfos.count;
-    text += " materials";
-    scope.WriteLog(ZVLOG_INFO, text, kSource, __LINE__);
-
-    // Textures; a material without one keeps a null entry.
-    if (scope.ReportFailure("-", kSource, __LINE__, vTextures.Reserve(vMatInfos.count, true)) < 0)
-        return ZVE_SUBFUNCTION;
-    for (u32 m = 0; m < vTextures.count; ++m) vTextures.data[m] = nullptr;
-    for (u32 m = 0; m < vMatInfos.count; ++m) {
-        MatInfos& infos = vMatInfos.data[m];
-        if (!infos.szTexture) continue;
-        HRESULT created = graphics->CreateTexture(infos.szTexture, &vTextures.data[m]);
-        if (created < 0) {
-            vTextures.data[m] = nullptr;
-            String missing(file);
-            missing += " : Can't create the texture ";
-            missing += infos.szTexture;
-            scope.WriteLog(ZVLOG_ERROR, missing, kSource, __LINE__);
-            scope.ReportFailure("-", kSource, __LINE__, created);
-            return ZVE_SUBFUNCTION;
-        }
-        FreeTexture(&infos);
-    }
-    return S_OK;
+    LogInformation(&scope, *this, file, numMeshLines, lists.materials.count);
+    return CreateTextures(&scope, this, file, graphics);
 }

@@ -27,6 +27,14 @@
 // most MaxVertices vertices, every influencing bone reached from a root) and
 // packs it: one vertex array and one 16-bit index buffer, submeshes grouped
 // by material with one draw range per material.
+//
+// Axes: the files are right-handed with z up; the engine is left-handed with
+// y up.  A file point (x, y, z) is the engine's (x, z, y) (ToEngineAxes), a
+// mirror that keeps the model's left on its left.  The records keep the
+// files' values; the instances pose and skin in the files' axes and hand
+// over positions, normals and boxes in the engine's.  Every triangle goes
+// into the index buffer with its last two corners swapped, so that the side
+// a face shows outward stays outward through the mirror.
 #pragma once
 
 #include "zvd3d9.h"
@@ -117,17 +125,24 @@ public:
     // Reads the description file (key = value lines naming the binary
     // files), checks the whole model, packs it into one vertex array, one
     // influence array and one 16-bit index buffer grouped by material, and
-    // creates the textures.  Called once on a fresh object.
+    // creates the textures: a material's image is looked for by its name as
+    // it stands, then by its file name without folders, beside the
+    // description and on the search path (AddImageCandidates); one found
+    // nowhere is asked for as it stands, and its failure fails the model.
+    // Called once on a fresh object.
     HRESULT Load(const String& file, IGraphics* graphics);
 
     // Refuses (E_FAIL after a level-2 entry naming file) an animation with a
     // track whose bone is not below boneCount.
     static HRESULT CheckAnimation(const String& file, const Animation& animation, u32 boneCount);
+    // A point or direction of the files' axes in the engine's: (x, z, y).
+    static Vector3 ToEngineAxes(const Vector3& file) { return Vector3(file.x, file.z, file.y); }
+
     // Frees and nulls matInfos->szTexture.
     static void FreeTexture(MatInfos* matInfos);
 
     String strFile;
-    Matrix matBase;
+    Matrix matBase;  // the description's scale (the axes change in ToEngineAxes)
     Vector<Bone> vBones;
     Vector<u32> vRootBones;
     // Every bone reached from the roots, each after its parent: the order in

@@ -246,15 +246,6 @@ private:
 
 namespace {
 
-// The folder a file was read from by File::Open, as a full path: its own
-// for an absolute name, else the search path's entry holding it, else the
-// working directory.
-String ReadFolderOf(const String& fileName) {
-    String path = File::GetFullPath(fileName) + fileName;
-    if (!IsAbsolutePath(path)) path = String(ZVGetCurrentDirectory().c_str()) + path;
-    return FolderOf(path);
-}
-
 // The texture file of a shader, in the form CreateTexture finds it; ""
 // when there is none.  First the shader's name followed by "_df.tga",
 // "_d.tga" or ".tga" on the search path; then, as exporters name the image

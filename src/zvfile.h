@@ -38,6 +38,11 @@ bool ImageFileExists(const String& name);
 // the name is relative), as a full path, then as it stands.
 void AddImageCandidates(const String& name, const String& folder, Vector<String>* candidates);
 
+// The folder a file is read from by File::Open (mode "r"), as a full path
+// with its trailing separator: its own for an absolute name, else the search
+// path's entry holding it, else the working directory.
+String ReadFolderOf(const String& fileName);
+
 // The first of candidates that ImageFileExists, "" when none does.
 String FirstExistingImage(const Vector<String>& candidates);
 

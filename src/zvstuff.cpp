@@ -576,6 +576,12 @@ void AddImageCandidates(const String& name, const String& folder, Vector<String>
     }
 }
 
+String ReadFolderOf(const String& fileName) {
+    String path = File::GetFullPath(fileName) + fileName;
+    if (!IsAbsolutePath(path)) path = String(ZVGetCurrentDirectory().c_str()) + path;
+    return FolderOf(path);
+}
+
 String FirstExistingImage(const Vector<String>& candidates) {
     for (u32 i = 0; i < candidates.count; ++i)
         if (ImageFileExists(candidates.data[i])) return candidates.data[i];

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace zvtools {
 
@@ -150,6 +151,47 @@ bool WriteCal3DFile(const std::string& path, const std::string& text) {
     return WriteCal3DFile(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
+namespace {
+
+// The demo model is designed in the axes the engine once read Cal3D files
+// with, a turn that showed every model mirrored; its files hold the design's
+// mirror image through the plane x = 0, so that the engine, which now keeps
+// the files' handedness, shows it as it always was: positions, normals and
+// translations with x negated, rotations with y and z negated (a mirror
+// keeps a rotation's angle and turns its axis the other way round), and
+// every triangle wound the other way round.  0 - v keeps a zero a plain 0.
+void MirrorX(float* v) { v[0] = 0.0f - v[0]; }
+void MirrorRotation(float* q) {
+    q[1] = 0.0f - q[1];
+    q[2] = 0.0f - q[2];
+}
+
+void MirrorDesign(Cal3DSkeleton* skeleton, Cal3DMesh* mesh, std::vector<Cal3DAnimation*> animations) {
+    for (Cal3DBone& bone : skeleton->bones) {
+        MirrorX(bone.translation);
+        MirrorRotation(bone.rotation);
+        MirrorX(bone.translationBoneSpace);
+        MirrorRotation(bone.rotationBoneSpace);
+    }
+    for (Cal3DSubMesh& sub : mesh->subMeshes) {
+        for (Cal3DVertex& v : sub.vertices) {
+            MirrorX(v.pos);
+            MirrorX(v.normal);
+        }
+        for (size_t t = 0; t + 2 < sub.faces.size(); t += 3) std::swap(sub.faces[t + 1], sub.faces[t + 2]);
+    }
+    for (Cal3DAnimation* animation : animations) {
+        for (Cal3DTrack& track : animation->tracks) {
+            for (Cal3DKeyFrame& key : track.keyFrames) {
+                MirrorX(key.translation);
+                MirrorRotation(key.rotation);
+            }
+        }
+    }
+}
+
+}  // namespace
+
 std::string WriteCal3DDemoModel(const std::string& dir, const std::string& name, const std::string& textureA,
                                 const std::string& textureB, const Cal3DDemoOptions& options) {
     // Three bones in a chain along +z, one unit apart.
@@ -252,6 +294,7 @@ std::string WriteCal3DDemoModel(const std::string& dir, const std::string& name,
         turn.keyFrames.push_back(tip);
     }
     twist.tracks = {sway, turn};
+    MirrorDesign(&skeleton, &mesh, {&bend, &twist});
 
     std::vector<Cal3DConfigLine> lines;
     if (options.scale > 0) {

@@ -15,10 +15,13 @@ namespace {
 
 const float kEps = 1e-5f;
 
+// expected: a point (or a box's corner) in the file's axes; the instance
+// hands it over in the engine's, (x, z, y).
 void ExpectNear(const Vector3& expected, const Vector3& actual, const char* what) {
-    EXPECT_NEAR(expected.x, actual.x, kEps) << what;
-    EXPECT_NEAR(expected.y, actual.y, kEps) << what;
-    EXPECT_NEAR(expected.z, actual.z, kEps) << what;
+    const Vector3 engine(expected.x, expected.z, expected.y);
+    EXPECT_NEAR(engine.x, actual.x, kEps) << what;
+    EXPECT_NEAR(engine.y, actual.y, kEps) << what;
+    EXPECT_NEAR(engine.z, actual.z, kEps) << what;
 }
 
 // The rig's child turned by the quarter turn about y: every child vertex
@@ -86,8 +89,8 @@ TEST_F(Cal3DInstanceTest, BendReachesItsKeyAndMovesTheBox) {
     ASSERT_EQ(S_OK, model->Update(1.0f));  // exactly on the second key
     ExpectBentQuarter(model);
     FakeVB* vb = static_cast<FakeVB*>(model->pVB);
-    EXPECT_NEAR(0.0f, vb->At(1).nx, kEps);  // the normal turned with the bone
-    EXPECT_NEAR(1.0f, vb->At(1).nz, kEps);
+    EXPECT_NEAR(0.0f, vb->At(1).nx, kEps);  // the normal turned with the bone: the file's +z, the engine's +y
+    EXPECT_NEAR(1.0f, vb->At(1).ny, kEps);
     Vector3 lo, hi;
     model->GetBoundingBox(&lo, &hi);
     ExpectNear(Vector3(-1, 0, 0), lo, "min");
@@ -293,12 +296,11 @@ TEST_F(Cal3DInstanceTest, ReferenceCountingAcrossBothInterfaces) {
     EXPECT_EQ(model->pMeta->pIB, buffers.pIB);
     EXPECT_EQ(0u, buffers.nReserved);
 
-    // The base matrix turns the file's z up into the engine's y up.
-    Matrix world, expected, turn;
+    // The axes change while skinning: a description without a scale gives
+    // new instances the identity.
+    Matrix world, expected;
     model->GetWorldMatrix(&world);
-    expected.SetRotationX((float)(-M_PI / 2));
-    turn.SetRotationY((float)M_PI);
-    expected *= turn;
+    expected.SetIdentity();
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(expected.m[i / 4][i % 4], world.m[i / 4][i % 4], 1e-6f) << i;
 }
 
@@ -359,4 +361,36 @@ TEST(Cal3DFactory, RefusesBadArgumentsAndCleansUp) {
     EXPECT_EQ(0u, out->Release());
     EXPECT_EQ(1u, graphics.ref);
     EXPECT_EQ(0, graphics.live.vbs);
+}
+
+// The demo column's files wind every face counter-clockwise seen from
+// outside, as right-handed files do.  Through the mirror into the engine's
+// axes each face must keep its outer side: (b - a) x (c - a) of the index
+// buffer's corners points the way of the skinned normals (the side the
+// shadow volumes and the device take as the front), posed or not.
+TEST(Cal3DInstanceFaces, DemoColumnFacesOutwardInTheEngineAxes) {
+    FakeGraphics graphics;
+    const std::string cfg = zvtools::WriteCal3DDemoModel(DataDir(), "faces", "", "");
+    Paths.Add(DataDir().c_str());  // the description names its files relative to the search path
+    ModelCal3D* model = CreateModel(&graphics, cfg);
+    Paths.Remove(Paths.count - 1);
+    ASSERT_NE(nullptr, model);
+    ASSERT_EQ(S_OK, model->AddAnimation("faces_bend", 1.0f));
+    for (int frame = 0; frame < 2; ++frame) {
+        const std::vector<u16>& ib = graphics.lastIB->indices;
+        const FakeVB* vb = static_cast<FakeVB*>(model->pVB);
+        for (size_t t = 0; t + 2 < ib.size(); t += 3) {
+            const Vector3 a = Skinned(model, ib[t]), b = Skinned(model, ib[t + 1]), c = Skinned(model, ib[t + 2]);
+            const Vector3 e1 = b - a, e2 = c - a;
+            const Vector3 face(e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x);
+            float outward = 0.0f;
+            for (size_t k = 0; k < 3; ++k) {
+                const ModelCal3D::SkinnedVertex& v = vb->At(ib[t + k]);
+                outward += face.x * v.nx + face.y * v.ny + face.z * v.nz;
+            }
+            EXPECT_GT(outward, 0.0f) << "triangle " << t / 3 << ", frame " << frame;
+        }
+        ASSERT_EQ(S_OK, model->Update(1.0f));  // bent by 60 degrees
+    }
+    model->Release();
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 
@@ -65,7 +67,9 @@ TEST(Cal3DLoad, RigLoadsWithInformationEntries) {
         EXPECT_EQ(nullptr, m->vMatInfos.data[0].szTexture);  // handed over to the texture
         ASSERT_EQ(std::vector<std::string>{DataDir() + "load_rig.tga"}, graphics.requested);
         ASSERT_NE(nullptr, graphics.lastIB);
-        EXPECT_EQ((std::vector<u16>{0, 1, 2, 0, 3, 1}), graphics.lastIB->indices);
+        // Each triangle a, b, c with its last two corners swapped (the mirror
+        // into the engine's axes).
+        EXPECT_EQ((std::vector<u16>{0, 2, 1, 0, 1, 3}), graphics.lastIB->indices);
         EXPECT_EQ(graphics.lastIB->indices, graphics.lastIB->copy);
         EXPECT_EQ(1, graphics.live.ibs);
         EXPECT_EQ(1, graphics.live.textures);
@@ -111,13 +115,10 @@ TEST(Cal3DLoad, DescriptionKeysScalePathAndNames) {
     EXPECT_EQ(2u, m->vBones.count);
     EXPECT_EQ(std::vector<std::string>{dir + "keys_rig.tga"}, graphics.requested);
 
-    // Scales 2 and 3 multiply onto the axis change; 0, -2 and abc do nothing.
-    Matrix expected, turn, scale;
-    expected.SetRotationX((float)(-M_PI / 2));
-    turn.SetRotationY((float)M_PI);
-    expected *= turn;
-    scale.SetScaling(6.0f);
-    expected *= scale;
+    // Scales 2 and 3 multiply; 0, -2 and abc do nothing.  The base matrix
+    // holds nothing else (the axes change while skinning).
+    Matrix expected;
+    expected.SetScaling(6.0f);
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(expected.m[i / 4][i % 4], m->matBase.m[i / 4][i % 4], 1e-5f) << i;
 }
 
@@ -343,8 +344,8 @@ TEST(Cal3DLoad, SubMeshesAreGroupedByMaterial) {
     // Indices and influence references are global.
     const std::vector<u16>& ib = graphics.lastIB->indices;
     ASSERT_EQ(24u, ib.size());
-    EXPECT_EQ((std::vector<u16>{0, 1, 2, 0, 3, 1, 4, 5, 6, 4, 7, 5}), std::vector<u16>(ib.begin(), ib.begin() + 12));
-    EXPECT_EQ((std::vector<u16>{8, 9, 10, 8, 11, 9, 12, 13, 14, 12, 15, 13}), std::vector<u16>(ib.begin() + 12, ib.end()));
+    EXPECT_EQ((std::vector<u16>{0, 2, 1, 0, 1, 3, 4, 6, 5, 4, 5, 7}), std::vector<u16>(ib.begin(), ib.begin() + 12));
+    EXPECT_EQ((std::vector<u16>{8, 10, 9, 8, 9, 11, 12, 14, 13, 12, 13, 15}), std::vector<u16>(ib.begin() + 12, ib.end()));
     EXPECT_EQ(5u, m->vVertices.data[4].nFirstInfluence);
     EXPECT_EQ(23u, m->vVertices.data[19].nFirstInfluence);
     EXPECT_EQ(25u, m->vInfluences.count);
@@ -376,7 +377,7 @@ TEST(Cal3DLoad, VertexLimitOfTheIndexBuffer) {
         Loaded model(cfg, &graphics);
         if (total == 65536u) {
             ASSERT_EQ(S_OK, model.hr) << log.log;
-            EXPECT_EQ(65535, graphics.lastIB->indices[5]);
+            EXPECT_EQ(65535, graphics.lastIB->indices[4]);  // the last triangle's corners swapped
             EXPECT_EQ(0.0f, model.meta->vVertices.data[7].fU);  // no map: defined coordinates
         } else {
             EXPECT_EQ(E_FAIL, model.hr);
@@ -394,6 +395,55 @@ TEST(Cal3DLoad, TextureFailures) {
     EXPECT_EQ(ZVE_SUBFUNCTION, model.hr);
     EXPECT_TRUE(log.Has(LoadEntry(cfg + " : Can't create the texture " + DataDir() + "tex_rig.tga"))) << log.log;
     EXPECT_TRUE(log.Has(LoadFailed(kFail, "-")));
+}
+
+// Exporters name a material's image by the path it had on their disk; the
+// image shipped beside the description is found by its file name, also when
+// the description is opened by a relative name from the working directory.
+// A name found nowhere keeps today's rule: the texture is asked for by the
+// name as it stands, and the model fails with it.
+TEST(Cal3DLoad, MaterialImagesNamedByAPathTheModelLacksAreFoundBesideTheDescription) {
+    const std::string dir = DataDir();
+    zvtools::WriteCal3DFile(dir + "beside.tga", std::string("an image"));
+    auto write = [&](const std::string& map) {
+        Rig rig;
+        rig.material.maps = {map};
+        rig.Write("look_");
+        const std::string cfg = "look.cfg";
+        zvtools::WriteCal3DFile(dir + cfg, zvtools::WriteCal3DConfig({{"skeleton", dir + "look_rig.csf"},
+                                                                       {"mesh", dir + "look_rig.cmf"},
+                                                                       {"material", dir + "look_rig.crf"}}));
+        return cfg;
+    };
+    const struct {
+        const char* map;
+        bool relative;  // the description opened by its name from its folder
+        std::string asked;
+    } cases[] = {
+        {"/home/me/images/beside.tga", false, dir + "beside.tga"},
+        {"C:\\Art\\Skins\\beside.tga", false, dir + "beside.tga"},
+        {"/home/me/images/beside.tga", true, dir + "beside.tga"},
+        {"/home/me/images/nowhere.tga", false, "/home/me/images/nowhere.tga"},
+    };
+    char previous[4096];
+    ASSERT_NE(nullptr, getcwd(previous, sizeof previous));
+    for (const auto& c : cases) {
+        FakeGraphics graphics;
+        const std::string cfg = write(c.map);
+        ASSERT_EQ(0, chdir(c.relative ? dir.c_str() : "/"));
+        {
+            Loaded model(c.relative ? cfg : dir + cfg, &graphics);
+            EXPECT_EQ(S_OK, model.hr) << c.map;
+        }
+        EXPECT_EQ(std::vector<std::string>{c.asked}, graphics.requested) << c.map;
+    }
+    FakeGraphics refusing;
+    refusing.failTextures = true;
+    LogCapture log;
+    Loaded model(dir + write("/home/me/images/nowhere.tga"), &refusing);
+    EXPECT_EQ(ZVE_SUBFUNCTION, model.hr);
+    EXPECT_TRUE(log.Has(LoadEntry(dir + "look.cfg : Can't create the texture /home/me/images/nowhere.tga"))) << log.log;
+    ASSERT_EQ(0, chdir(previous));
 }
 
 TEST(Cal3DLoad, LongChainsArePosedWithoutRecursion) {
@@ -420,7 +470,7 @@ TEST(Cal3DLoad, LongChainsArePosedWithoutRecursion) {
     EXPECT_EQ((u32)n, model->pMeta->vBoneOrder.count);
     EXPECT_GE(ModelCal3D::s_vAnimatedBones.count, (u32)n);
     ASSERT_EQ(S_OK, model->Update(0.1f));
-    EXPECT_EQ(Vector3(0, 0, (float)n), Skinned(model, 2));
+    EXPECT_EQ(Vector3(0, (float)n, 0), Skinned(model, 2));  // the file's z is the engine's y
     model->Release();
 }
 

@@ -131,8 +131,8 @@ TEST_F(Cal3DRenderTest, DemoModelDrawsTexturedByItsCoordinates) {
     EXPECT_EQ(2u, model->GetNumAnimations());
     EXPECT_STREQ("totem_twist", model->GetAnimationName(1).c_str());
     ASSERT_EQ(S_OK, graphics->SetRenderState(LIGHTNINGPATH, NoLightning));
-    // The column stands on the origin along y (the base matrix turns the
-    // file's z up); its front face is the plane z = -0.25.
+    // The column stands on the origin along y (the file's z up is the
+    // engine's y); its front face is the plane z = -0.25.
     Camera(Vector3(0, 1.5f, -6), Vector3(0, 1.5f, 0));
     std::vector<uint32_t> frame = Frame();
     // Material a: its texture's top half on the lowest segment, the bottom
@@ -166,16 +166,16 @@ TEST_F(Cal3DRenderTest, AnimatedClonesDrawAndCastShadows) {
     EXPECT_FALSE(model->IsAnimationPlaying(0));
     EXPECT_EQ(0xFF0000u, At(frame, Vector3(0, 0.5f, -0.25f)));
     EXPECT_EQ(0xFF0000u, At(frame, Vector3(2, 0.5f, -0.25f)));  // the root does not move
-    // Boxes in model space: the still model is three units tall, the bent
-    // clone leans and is lower.
+    // Boxes in model space, in the engine's axes: the still model is three
+    // units tall from y = 0, the bent clone leans and is lower.
     Vector3 lo, hi, restLo, restHi;
     dynamic_cast<IPhyEntity*>(clone)->GetBoundingBox(&lo, &hi);
     dynamic_cast<IPhyEntity*>(model)->GetBoundingBox(&restLo, &restHi);
-    EXPECT_NEAR(3.0f, restHi.z - restLo.z, 1e-5f);
-    EXPECT_NEAR(0.0f, restLo.z, 1e-5f);
-    EXPECT_LT(hi.z - lo.z, 2.99f);
-    EXPECT_GT(hi.z - lo.z, 2.0f);
-    EXPECT_GT(hi.y - lo.y, restHi.y - restLo.y);
+    EXPECT_NEAR(3.0f, restHi.y - restLo.y, 1e-5f);
+    EXPECT_NEAR(0.0f, restLo.y, 1e-5f);
+    EXPECT_LT(hi.y - lo.y, 2.99f);
+    EXPECT_GT(hi.y - lo.y, 2.0f);
+    EXPECT_GT(hi.z - lo.z, restHi.z - restLo.z);
 
     // Stencil shadows read both models' buffers.
     Light light = Light();
