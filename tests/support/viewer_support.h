@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "viewer.h"
+#include "zvimage.h"
 #include "zv3dswriter.h"
 #include "zvcommdlg.h"
 #include "zvwin32test.h"
@@ -283,6 +284,26 @@ protected:
         char name[32];
         std::snprintf(name, sizeof(name), "Lumivex_%02d.bmp", n);
         return dir + name;
+    }
+    // The world height of the loaded model after the viewer placed it.
+    float ModelHeight() {
+        Matrix world;
+        dynamic_cast<IPhyEntity*>(viewer->pModel)->GetWorldMatrix(&world);
+        return world._42;
+    }
+    // Draws one frame with the scene moved far out of view and reads back its
+    // screenshot: the loaded model alone on the background.
+    void ShootModelAlone(ZVImage* image) {
+        Matrix away;
+        away.SetIdentity();
+        away._42 = -1000.0f;
+        dynamic_cast<IPhyEntity*>(viewer->pScene)->SetWorldMatrix(away);
+        ASSERT_GE(viewer->pGraphics->UpdateAndRender(0.0f), 0) << log;
+        const std::string shot = ShotName(1);
+        std::remove(shot.c_str());
+        ASSERT_GE(viewer->pGraphics->SaveScreenshot(shot.c_str()), 0) << log;
+        std::string error;
+        ASSERT_TRUE(ZVImageLoadFile(shot.c_str(), image, &error)) << error;
     }
     // Writes the scene file and starts a viewer (command line may be null).
     HRESULT Start(const char* commandLine, const std::vector<std::string>& sceneModels = {"scene.3ds"}) {
