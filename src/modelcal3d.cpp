@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <utility>
 
 namespace {
 
@@ -13,7 +12,8 @@ const char* const kSource = "modelcal3d";
 const char* const kInvalid = "Invalid Call/Param";
 
 // The skinning transform of one bone as a 3 x 4 matrix: rows are the
-// rotated axes, t the translation (p' = R p + t).
+// rotated axes, t the translation (p' = R p + t), taking a point of the
+// file's axes to the engine's (see BuildSkinMatrix).
 struct SkinMatrix {
     float r[3][3];
     float t[3];
@@ -42,21 +42,27 @@ void LerpRotation(Quaternion* out, const Quaternion& a, const Quaternion& b, flo
 // The matrix of the turn that Vector3::operator*=(const Quaternion&) applies
 // (conj(q) v q, Hamilton products), for any length of q: a quaternion that
 // is not of unit length scales by its squared length, as the product does.
+// The bones are posed in the file's axes; the rows come out in the engine's
+// (the file's y is the engine's z and its z the engine's y), so that a
+// skinned point lands in the engine's axes at no cost per vertex.
 void BuildSkinMatrix(SkinMatrix* m, const Quaternion& q, const Vector3& t) {
     double x = q.x, y = q.y, z = q.z, w = q.w;
     double xx = x * x, yy = y * y, zz = z * z, ww = w * w;
-    m->r[0][0] = (float)(ww + xx - yy - zz);
-    m->r[0][1] = (float)(2.0 * (x * y + w * z));
-    m->r[0][2] = (float)(2.0 * (x * z - w * y));
-    m->r[1][0] = (float)(2.0 * (x * y - w * z));
-    m->r[1][1] = (float)(ww - xx + yy - zz);
-    m->r[1][2] = (float)(2.0 * (y * z + w * x));
-    m->r[2][0] = (float)(2.0 * (x * z + w * y));
-    m->r[2][1] = (float)(2.0 * (y * z - w * x));
-    m->r[2][2] = (float)(ww - xx - yy + zz);
+    float* const xRow = m->r[0];
+    float* const yRow = m->r[2];
+    float* const zRow = m->r[1];
+    xRow[0] = (float)(ww + xx - yy - zz);
+    xRow[1] = (float)(2.0 * (x * y + w * z));
+    xRow[2] = (float)(2.0 * (x * z - w * y));
+    yRow[0] = (float)(2.0 * (x * y - w * z));
+    yRow[1] = (float)(ww - xx + yy - zz);
+    yRow[2] = (float)(2.0 * (y * z + w * x));
+    zRow[0] = (float)(2.0 * (x * z + w * y));
+    zRow[1] = (float)(2.0 * (y * z - w * x));
+    zRow[2] = (float)(ww - xx - yy + zz);
     m->t[0] = t.x;
-    m->t[1] = t.y;
-    m->t[2] = t.z;
+    m->t[1] = t.z;
+    m->t[2] = t.y;
 }
 
 u32 FillPlugIn(PlugIn* blank) { return ModelCal3D::GetPlugInInfos(blank); }
@@ -324,9 +330,6 @@ HRESULT ModelCal3D::Update(float elapsed) {
                 n[c] += (m.r[c][0] * nx + m.r[c][1] * ny + m.r[c][2] * nz) * w;
             }
         }
-        // Into the engine's axes: (x, y, z) of the file is (x, z, y).
-        std::swap(p[1], p[2]);
-        std::swap(n[1], n[2]);
         SkinnedVertex& target = out[i];
         target.x = p[0];
         target.y = p[1];

@@ -394,3 +394,49 @@ TEST(Cal3DInstanceFaces, DemoColumnFacesOutwardInTheEngineAxes) {
     }
     model->Release();
 }
+
+// The skin matrices put each bone's rows in the engine's order: what the
+// instance hands over must be, to the bit, the skinning done in the file's
+// axes with the point and normal mirrored afterwards, as it once was done.
+TEST(Cal3DInstanceFaces, SkinningInTheEngineAxesIsTheFileAxesSkinningMirrored) {
+    FakeGraphics graphics;
+    const std::string cfg = zvtools::WriteCal3DDemoModel(DataDir(), "mirror", "", "");
+    Paths.Add(DataDir().c_str());
+    ModelCal3D* model = CreateModel(&graphics, cfg);
+    Paths.Remove(Paths.count - 1);
+    ASSERT_NE(nullptr, model);
+    ASSERT_EQ(S_OK, model->AddAnimation("mirror_bend", 1.0f));
+    ASSERT_EQ(S_OK, model->Update(0.35f));  // between keys: every bone turned
+    const ModelCal3DMeta& meta = *model->pMeta;
+    const FakeVB* vb = static_cast<FakeVB*>(model->pVB);
+    for (u32 i = 0; i < meta.vVertices.count; ++i) {
+        const ModelCal3DMeta::Vertex& vertex = meta.vVertices.data[i];
+        float p[3] = {0, 0, 0}, n[3] = {0, 0, 0};
+        for (u32 k = 0; k < vertex.nNumInfluences; ++k) {
+            const ModelCal3DMeta::Influence& influence = meta.vInfluences.data[vertex.nFirstInfluence + k];
+            const ModelCal3D::AnimatedBone& bone = ModelCal3D::s_vAnimatedBones.data[influence.nBone];
+            const double x = bone.qSkinRotation.x, y = bone.qSkinRotation.y, z = bone.qSkinRotation.z,
+                         w = bone.qSkinRotation.w;
+            const float r[3][3] = {
+                {(float)(w * w + x * x - y * y - z * z), (float)(2.0 * (x * y + w * z)), (float)(2.0 * (x * z - w * y))},
+                {(float)(2.0 * (x * y - w * z)), (float)(w * w - x * x + y * y - z * z), (float)(2.0 * (y * z + w * x))},
+                {(float)(2.0 * (x * z + w * y)), (float)(2.0 * (y * z - w * x)), (float)(w * w - x * x - y * y + z * z)}};
+            const float t[3] = {bone.vSkinTranslation.x, bone.vSkinTranslation.y, bone.vSkinTranslation.z};
+            const Vector3& vp = vertex.vPos;
+            const Vector3& vn = vertex.vNormal;
+            for (int c = 0; c < 3; ++c) {
+                p[c] += (r[c][0] * vp.x + r[c][1] * vp.y + r[c][2] * vp.z + t[c]) * influence.fWeight;
+                n[c] += (r[c][0] * vn.x + r[c][1] * vn.y + r[c][2] * vn.z) * influence.fWeight;
+            }
+        }
+        const float length = 1.0f / std::sqrt(n[0] * n[0] + n[2] * n[2] + n[1] * n[1]);
+        const ModelCal3D::SkinnedVertex& out = vb->At(i);
+        EXPECT_EQ(p[0], out.x) << i;
+        EXPECT_EQ(p[2], out.y) << i;
+        EXPECT_EQ(p[1], out.z) << i;
+        EXPECT_EQ(n[0] * length, out.nx) << i;
+        EXPECT_EQ(n[2] * length, out.ny) << i;
+        EXPECT_EQ(n[1] * length, out.nz) << i;
+    }
+    model->Release();
+}
