@@ -417,10 +417,12 @@ TEST(Cal3DInstanceFaces, SkinningInTheEngineAxesIsTheFileAxesSkinningMirrored) {
             const ModelCal3D::AnimatedBone& bone = ModelCal3D::s_vAnimatedBones.data[influence.nBone];
             const double x = bone.qSkinRotation.x, y = bone.qSkinRotation.y, z = bone.qSkinRotation.z,
                          w = bone.qSkinRotation.w;
-            const float r[3][3] = {
-                {(float)(w * w + x * x - y * y - z * z), (float)(2.0 * (x * y + w * z)), (float)(2.0 * (x * z - w * y))},
-                {(float)(2.0 * (x * y - w * z)), (float)(w * w - x * x + y * y - z * z), (float)(2.0 * (y * z + w * x))},
-                {(float)(2.0 * (x * z + w * y)), (float)(2.0 * (y * z - w * x)), (float)(w * w - x * x - y * y + z * z)}};
+            const float r[3][3] = {{(float)(w * w + x * x - y * y - z * z), (float)(2.0 * (x * y + w * z)),
+                                    (float)(2.0 * (x * z - w * y))},
+                                   {(float)(2.0 * (x * y - w * z)), (float)(w * w - x * x + y * y - z * z),
+                                    (float)(2.0 * (y * z + w * x))},
+                                   {(float)(2.0 * (x * z + w * y)), (float)(2.0 * (y * z - w * x)),
+                                    (float)(w * w - x * x - y * y + z * z)}};
             const float t[3] = {bone.vSkinTranslation.x, bone.vSkinTranslation.y, bone.vSkinTranslation.z};
             const Vector3& vp = vertex.vPos;
             const Vector3& vn = vertex.vNormal;
