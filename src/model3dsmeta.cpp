@@ -270,14 +270,18 @@ HRESULT Loader::CountMeshes() {
     meshCount_ = CountMeshes3ds(database);
     ZV_CHECK_TOOLKIT();
     u64 vertices = 0, faces = 0;
+    MeshPlan plan;
     for (u32 i = 0; i < meshCount_; ++i) {
         FetchMesh3ds(database, i, &mesh_);
         ZV_CHECK_TOOLKIT();
         if (!mesh_) return Missing("Mesh ", i);
-        MeshPlan plan;
-        HRESULT hr = PlanMesh(*mesh_, &plan);
-        if (hr < 0) return hr;
-        vertices += mesh_->nVertices + plan.copies.size();
+        // Vertices are copied only where materials tile differently.
+        if (tilings_.size() > 1) {
+            HRESULT hr = PlanMesh(*mesh_, &plan);
+            if (hr < 0) return hr;
+            vertices += plan.copies.size();
+        }
+        vertices += mesh_->nVertices;
         faces += mesh_->nFaces;
         FreeMesh3ds(&mesh_);
     }
