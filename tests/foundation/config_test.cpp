@@ -7,17 +7,12 @@
 
 #include "config.h"
 #include "foundation_support.h"
+#include "search_path_support.h"
 
 namespace {
 
 class ConfigTest : public testing::Test {
 protected:
-    void SetUp() override {
-        saved_ = Paths;
-        Paths.count = 0;
-        Paths.Add("");  // the program's directory
-    }
-    void TearDown() override { Paths = saved_; Paths.count = saved_.count; }
 
     // Writes the scene text and loads it, capturing the log.
     HRESULT Load(const std::string& text, const char* name = "cfg_scene.txt") {
@@ -45,9 +40,9 @@ protected:
                "\", line 0\n\n";
     }
 
+    zvtest::SearchPathOnly searchPath{""};  // the program's directory
     Config config;
     std::string log;
-    Vector<String> saved_;
 };
 
 TEST_F(ConfigTest, MissingFileFailsWithDefaults) {

@@ -6,6 +6,7 @@
 #include "config.h"
 #include "foundation_support.h"
 #include "pipe_support.h"
+#include "search_path_support.h"
 
 namespace {
 
@@ -14,18 +15,14 @@ using pipetest::Checks;
 class PipeFileTest : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = Paths;
-        Paths.count = 0;
-        Paths.Add("");  // the program's directory
         pipe = zvtest::ExeDir() + "pipe_scene.txt";
         ASSERT_TRUE(pipetest::MakePipe(pipe));
     }
     void TearDown() override {
         unlink(pipe.c_str());
-        Paths = saved_;
     }
+    zvtest::SearchPathOnly searchPath{""};  // the program's directory
     std::string pipe;
-    Vector<String> saved_;
 };
 
 TEST_F(PipeFileTest, APipeIsNeitherFoundNorOpened) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "md5_support.h"
+#include "search_path_support.h"
 #include "zvfuzz_samples.h"
 
 namespace {
@@ -19,10 +20,6 @@ using md5test::LogCapture;
 class MD5Load : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = Paths;
-        Paths.count = 0;
-        dir = md5test::DataDir();
-        Paths.Add(String(dir.c_str()));
         mkdir((dir + "def").c_str(), 0755);
         md5test::Write("def/imp.md5mesh", zvtools::WriteMD5Mesh(md5test::SampleMesh()));
         md5test::Write("def/two.md5mesh", zvtools::WriteMD5Mesh(md5test::SampleMesh(true)));
@@ -48,10 +45,8 @@ protected:
                        "model hollow\n"
                        "model second { mesh \"def/two.md5mesh\" }\n");
     }
-    void TearDown() override { Paths = saved_; }
-
-    std::string dir;
-    Vector<String> saved_;
+    std::string dir = md5test::DataDir();
+    zvtest::SearchPathOnly searchPath{dir};
 };
 
 TEST_F(MD5Load, NamedModelOfADefFileWithItsAnimations) {

@@ -6,6 +6,7 @@
 
 #include "md5_support.h"
 #include "pipe_support.h"
+#include "search_path_support.h"
 
 namespace {
 
@@ -14,17 +15,13 @@ using pipetest::Checks;
 class MD5PipeTest : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = Paths;
-        Paths.count = 0;
-        Paths.Add(String(md5test::DataDir().c_str()));
         for (const char* name : {"pipe.md5mesh", "pipe.md5anim"})
             ASSERT_TRUE(pipetest::MakePipe(md5test::DataDir() + name));
     }
     void TearDown() override {
         for (const char* name : {"pipe.md5mesh", "pipe.md5anim"}) unlink((md5test::DataDir() + name).c_str());
-        Paths = saved_;
     }
-    Vector<String> saved_;
+    zvtest::SearchPathOnly searchPath{md5test::DataDir()};
 };
 
 TEST_F(MD5PipeTest, AMeshThatIsAPipeIsRefused) {
