@@ -94,7 +94,7 @@ public:
         v.z = Float(entry, 3);
         return v;
     }
-    // x, y, z and an angle in degrees, given in radians.
+    // x, y, z and an angle written in degrees, given in radians.
     Vector4 Placement(const Parser::Line& entry) {
         const Vector3 at = Vector(entry);
         return Vector4(at.x, at.y, at.z, Float(entry, 4) * kDegreesToRadians);
