@@ -83,6 +83,7 @@ HRESULT DeathMatch::Init() {
     if (scope.ReportFailure("-", kSource, __LINE__, config.CheckResolution()) < 0) return ZVE_SUBFUNCTION;
     if (scope.ReportFailure("-", kSource, __LINE__, config.CheckCamera()) < 0) return ZVE_SUBFUNCTION;
     if (scope.ReportFailure("-", kSource, __LINE__, config.CheckLights()) < 0) return ZVE_SUBFUNCTION;
+    if (scope.ReportFailure("-", kSource, __LINE__, config.CheckModels()) < 0) return ZVE_SUBFUNCTION;
     nAdapter = config.adapter;
     nWidth = config.width;
     nHeight = config.height;

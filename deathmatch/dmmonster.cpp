@@ -242,6 +242,146 @@ HRESULT Monster::Turn(Matrix* world, float delta) {
     return S_OK;
 }
 
+// What the monster sees of the player, horizontally, from its facing.
+Monster::Sight Monster::LookAtPlayer(const Vector3& position) const {
+    Vector3 d = position - pPlayer->vEye;
+    d.y = 0.0f;
+    const double distance = d.Length();
+    Sight sight;
+    sight.near = distance < kSightDistance;
+    sight.close = distance < kAttackDistance;
+    d.Normalize();
+    sight.facing = Vector3(-std::sin(fAngle), 0.0f, -std::cos(fAngle));
+    sight.facing.Normalize();
+    double dot = sight.facing.Dot(d);
+    if (dot < -1.0) dot = -1.0;
+    if (dot > 1.0) dot = 1.0;
+    sight.inView = dot < -std::cos(kViewCone / 2.0);
+    Vector3 s;
+    s.Cross(sight.facing, d);
+    const float sign = s.y < 0.0f ? 1.0f : -1.0f;
+    sight.turn = (float)std::acos(-dot) * sign;
+    return sight;
+}
+
+// The turn toward the player, at most `limit` either way.
+float Monster::Sight::TurnAtMost(float limit) const {
+    return std::fabs(turn) <= limit ? turn : (turn < 0.0f ? -limit : limit);
+}
+
+void Monster::Move(IPhyEntity* entity, Matrix* world, const Sight& sight, float distance) {
+    world->_41 = (float)((double)world->_41 + (double)distance * sight.facing.x);
+    world->_43 = (float)((double)world->_43 + (double)distance * sight.facing.z);
+    entity->SetWorldMatrix(*world);
+}
+
+// The clock's whole seconds plus `later`, cut in double precision: the count
+// saturates instead of overflowing.
+i32 Monster::ClockSeconds(i32 later) const {
+    ICore* core = pPhysics ? pPhysics->GetCore() : nullptr;
+    return TruncToInt((core ? std::trunc(core->GetTime()) : 0.0) + later);
+}
+
+void Monster::UpdateIdle(Matrix* world, const Sight& sight) {
+    if (sight.near) {
+        if (sight.close) {
+            Turn(world, sight.turn);
+            SetState(ANIM_ATTACK);
+        } else {
+            Turn(world, sight.TurnAtMost(kTurnStep));
+            if (sight.inView) SetState(ANIM_RUN);
+        }
+    }
+    if (IsPlaying(nState)) return;
+    if (!sight.near) {
+        Turn(world, kWanderTurn);
+        nCounter = 0;
+        SetState(ANIM_WALK);
+        return;
+    }
+    if (sight.inView) return;
+    SetState(ANIM_IDLE);
+}
+
+void Monster::UpdateWalk(IPhyEntity* entity, Matrix* world, const Sight& sight) {
+    if (IsPlaying(ANIM_WALK)) {
+        if (sight.near && sight.inView) {
+            Turn(world, sight.TurnAtMost(kTurnStep));
+            SetState(ANIM_RUN);
+        } else if (!bMD5) {
+            Move(entity, world, sight, kWalkStep);  // an MD5 walk carries the model itself
+        }
+        return;
+    }
+    if (sight.near && (nAnimIds[ANIM_WALK] < 0 || !bMD5)) Move(entity, world, sight, kWalkStep);
+    if (++nCounter >= kWalkCycles) return;  // stays in walk, starts nothing
+    if (nAnimIds[ANIM_WALK] < 0)
+        SetState(ANIM_IDLE);
+    else
+        StartAnimation(ANIM_WALK);
+}
+
+void Monster::UpdateRun(IPhyEntity* entity, Matrix* world, const Sight& sight) {
+    if (IsPlaying(ANIM_RUN)) {
+        if (!sight.near || !sight.inView) {
+            SetState(ANIM_IDLE);
+            return;
+        }
+        Turn(world, sight.TurnAtMost(2.0f * kTurnStep));
+        if (sight.close) {
+            Turn(world, sight.turn);
+            SetState(ANIM_ATTACK);
+        } else if (!bMD5) {
+            Move(entity, world, sight, kRunStep);
+        }
+        return;
+    }
+    if (!sight.near) {
+        SetState(ANIM_IDLE);
+        return;
+    }
+    if (nAnimIds[ANIM_RUN] < 0 || !bMD5) Move(entity, world, sight, kRunStep);
+    SetState(sight.inView ? ANIM_RUN : ANIM_IDLE);
+}
+
+void Monster::UpdateDeath(const Matrix& world) {
+    if (IsPlaying(ANIM_DEATH)) return;
+    nCounter = ClockSeconds(kDeadSeconds);
+    nState = ANIM_GETUP;
+    ++pPlayer->nKills;
+    if (nAnimIds[ANIM_GETUP] >= 0)
+        StartAnimation(ANIM_GETUP);
+    else
+        nLife = TruncToInt(world._42);  // the height to come back to
+}
+
+void Monster::UpdateGetup(IPhyEntity* entity, Matrix* world) {
+    const i32 now = ClockSeconds(0);
+    const bool hasGetup = nAnimIds[ANIM_GETUP] >= 0;
+    if (nCounter > now) {
+        if (hasGetup) {
+            StartAnimation(ANIM_GETUP);
+        } else {
+            world->_42 += kHeightStep;  // the body rises
+            entity->SetWorldMatrix(*world);
+        }
+        return;
+    }
+    if (hasGetup) {
+        if (IsPlaying(ANIM_GETUP)) return;
+        nLife = kHitPoints;
+        SetState(ANIM_IDLE);
+        return;
+    }
+    world->_42 -= kHeightStep;
+    if (world->_42 <= (float)nLife) {
+        world->_42 = (float)nLife;
+        nLife = kHitPoints;
+        SetState(ANIM_IDLE);
+    }
+    entity->SetWorldMatrix(*world);
+}
+
 HRESULT Monster::Update() {
     IPhyEntity* entity = Entity();
     if (!entity || !pPlayer) return S_OK;
@@ -255,152 +395,24 @@ HRESULT Monster::Update() {
         world._43 = p.z;
         entity->SetWorldMatrix(world);
     }
-
-    // Where the player is, horizontally, seen from the monster's facing.
-    Vector3 d = p - pPlayer->vEye;
-    d.y = 0.0f;
-    const double distance = d.Length();
-    const bool near = distance < kSightDistance;
-    const bool close = distance < kAttackDistance;
-    d.Normalize();
-    Vector3 f(-std::sin(fAngle), 0.0f, -std::cos(fAngle));
-    f.Normalize();
-    double dot = f.Dot(d);
-    if (dot < -1.0) dot = -1.0;
-    if (dot > 1.0) dot = 1.0;
-    const bool inView = dot < -std::cos(kViewCone / 2.0);
-    Vector3 s;
-    s.Cross(f, d);
-    const float sign = s.y < 0.0f ? 1.0f : -1.0f;
-    const float turn = (float)std::acos(-dot) * sign;
-    auto step = [turn](float r) { return std::fabs(turn) <= r ? turn : (turn < 0.0f ? -r : r); };
-    auto move = [&](float n) {
-        world._41 = (float)((double)world._41 + (double)n * f.x);
-        world._43 = (float)((double)world._43 + (double)n * f.z);
-        entity->SetWorldMatrix(world);
-    };
-    // The clock's whole seconds plus `later`, cut in double precision: the
-    // count saturates instead of overflowing.
-    auto clockSeconds = [this](i32 later) -> i32 {
-        ICore* core = pPhysics ? pPhysics->GetCore() : nullptr;
-        return TruncToInt((core ? std::trunc(core->GetTime()) : 0.0) + later);
-    };
+    const Sight sight = LookAtPlayer(p);
 
     switch (nState) {
-    case ANIM_IDLE:
-        if (near) {
-            if (close) {
-                Turn(&world, turn);
-                SetState(ANIM_ATTACK);
-            } else {
-                Turn(&world, step(kTurnStep));
-                if (inView) SetState(ANIM_RUN);
-            }
-        }
-        if (IsPlaying(nState)) break;
-        if (!near) {
-            Turn(&world, kWanderTurn);
-            nCounter = 0;
-            SetState(ANIM_WALK);
-            break;
-        }
-        if (inView) break;
-        SetState(ANIM_IDLE);
-        break;
-
-    case ANIM_WALK:
-        if (IsPlaying(ANIM_WALK)) {
-            if (near && inView) {
-                Turn(&world, step(kTurnStep));
-                SetState(ANIM_RUN);
-            } else if (!bMD5) {
-                move(kWalkStep);  // an MD5 walk carries the model itself
-            }
-            break;
-        }
-        if (near && (nAnimIds[ANIM_WALK] < 0 || !bMD5)) move(kWalkStep);
-        if (++nCounter >= kWalkCycles) break;  // stays in walk, starts nothing
-        if (nAnimIds[ANIM_WALK] < 0)
-            SetState(ANIM_IDLE);
-        else
-            StartAnimation(ANIM_WALK);
-        break;
-
-    case ANIM_RUN:
-        if (IsPlaying(ANIM_RUN)) {
-            if (!near || !inView) {
-                SetState(ANIM_IDLE);
-                break;
-            }
-            Turn(&world, step(2.0f * kTurnStep));
-            if (close) {
-                Turn(&world, turn);
-                SetState(ANIM_ATTACK);
-            } else if (!bMD5) {
-                move(kRunStep);
-            }
-            break;
-        }
-        if (!near) {
-            SetState(ANIM_IDLE);
-            break;
-        }
-        if (nAnimIds[ANIM_RUN] < 0 || !bMD5) move(kRunStep);
-        SetState(inView ? ANIM_RUN : ANIM_IDLE);
-        break;
-
+    case ANIM_IDLE: UpdateIdle(&world, sight); break;
+    case ANIM_WALK: UpdateWalk(entity, &world, sight); break;
+    case ANIM_RUN: UpdateRun(entity, &world, sight); break;
     case ANIM_ATTACK:
         if (IsPlaying(ANIM_ATTACK)) break;
         ++pPlayer->nHitsReceived;  // the attack hits when its animation ends
         SetState(ANIM_IDLE);
         break;
-
     case ANIM_PAIN:
         if (IsPlaying(ANIM_PAIN)) break;
         SetState(ANIM_IDLE);
         break;
-
-    case ANIM_DEATH:
-        if (IsPlaying(ANIM_DEATH)) break;
-        nCounter = clockSeconds(kDeadSeconds);
-        nState = ANIM_GETUP;
-        ++pPlayer->nKills;
-        if (nAnimIds[ANIM_GETUP] >= 0)
-            StartAnimation(ANIM_GETUP);
-        else
-            nLife = TruncToInt(world._42);  // the height to come back to
-        break;
-
-    case ANIM_GETUP: {
-        const i32 now = clockSeconds(0);
-        const bool hasGetup = nAnimIds[ANIM_GETUP] >= 0;
-        if (nCounter > now) {
-            if (hasGetup) {
-                StartAnimation(ANIM_GETUP);
-            } else {
-                world._42 += kHeightStep;  // the body rises
-                entity->SetWorldMatrix(world);
-            }
-            break;
-        }
-        if (hasGetup) {
-            if (IsPlaying(ANIM_GETUP)) break;
-            nLife = kHitPoints;
-            SetState(ANIM_IDLE);
-            break;
-        }
-        world._42 -= kHeightStep;
-        if (world._42 <= (float)nLife) {
-            world._42 = (float)nLife;
-            nLife = kHitPoints;
-            SetState(ANIM_IDLE);
-        }
-        entity->SetWorldMatrix(world);
-        break;
-    }
-
-    default:
-        break;
+    case ANIM_DEATH: UpdateDeath(world); break;
+    case ANIM_GETUP: UpdateGetup(entity, &world); break;
+    default: break;
     }
     return S_OK;
 }

@@ -55,6 +55,26 @@ public:
     Matrix matBase;      // the model's own placement: its axis change and scale, no translation
 
 private:
+    // What the monster sees of the player in one update.
+    struct Sight {
+        Vector3 facing;  // the monster's facing, horizontal, of unit length
+        float turn;      // the signed turn that would face the player
+        bool near;       // within sight
+        bool close;      // within reach of an attack
+        bool inView;     // inside the view cone
+        float TurnAtMost(float limit) const;
+    };
+    Sight LookAtPlayer(const Vector3& position) const;
+    // The steps of Update by state.  world is the model's world matrix,
+    // which they turn and move.
+    void UpdateIdle(Matrix* world, const Sight& sight);
+    void UpdateWalk(IPhyEntity* entity, Matrix* world, const Sight& sight);
+    void UpdateRun(IPhyEntity* entity, Matrix* world, const Sight& sight);
+    void UpdateDeath(const Matrix& world);
+    void UpdateGetup(IPhyEntity* entity, Matrix* world);
+    // Moves the model by distance along the facing it had at the start of the update.
+    void Move(IPhyEntity* entity, Matrix* world, const Sight& sight, float distance);
+    i32 ClockSeconds(i32 later) const;
     IModel* Model() { return dynamic_cast<IModel*>(pModel); }
     IPhyEntity* Entity() { return dynamic_cast<IPhyEntity*>(pModel); }
     // Starts the animation of a role (nothing when the role has none).

@@ -84,7 +84,21 @@ public:
         }
         return value;
     }
-    Vector3 Vector(const Parser::Line& entry) { return Vector3(Float(entry, 1), Float(entry, 2), Float(entry, 3)); }
+    // The numbers of an entry are read in their order in the file (not in
+    // that of a constructor's arguments), so that warnings come in file order
+    // and the first number that is not finite is the first one written.
+    Vector3 Vector(const Parser::Line& entry) {
+        Vector3 v;
+        v.x = Float(entry, 1);
+        v.y = Float(entry, 2);
+        v.z = Float(entry, 3);
+        return v;
+    }
+    // x, y, z and an angle written in degrees, given in radians.
+    Vector4 Placement(const Parser::Line& entry) {
+        const Vector3 at = Vector(entry);
+        return Vector4(at.x, at.y, at.z, Float(entry, 4) * kDegreesToRadians);
+    }
     D3DCOLORVALUE Colour(const Parser::Line& entry) {
         D3DCOLORVALUE c;
         c.r = Float(entry, 1);
@@ -116,11 +130,33 @@ private:
     Parser::Line& command;
 };
 
+// An entry of the command holding a number that is nan or an infinity is
+// refused: an error entry of the method naming the entry, its inner line and
+// the number's text; E_INVALIDARG.  S_OK when there is none.
+HRESULT RefuseNonFinite(const char* method, const char* command, const Config::NonFiniteNumber& number) {
+    if (number.entry == 0) return S_OK;
+    CallScope scope(nullptr, method);
+    String message("The '");
+    message += command;
+    message += "' entry number ";
+    message += number.entry;
+    message += " of \"";
+    message += Config::kSceneFile;
+    message += "\" cannot be used: its '";
+    message += number.field;
+    message += "' value ";
+    message += number.text;
+    message += " is not a finite number";
+    scope.WriteLog(ZVLOG_ERROR, message, "config", __LINE__);
+    return E_INVALIDARG;
+}
+
 }  // namespace
 
 Config::Config()
     : adapter(0), width(800), height(600), windowed(true), strict(false), performance(false),
-      eye(0.0f, 0.0f, 1.0f), lookAt(0.0f, 0.0f, 0.0f), nonFiniteLight{0, String(), String()} {}
+      eye(0.0f, 0.0f, 1.0f), lookAt(0.0f, 0.0f, 0.0f), nonFiniteLight{0, String(), String()},
+      nonFiniteModel{0, String(), String()} {}
 
 Config::~Config() {}
 
@@ -147,7 +183,8 @@ HRESULT Config::Load(const String& fileName) {
     Vector<Parser::Line> lines;
     parser.Parse(&file, &lines, false);
 
-    u32 pointLights = 0;  // the pointlight entries so far, valid or not
+    u32 modelEntries = 0;  // the model entries so far, valid or not
+    u32 pointLights = 0;   // the pointlight entries so far, valid or not
     for (u32 i = 0; i < lines.count; ++i) {
         Parser::Line& line = lines.data[i];
         if (line.Tokens.count == 0) continue;
@@ -160,6 +197,7 @@ HRESULT Config::Load(const String& fileName) {
             if (line.Tokens.count != 2) Warn(scope, fileName, i, line, "Wrong number of Tokens");
             if (line.Tokens.count >= 2) paths.Add(line.Tokens.data[1]);
         } else if (command == "model") {
+            ++modelEntries;
             if (line.Tokens.count != 2) Warn(scope, fileName, i, line, "Wrong number of Tokens");
             if (line.Tokens.count < 2) continue;
             Vector4 position(0.0f, 0.0f, 0.0f, 0.0f);
@@ -168,13 +206,14 @@ HRESULT Config::Load(const String& fileName) {
                 Parser::Line& first = inner.data[0];
                 bool valid = first.Tokens.count == 5 && first.Tokens.data[0].ToLower() == "position";
                 if (valid) {
-                    position = Vector4(numbers.Float(first, 1), numbers.Float(first, 2), numbers.Float(first, 3),
-                                       numbers.Float(first, 4) * kDegreesToRadians);
+                    position = numbers.Placement(first);
                 } else {
                     Warn(scope, fileName, i, line, "Invalid Content");
                 }
             }
             if (models.Add(line.Tokens.data[1]) >= 0 && positions.Add(position) < 0) models.Remove(models.count - 1);
+            if (numbers.nonFiniteEntry && nonFiniteModel.entry == 0)
+                nonFiniteModel = {modelEntries, numbers.nonFiniteEntry->Tokens.data[0], *numbers.nonFiniteText};
         } else if (command == "display") {
             static const u32 counts[5] = {2, 3, 2, 2, 2};
             static const char* const names[5] = {"adapter", "resolution", "windowed", "strict", "performance"};
@@ -268,21 +307,9 @@ HRESULT Config::CheckCamera() const {
     return E_INVALIDARG;
 }
 
-HRESULT Config::CheckLights() const {
-    if (nonFiniteLight.entry == 0) return S_OK;
-    CallScope scope(nullptr, "Config::CheckLights()");
-    String message("The 'pointlight' entry number ");
-    message += nonFiniteLight.entry;
-    message += " of \"";
-    message += kSceneFile;
-    message += "\" cannot be used: its '";
-    message += nonFiniteLight.field;
-    message += "' value ";
-    message += nonFiniteLight.text;
-    message += " is not a finite number";
-    scope.WriteLog(ZVLOG_ERROR, message, "config", __LINE__);
-    return E_INVALIDARG;
-}
+HRESULT Config::CheckLights() const { return RefuseNonFinite("Config::CheckLights()", "pointlight", nonFiniteLight); }
+
+HRESULT Config::CheckModels() const { return RefuseNonFinite("Config::CheckModels()", "model", nonFiniteModel); }
 
 void Config::ReportUnusableCamera(const Vector3& at) const {
     CallScope scope(nullptr, "Config::ReportUnusableCamera()");

@@ -47,15 +47,21 @@ public:
     // pointlight entries), the value's inner line and its text; E_INVALIDARG.
     // S_OK when every light is finite.
     HRESULT CheckLights() const;
+    // A model entry whose position holds nan or an infinity is refused the
+    // same way: the first such entry (its number among the file's model
+    // entries), 'position' and the value's text; E_INVALIDARG.  S_OK when
+    // every model's position is finite.
+    HRESULT CheckModels() const;
     // The graphics manager refused the camera entry as the view from `eye` to
     // `at` (the look-at point the programs put one unit in front of the eye):
     // an error entry that names the entry of kSceneFile, its eye and lookat,
     // and why it cannot give a view.
     void ReportUnusableCamera(const Vector3& at) const;
 
-    // The first pointlight entry holding a number that reads as nan or an
-    // infinity: its number among the file's pointlight entries counted from
-    // 1 (0 while there is none), its inner line's name and the number's text.
+    // The first entry of a command (pointlight, model) holding a number that
+    // reads as nan or an infinity: its number among the file's entries of
+    // that command counted from 1 (0 while there is none), its inner line's
+    // name and the number's text.
     struct NonFiniteNumber {
         u32 entry;
         String field;
@@ -75,4 +81,5 @@ public:
     Vector3 eye;
     Vector3 lookAt;
     NonFiniteNumber nonFiniteLight;
+    NonFiniteNumber nonFiniteModel;
 };

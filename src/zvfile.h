@@ -57,7 +57,8 @@ public:
     // Opens name with a standard-library mode ("rb", "r", "w+t" ...).
     // Absolute names are opened as they are; modes holding 'w' or 'W' open
     // in the program's directory; any other name is looked up through
-    // Paths.  S_OK, or E_FAIL after an error entry in the log.
+    // Paths.  S_OK, or E_FAIL after an error entry in the log, with errno as
+    // the failed open left it.
     HRESULT Open(const String& name, const String& mode);
     // Bytes read (short at the end of the file), or -1 when no file is open.
     i32 Read(void* buffer, u32 size);

@@ -2,8 +2,10 @@
 //
 // Every entry goes to standard output, to "zvlog.txt" beside the program
 // (created and truncated at the first entry of a run, flushed after each
-// entry) and to the debugger output.  Levels: 0 information, 1 warning,
-// 2 error.  Messages are written exactly as they are, never as a format.
+// entry) and to the debugger output.  When the file cannot be opened (a
+// folder, a pipe or a device in its place), a warning says why and the log
+// goes on without it.  Levels: 0 information, 1 warning, 2 error.  Messages
+// are written exactly as they are, never as a format.
 //
 //   CallScope scope(this, "Init()");          // owner's GetName() + "::Init()"
 //   CallScope scope(nullptr, "File::Open()"); // code that is no IInterface

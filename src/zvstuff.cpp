@@ -647,6 +647,7 @@ HRESULT File::Open(const String& name, const String& mode) {
 
     handle = ZVfopen(fullName.c_str(), mode.c_str());
     if (handle) return S_OK;
+    const int why = errno;
 
     String message("OpenMode : '");
     message += mode;
@@ -663,6 +664,7 @@ HRESULT File::Open(const String& name, const String& mode) {
         message += "Paths list is empty";
     }
     scope.WriteLog(ZVLOG_ERROR, message, "zvstuff", __LINE__);
+    errno = why;
     return E_FAIL;
 }
 
@@ -683,9 +685,26 @@ void CloseLogAtExit() {
     }
 }
 
+// Why the log file could not be opened, from the errno of its open.
+String LogOpenFailure(int error) {
+    // ZVOpenFile refuses a pipe or a device in the log's mode with EINVAL.
+    if (error == EINVAL) return "it is not a regular file";
+    return std::strerror(error);
+}
+
 void OpenLogFile() {
     File file;
-    if (file.Open("zvlog.txt", "w+t") < 0) return;
+    if (file.Open("zvlog.txt", "w+t") < 0) {
+        // The first-entry flag is already cleared: this warning does not try
+        // the file again and reaches the console and the debugger output alone.
+        const String reason = LogOpenFailure(errno);
+        CallScope scope(nullptr, "CallScope::WriteLog()");
+        scope.WriteLog(ZVLOG_WARNING,
+                       String("The log file 'zvlog.txt' cannot be written (") + reason +
+                           "); the log goes to the console only",
+                       "zvstuff", __LINE__);
+        return;
+    }
     g_logFile = file.handle;
     file.handle = nullptr;
     if (!g_exitRoutineRegistered) {

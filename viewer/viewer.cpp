@@ -197,8 +197,31 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
     }
     scope.WriteLog(ZVLOG_INFO, "Lumivex v" ZVENGINE_VERSION, kSource, __LINE__);
 
-    // The scene file is looked for in the program's directory only.
     Config config;
+    if (ReadScene(config) < 0) return ZVE_SUBFUNCTION;
+
+    HRESULT hr = CreateEngine(instance, config);
+    if (hr >= 0) hr = CreateGeometries(config, commandLine);
+    if (hr >= 0 && hr != S_FALSE) hr = LoadFont();
+    if (hr < 0) {
+        scope.ReportFailure("Initialisation of Zorvane failed", kSource, __LINE__, hr);
+        Close();
+        return hr;
+    }
+    if (hr == S_FALSE) {
+        // The user asked to quit during a question of the start-up: everything
+        // made so far is released as a close would, and there is nothing to run.
+        scope.WriteLog(ZVLOG_INFO, "The start-up was interrupted", kSource, __LINE__);
+        Close();
+        return S_FALSE;
+    }
+    bInitialised = true;
+    return S_OK;
+}
+
+HRESULT Viewer::ReadScene(Config& config) {
+    CallScope scope(nullptr, "Viewer::Init()");
+    // The scene file is looked for in the program's directory only.
     Paths.Add(String());
     HRESULT hr = config.Load(File::GetFullPath(Config::kSceneFile) + Config::kSceneFile);
     Paths.Remove(Paths.count - 1);
@@ -208,6 +231,7 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
     if (scope.ReportFailure("-", kSource, __LINE__, config.CheckResolution()) < 0) return ZVE_SUBFUNCTION;
     if (scope.ReportFailure("-", kSource, __LINE__, config.CheckCamera()) < 0) return ZVE_SUBFUNCTION;
     if (scope.ReportFailure("-", kSource, __LINE__, config.CheckLights()) < 0) return ZVE_SUBFUNCTION;
+    if (scope.ReportFailure("-", kSource, __LINE__, config.CheckModels()) < 0) return ZVE_SUBFUNCTION;
     nAdapter = config.adapter;
     nWidth = config.width;
     nHeight = config.height;
@@ -215,33 +239,50 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
     bStrict = config.strict;
     bPerformance = config.performance;
     for (u32 i = 0; i < config.paths.count; ++i) Paths.Add(config.paths[i]);
+    return S_OK;
+}
 
-    auto fail = [&](HRESULT result) {
-        scope.ReportFailure("Initialisation of Zorvane failed", kSource, __LINE__, result);
-        Close();
-        return result;
-    };
-    // The user asked to quit during a question of the start-up: everything
-    // made so far is released as a close would, and there is nothing to run.
-    auto interrupted = [&]() {
-        scope.WriteLog(ZVLOG_INFO, "The start-up was interrupted", kSource, __LINE__);
-        Close();
-        return S_FALSE;
-    };
-
+HRESULT Viewer::CreateEngine(HINSTANCE instance, const Config& config) {
+    CallScope scope(nullptr, "Viewer::Init()");
     scope.WriteLog(ZVLOG_INFO, "Create Core Engine...", kSource, __LINE__);
-    hr = CreateCore(&pCore);
-    if (hr < 0) return fail(hr);
+    HRESULT hr = CreateCore(&pCore);
+    if (hr < 0) return hr;
     hr = pCore->Init(instance, "Zorvane Model Viewer", nWidth, nHeight);
-    if (hr < 0) return fail(hr);
+    if (hr < 0) return hr;
 
     scope.WriteLog(ZVLOG_INFO, "Create Graphics Engine...", kSource, __LINE__);
     hr = pCore->CreateGraphics(&pGraphics);
-    if (hr < 0) return fail(hr);
+    if (hr < 0) return hr;
     DisplaySettings settings(nAdapter, bWindowed, nWidth, nHeight);
     hr = pGraphics->SetScreenMode(&settings, bPerformance, bStrict);
-    if (hr < 0) return fail(hr);
+    if (hr < 0) return hr;
 
+    hr = StartCamera(config);
+    if (hr < 0) return hr;
+    hr = pGraphics->SetRenderState(LIGHTNINGPATH, nLightningPath);
+    if (hr < 0) return hr;
+    lights = config.lights;
+    for (u32 i = 0; i < lights.count; ++i) {
+        hr = pGraphics->SetLight(i, true, &lights[i]);
+        if (hr < 0) return hr;
+    }
+
+    scope.WriteLog(ZVLOG_INFO, "Create Physics Engine...", kSource, __LINE__);
+    hr = pCore->CreatePhysics(&pPhysics);
+    if (hr < 0) return hr;
+
+    scope.WriteLog(ZVLOG_INFO, "Create Input Engine...", kSource, __LINE__);
+    hr = pCore->CreateInput(&pInput);
+    if (hr < 0) return hr;
+    u32 made = 0;
+    hr = pInput->UseDevices(DEVICE_KEYBOARD | DEVICE_MOUSE, &made);
+    if (hr < 0) return hr;
+    if (made != (DEVICE_KEYBOARD | DEVICE_MOUSE))
+        scope.WriteLog(ZVLOG_INFO, "IInput failed to create all devices", kSource, __LINE__);
+    return S_OK;
+}
+
+HRESULT Viewer::StartCamera(const Config& config) {
     vUp = Vector3(0.0f, 1.0f, 0.0f);
     vEye = vInitialEye = config.eye;
     vLookAt = vInitialLookAt = config.lookAt;
@@ -251,95 +292,81 @@ HRESULT Viewer::Init(HINSTANCE instance, const char* commandLine) {
     else
         direction.Normalize();
     vLookAt = vEye + direction;
-    hr = pGraphics->SetCamera(&vEye, &vLookAt, &vUp);
-    if (hr < 0) {
-        config.ReportUnusableCamera(vLookAt);
-        return fail(hr);
-    }
+    const HRESULT hr = pGraphics->SetCamera(&vEye, &vLookAt, &vUp);
+    if (hr < 0) config.ReportUnusableCamera(vLookAt);
+    return hr;
+}
 
-    hr = pGraphics->SetRenderState(LIGHTNINGPATH, nLightningPath);
-    if (hr < 0) return fail(hr);
-
-    lights = config.lights;
-    for (u32 i = 0; i < lights.count; ++i) {
-        hr = pGraphics->SetLight(i, true, &lights[i]);
-        if (hr < 0) return fail(hr);
-    }
-
-    scope.WriteLog(ZVLOG_INFO, "Create Physics Engine...", kSource, __LINE__);
-    hr = pCore->CreatePhysics(&pPhysics);
-    if (hr < 0) return fail(hr);
-
-    scope.WriteLog(ZVLOG_INFO, "Create Input Engine...", kSource, __LINE__);
-    hr = pCore->CreateInput(&pInput);
-    if (hr < 0) return fail(hr);
-    u32 made = 0;
-    hr = pInput->UseDevices(DEVICE_KEYBOARD | DEVICE_MOUSE, &made);
-    if (hr < 0) return fail(hr);
-    if (made != (DEVICE_KEYBOARD | DEVICE_MOUSE))
-        scope.WriteLog(ZVLOG_INFO, "IInput failed to create all devices", kSource, __LINE__);
-
+HRESULT Viewer::CreateGeometries(const Config& config, const char* commandLine) {
+    CallScope scope(nullptr, "Viewer::Init()");
     scope.WriteLog(ZVLOG_INFO, "Create Geometries...\n", kSource, __LINE__);
-    if (commandLine) {
-        IGeometry* scene = nullptr;
-        hr = pGraphics->CreateGeometry("3ds", "scene.3ds", &scene);
-        if (hr < 0) return fail(hr);
-        pScene = scene;
-        hr = CreateModel(commandLine, &pModel);
-        if (hr < 0) return fail(hr);
-        if (hr == S_FALSE) return interrupted();
-        StandOnFloor(dynamic_cast<IPhyEntity*>(pModel));
-    } else {
+    if (!commandLine) {
         scope.WriteLog(ZVLOG_INFO,
                        "Usage : Double-Click on a Model file and select Lumivex or drag it on the Exe\n"
                        "The command line is empty, so no model will be loaded and rendered !!!\n",
                        kSource, __LINE__);
-        models.Reserve(config.models.count, false);
-        for (u32 i = 0; i < config.models.count; ++i) {
-            IModel* model = nullptr;
-            hr = CreateModel(config.models[i], &model);
-            if (hr < 0) return fail(hr);
-            if (hr == S_FALSE) return interrupted();
-            IPhyEntity* entity = dynamic_cast<IPhyEntity*>(model);
-            Matrix world;
-            entity->GetWorldMatrix(&world);
-            Vector4 position = i < config.positions.count ? config.positions[i] : Vector4();
-            world._41 = position.x;
-            world._42 = position.y;
-            world._43 = position.z;
-            String type, command;
-            model->GetTypeAndCommand(&type, &command);
-            Matrix rotation;
-            if (type == "md5" || type == "cal3d")
-                rotation.SetRotationY(position.w);
-            else
-                rotation.SetRotationX(position.w);
-            entity->SetWorldMatrix(rotation * world);
-            if (models.Add(model) < 0) {
-                model->Release();
-                return fail(E_OUTOFMEMORY);
-            }
-        }
-        if (models.count >= 1) {
-            pScene = models[0];
-            pScene->AddRef();
-        }
-        if (models.count >= 2) {
-            pModel = models[1];
-            pModel->AddRef();
+        return CreateSceneModels(config);
+    }
+    IGeometry* scene = nullptr;
+    HRESULT hr = pGraphics->CreateGeometry("3ds", "scene.3ds", &scene);
+    if (hr < 0) return hr;
+    pScene = scene;
+    hr = CreateModel(commandLine, &pModel);
+    if (hr != S_OK) return hr;
+    StandOnFloor(dynamic_cast<IPhyEntity*>(pModel));
+    return S_OK;
+}
+
+HRESULT Viewer::CreateSceneModels(const Config& config) {
+    models.Reserve(config.models.count, false);
+    for (u32 i = 0; i < config.models.count; ++i) {
+        IModel* model = nullptr;
+        const HRESULT hr = CreateModel(config.models[i], &model);
+        if (hr != S_OK) return hr;
+        PlaceModel(model, i < config.positions.count ? config.positions[i] : Vector4());
+        if (models.Add(model) < 0) {
+            model->Release();
+            return E_OUTOFMEMORY;
         }
     }
+    if (models.count >= 1) {
+        pScene = models[0];
+        pScene->AddRef();
+    }
+    if (models.count >= 2) {
+        pModel = models[1];
+        pModel->AddRef();
+    }
+    return S_OK;
+}
 
+void Viewer::PlaceModel(IModel* model, const Vector4& position) {
+    IPhyEntity* entity = dynamic_cast<IPhyEntity*>(model);
+    Matrix world;
+    entity->GetWorldMatrix(&world);
+    world._41 = position.x;
+    world._42 = position.y;
+    world._43 = position.z;
+    // The angle turns an MD5 or Cal3D model about the y axis, any other about x.
+    String type, command;
+    model->GetTypeAndCommand(&type, &command);
+    Matrix rotation;
+    if (type == "md5" || type == "cal3d")
+        rotation.SetRotationY(position.w);
+    else
+        rotation.SetRotationX(position.w);
+    entity->SetWorldMatrix(rotation * world);
+}
+
+HRESULT Viewer::LoadFont() {
     IGeometry* font = nullptr;
-    hr = pGraphics->CreateGeometry("font", "lucida_console.tga", &font);
-    if (hr < 0) return fail(hr);
+    const HRESULT hr = pGraphics->CreateGeometry("font", "lucida_console.tga", &font);
+    if (hr < 0) return hr;
     pFont = dynamic_cast<IFont*>(font);
     if (!pFont) {
         font->Release();
-        return fail(E_FAIL);
+        return E_FAIL;
     }
-
-    bInitialised = true;
     return S_OK;
 }
 

@@ -87,6 +87,23 @@ public:
     float fLastTime;
 
 private:
+    // The steps of Init.  Each returns the failing call's result; S_FALSE
+    // from the geometries when a quit signal ended a console question.
+    // Reads the scene file, refuses entries that cannot be used (all logged:
+    // ZVE_SUBFUNCTION), takes its display settings and search path entries.
+    HRESULT ReadScene(Config& config);
+    // The core, the graphics manager in its screen mode, the camera, the
+    // lights, the physics and the input managers.
+    HRESULT CreateEngine(HINSTANCE instance, const Config& config);
+    // The view of the camera entry, one unit from the eye toward the lookat.
+    HRESULT StartCamera(const Config& config);
+    // The scene and the model of the command line, or without one the scene
+    // file's models (the first as the scene, the second as the model).
+    HRESULT CreateGeometries(const Config& config, const char* commandLine);
+    HRESULT CreateSceneModels(const Config& config);
+    // Puts a model of the scene file at its entry's position and angle.
+    void PlaceModel(IModel* model, const Vector4& position);
+    HRESULT LoadFont();
     // Makes the geometry of a model entry by its type (asking for the model
     // of a ".def" list); refuses a geometry that is no model.
     HRESULT CreateModel(const String& entry, IModel** out);

@@ -200,7 +200,9 @@ std::string ZVResolvePath(const char* name) {
 namespace {
 
 // open(2) flags of an fopen mode ("r", "rb", "w+t", "a" ...); false for a
-// mode fopen does not take.
+// mode fopen does not take.  Every file is opened without becoming the
+// controlling terminal (a terminal named as a model) and is closed in the
+// programs the engine starts (the file chooser's dialog program).
 bool OpenFlags(const char* mode, int* flags) {
     const bool update = std::strchr(mode, '+') != nullptr;
     switch (mode[0]) {
@@ -210,21 +212,24 @@ bool OpenFlags(const char* mode, int* flags) {
         default: return false;
     }
     if (std::strchr(mode, 'x')) *flags |= O_EXCL;
-    if (std::strchr(mode, 'e')) *flags |= O_CLOEXEC;
+    *flags |= O_NOCTTY | O_CLOEXEC;
     return true;
 }
 
-// Whether the open descriptor may be used in the mode: a file read must be a
-// regular one (read to its end, a device or a pipe would never end, or never
-// start).  Sets errno when not.
-bool UsableKind(int fd, char modeKind) {
+// Whether the open descriptor may be used in the mode: a file that is read
+// ('r', or '+' with 'w' and 'a') must be a regular one: read to its end, a
+// device or a pipe would never end, or never start, and a pipe opened both
+// to read and to write opens at once, then holds the program up for good
+// once its buffer is full.  Sets errno when not.
+bool UsableKind(int fd, const char* mode) {
     struct stat st;
     if (fstat(fd, &st) != 0) return false;
     if (S_ISDIR(st.st_mode)) {
         errno = EISDIR;
         return false;
     }
-    if (modeKind == 'r' && !S_ISREG(st.st_mode)) {
+    const bool reads = mode[0] == 'r' || std::strchr(mode, '+') != nullptr;
+    if (reads && !S_ISREG(st.st_mode)) {
         errno = EINVAL;
         return false;
     }
@@ -249,7 +254,7 @@ FILE* ZVOpenFile(const char* path, const char* mode) {
     if (fd < 0) return nullptr;
     const int statusFlags = fcntl(fd, F_GETFL);
     FILE* f = nullptr;
-    if (UsableKind(fd, mode[0]) && statusFlags >= 0 && fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) == 0)
+    if (UsableKind(fd, mode) && statusFlags >= 0 && fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) == 0)
         f = fdopen(fd, m.c_str());
     if (!f) {
         const int why = errno;

@@ -53,13 +53,15 @@ std::string ZVResolvePath(const char* name);
 // is opened with O_NONBLOCK, so that a named pipe without a writer, or a
 // device, cannot hold the program up (a quit signal would only restart the
 // wait), and the kind of file is checked on the open descriptor:
-// - a mode starting with 'r' opens regular files only: anything else is
-//   closed again and refused (null, errno EISDIR for a directory, EINVAL for
-//   the rest);
-// - the other modes also open devices (a log sent to /dev/null); a pipe
-//   without a reader is refused at once (errno ENXIO).
-// The stream then blocks as fopen's would.  A 't' in the mode (text mode) is
-// accepted and ignored.
+// - a mode that reads (starting with 'r', or holding '+' as the log's
+//   "w+t" does) opens regular files only: anything else is closed again and
+//   refused (null, errno EISDIR for a directory, EINVAL for the rest);
+// - the modes that only write also open devices (a screenshot sent to
+//   /dev/null); a pipe without a reader is refused at once (errno ENXIO).
+// Every file is opened with O_NOCTTY (a terminal never becomes the
+// program's controlling terminal) and O_CLOEXEC (no program the engine
+// starts inherits it).  The stream then blocks as fopen's would.  A 't' in
+// the mode (text mode) is accepted and ignored.
 FILE* ZVOpenFile(const char* path, const char* mode);
 // ZVOpenFile of ZVResolvePath(name).
 FILE* ZVfopen(const char* name, const char* mode);

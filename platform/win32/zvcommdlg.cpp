@@ -37,6 +37,7 @@ int g_calls = 0;
 DWORD g_lastError = 0;
 ZVPollFunction g_poll = poll;
 ZVReadFunction g_read = read;
+ZVWaitFunction g_wait = waitpid;
 
 struct Filter {
     std::string description;
@@ -123,21 +124,36 @@ void EndChild(pid_t child) {
     }
 }
 
+// How the wait for the dialog program's end came out.
+enum class ChildEnd { Exited, Unknown, Quit };
+
 // The dialog program closed its answer: waits for it to end, still looking
-// for a quit request, which ends it (false).  True once it ended, with its
-// status; status is left as it was when the program cannot be waited for
-// (already reaped elsewhere).
-bool WaitForChild(pid_t child, int* status) {
+// for a quit request, which ends it (Quit).  Exited once it ended, with its
+// status; Unknown when it cannot be waited for (already reaped elsewhere),
+// so that nothing is known of how it ended.
+ChildEnd WaitForChild(pid_t child, int* status) {
     for (;;) {
-        const pid_t done = waitpid(child, status, WNOHANG);
-        if (done == child) return true;
-        if (done < 0 && errno != EINTR) return true;
+        const pid_t done = g_wait(child, status, WNOHANG);
+        if (done == child) return ChildEnd::Exited;
+        if (done < 0 && errno != EINTR) return ChildEnd::Unknown;
         if (ZVQuitRequested()) {
             EndChild(child);
-            return false;
+            return ChildEnd::Quit;
         }
         usleep(kChildStepMs * 1000);
     }
+}
+
+// The outcome of a dialog program's run from how it ended and its answer
+// (without its line end): exit code 0 is a choice, 1 the cancel button, any
+// other end a program that failed.  Without a status only the answer tells:
+// a name read is a choice, nothing a cancel.
+Outcome OutcomeOfChild(ChildEnd end, int status, const std::string& answer) {
+    if (end == ChildEnd::Unknown) return answer.empty() ? Outcome::Cancelled : Outcome::Chosen;
+    if (!WIFEXITED(status)) return Outcome::Unavailable;
+    const int code = WEXITSTATUS(status);
+    if (code == 1) return Outcome::Cancelled;
+    return code == 0 ? Outcome::Chosen : Outcome::Unavailable;
 }
 
 // The wait for the answer or its reading failed and would fail again at
@@ -209,15 +225,13 @@ Outcome AskProgram(const std::string& program, const std::string& title, const s
     }
     close(out[0]);
     int status = 0;
+    const ChildEnd end = WaitForChild(child, &status);
     // A Ctrl+C in the terminal reaches the dialog program too.
-    if (!WaitForChild(child, &status) || ZVQuitRequested()) return Outcome::Quit;
-    if (!WIFEXITED(status)) return Outcome::Unavailable;
-    int code = WEXITSTATUS(status);
-    if (code == 1) return Outcome::Cancelled;
-    if (code != 0) return Outcome::Unavailable;
+    if (end == ChildEnd::Quit || ZVQuitRequested()) return Outcome::Quit;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    *answer = text;
-    return Outcome::Chosen;
+    const Outcome outcome = OutcomeOfChild(end, status, text);
+    if (outcome == Outcome::Chosen) *answer = text;
+    return outcome;
 }
 
 Outcome AskConsole(const std::string& title, const std::vector<Filter>& filters, std::string* answer) {
@@ -351,6 +365,8 @@ void ZVTestSetOpenFileProgram(const char* program) { g_program = program ? progr
 void ZVTestSetOpenFilePoll(ZVPollFunction function) { g_poll = function ? function : poll; }
 
 void ZVTestSetOpenFileRead(ZVReadFunction function) { g_read = function ? function : read; }
+
+void ZVTestSetOpenFileWait(ZVWaitFunction function) { g_wait = function ? function : waitpid; }
 
 void ZVTestSetOpenFileConsole(FILE* in, FILE* out) {
     g_consoleIn = in;

@@ -9,12 +9,13 @@
 //   - otherwise, or when it fails, the console asks for the path, one line;
 //     an empty line or the end of the input cancels.
 // Only an existing regular file is accepted (the user is asked again
-// otherwise); cancelling changes nothing in the record.  A quit request
-// (Ctrl+C, kill: zvconsole.h) cancels at once, and the dialog program is
-// ended and waited for, also once it has closed its answer and is still to
-// end.  Keys and mouse
-// buttons still held when the chooser returns were pressed for it: the input
-// devices ignore them until they are released.
+// otherwise); cancelling changes nothing in the record.  A dialog program
+// whose end cannot be waited for (reaped elsewhere) gives the name it wrote,
+// or, when it wrote none, a cancel.  A quit request (Ctrl+C, kill:
+// zvconsole.h) cancels at once, and the dialog program is ended and waited
+// for, also once it has closed its answer and is still to end.  Keys and
+// mouse buttons still held when the chooser returns were pressed for it: the
+// input devices ignore them until they are released.
 #pragma once
 
 #include <poll.h>
@@ -86,6 +87,10 @@ void ZVTestSetOpenFilePoll(ZVPollFunction function);
 // The reading of the dialog program's answer (null: the system's read).
 typedef ssize_t (*ZVReadFunction)(int fd, void* buffer, size_t size);
 void ZVTestSetOpenFileRead(ZVReadFunction function);
+// The wait for the dialog program's end once it closed its answer (null:
+// the system's waitpid).
+typedef pid_t (*ZVWaitFunction)(pid_t pid, int* status, int options);
+void ZVTestSetOpenFileWait(ZVWaitFunction function);
 // The console of the chooser (null: stdin / stdout).
 void ZVTestSetOpenFileConsole(FILE* in, FILE* out);
 // Number of GetOpenFileNameA calls since the program started.

@@ -311,6 +311,7 @@ TEST_F(ConfigTest, PointLightsHoldingNanOrInfinitiesAreRefused) {
         {"position 0 1 0\n ambient 1 1 -inf\n diffuse 1 1 1\n specular 1 1 1", "'ambient' value -inf"},
         {"position 0 1 0\n ambient 1 1 1\n diffuse Infinity 1 1\n specular nan 1 1", "'diffuse' value Infinity"},
         {"position 0 1 0\n ambient 1 1 1\n diffuse 1 1 1\n specular 1 1 nan", "'specular' value nan"},
+        {"position -inf nan 0\n ambient 1 1 1\n diffuse 1 1 1\n specular 1 1 1", "'position' value -inf"},
     };
     std::string checkLog;
     for (const auto& c : cases) {
@@ -325,6 +326,46 @@ TEST_F(ConfigTest, PointLightsHoldingNanOrInfinitiesAreRefused) {
     // Finite lights pass, even one whose number saturated at the float range.
     EXPECT_EQ(Check(good + good, &Config::CheckLights, &checkLog), S_OK);
     EXPECT_EQ(checkLog, "");
+}
+
+// A model whose position holds nan or an infinity would stand with a nan
+// world matrix: refused, naming the entry by its number among the file's
+// model entries (one without a file counts too) and the first such value.
+TEST_F(ConfigTest, ModelPositionsHoldingNanOrInfinitiesAreRefused) {
+    const std::string before =
+        "model arena.3ds { position 0 1e39 0 -1e39 }\nmodel\nmodel bad.3ds { pos nan 0 0 0 }\n";
+    const std::string later = "model late.cfg { position inf 0 0 0 }\n";
+    const struct {
+        const char* position;
+        const char* named;  // null: accepted
+    } cases[] = {
+        {"nan -47 0 0", "nan"},
+        {"0 -INF 0 90", "-INF"},
+        {"0 0 Infinity nan", "Infinity"},
+        {"0 0 0 -inf", "-inf"},
+        {"1e39 0 0 1e39", nullptr},  // saturated at the float range: finite
+    };
+    std::string checkLog;
+    for (const auto& c : cases) {
+        const std::string text =
+            before + "model monster.cfg { position " + c.position + " }\n" + (c.named ? later : "");
+        EXPECT_EQ(Check(text, &Config::CheckModels, &checkLog), c.named ? E_INVALIDARG : S_OK) << c.position;
+        if (!c.named) {
+            EXPECT_EQ(checkLog, "");
+            continue;
+        }
+        EXPECT_NE(checkLog.find(std::string("[Config::CheckModels()] Error : \"The 'model' entry number 4 of "
+                                            "\"zvscene.txt\" cannot be used: its 'position' value ") +
+                                c.named + " is not a finite number\""),
+                  std::string::npos)
+            << checkLog;
+    }
+    // The model is still listed with its position, and no other check minds it.
+    ASSERT_EQ(Load(before + "model monster.cfg { position nan -47 0 0 }\n"), S_OK);
+    ASSERT_EQ(config.positions.count, 3u);
+    EXPECT_TRUE(std::isnan(config.positions.data[2].x));
+    EXPECT_EQ(config.CheckLights(), S_OK);
+    EXPECT_EQ(config.CheckCamera(), S_OK);
 }
 
 TEST_F(ConfigTest, UnknownCommandsAndBlockOnlyLines) {

@@ -2,6 +2,9 @@
 // files are written, failed opens, and the platform's file names.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -101,9 +104,57 @@ TEST_F(PathsTest, DevicesAreNotReadAsFiles) {
     File file;
     EXPECT_EQ(file.Open("/dev/zero", "rb"), E_FAIL);
     EXPECT_EQ(file.handle, nullptr);
-    // Written files may still be devices (a log sent to /dev/null).
+    // Files that are only written may still be devices (a screenshot sent to
+    // /dev/null); the log's mode also reads and takes regular files only.
     EXPECT_EQ(file.Open("/dev/null", "wb"), S_OK);
     file.Close();
+    EXPECT_EQ(file.Open("/dev/null", "w+t"), E_FAIL);
+    EXPECT_EQ(file.handle, nullptr);
+}
+
+// Every file is opened closed-on-exec (the file chooser's dialog program
+// inherits none, the log least of all) and blocking once open.
+TEST_F(PathsTest, OpenFilesAreNotInheritedAndBlock) {
+    Paths.Add("pa");
+    const struct {
+        const char* name;
+        const char* mode;
+    } opens[] = {{"f.txt", "rb"}, {"written.txt", "w+t"}, {"written.txt", "wb"}, {"written.txt", "a"},
+                 {"/dev/null", "wb"}};
+    for (const auto& o : opens) {
+        File file;
+        ASSERT_EQ(file.Open(o.name, o.mode), S_OK) << o.name << " " << o.mode;
+        const int fd = fileno(file.handle);
+        EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << o.name << " " << o.mode;
+        EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << o.name << " " << o.mode;
+    }
+}
+
+// A terminal named as a file is refused for reading and, written, opened
+// without becoming the controlling terminal of a process that has none (a
+// session leader, as a program started from a desktop is).
+TEST_F(PathsTest, ATerminalNeverBecomesTheControllingTerminal) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0) GTEST_SKIP() << "no pseudo-terminals here";
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    const pid_t child = fork();
+    if (child == 0) {
+        // Exit codes: 0 all held, 1 no new session, 2 read, 3 not written,
+        // 4 the terminal became the controlling one.
+        if (setsid() < 0) _exit(1);
+        File file;
+        if (file.Open(String(terminal.c_str()), "rb") != E_FAIL) _exit(2);
+        if (file.Open(String(terminal.c_str()), "wb") != S_OK) _exit(3);
+        const int controlling = open("/dev/tty", O_RDWR | O_NOCTTY);
+        _exit(controlling < 0 ? 0 : 4);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    close(master);
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(PathsTest, WrittenFilesGoBesideTheProgram) {

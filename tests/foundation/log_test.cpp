@@ -2,6 +2,7 @@
 // "zvlog.txt" beside the program (checked in child copies of this program).
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -132,12 +133,25 @@ TEST(LogChild, WriteEntries) {
     scope.WriteLog(0, "second run", "zvcore", 4);
 }
 
-std::string RunChild(const std::string& program, const std::string& cwd, const std::string& consoleFile) {
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// Runs the copy from cwd with its console in consoleFile.  Unprivileged: as
+// the user nobody when this program runs as root, whom permissions bind.
+std::string RunChild(const std::string& program, const std::string& cwd, const std::string& consoleFile,
+                     bool unprivileged = false) {
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(cwd.c_str()) != 0) _exit(97);
         FILE* out = std::freopen(consoleFile.c_str(), "w", stdout);
         if (!out) _exit(98);
+        if (unprivileged && geteuid() == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(96);
+            prctl(PR_SET_DUMPABLE, 1);  // the leak checker of sanitizer builds inspects the process
+        }
         setenv("ZV_FOUNDATION_LOG_CHILD", "1", 1);
         execl(program.c_str(), program.c_str(), "--gtest_filter=LogChild.WriteEntries", (char*)nullptr);
         _exit(99);
@@ -181,23 +195,57 @@ TEST(LogFile, CreatedBesideTheProgramAndTruncated) {
         << console;
 }
 
+// Where the log file cannot be opened (a folder in its place, a named pipe,
+// which would open at once and hold the program up for good once full, or
+// a folder the program may not write in), the open's error entry and a
+// warning naming the file and why reach the console, once per run: the
+// open is not retried and the log goes on on the console.
 TEST(LogFile, FailedOpenIsReportedOnceAndNotRetried) {
-    std::string base = zvtest::ExeDir() + "logchild_blocked";
-    std::string program = CopyProgram(base);
-    // A directory where the log file should go: the file cannot be created.
-    zvtest::MakeDir(base + "/zvlog.txt");
-    std::string console = RunChild(program, base, zvtest::ExeDir() + "logchild_blocked_console.txt");
-    std::string masked = zvtest::MaskTime(console);
-    std::string openError = "\n[File::Open()] Error : \"OpenMode : 'w+t', File '" + base +
-                            "/zvlog.txt' not found or access denied\nPaths list is empty\"\n";
-    size_t first = masked.find(openError);
-    ASSERT_NE(first, std::string::npos) << masked;
-    EXPECT_LT(first, masked.find("[ZVCore::Init()] first entry"));
-    // ZVTestResetLog in the child allows one more attempt for the "second run".
-    size_t second = masked.find(openError, first + 1);
-    EXPECT_NE(second, std::string::npos);
-    EXPECT_EQ(masked.find(openError, second + 1), std::string::npos);
-    EXPECT_NE(masked.find("[ZVCore::Init()] second run\n"), std::string::npos);
+    const struct {
+        const char* folder;
+        void (*block)(const std::string& log);  // puts the obstacle where the log goes
+        const char* reason;
+        bool unprivileged;
+    } cases[] = {
+        {"logchild_blocked", [](const std::string& log) { zvtest::MakeDir(log); }, "Is a directory", false},
+        {"logchild_pipe",
+         [](const std::string& log) {
+             unlink(log.c_str());
+             mkfifo(log.c_str(), 0600);
+         },
+         "it is not a regular file", false},
+        {"logchild_readonly",
+         [](const std::string& log) {
+             unlink(log.c_str());
+             chmod(FolderOf(log.c_str()).c_str(), 0555);
+         },
+         "Permission denied", true},
+    };
+    for (const auto& c : cases) {
+        const std::string base = zvtest::ExeDir() + c.folder;
+        chmod(base.c_str(), 0755);
+        const std::string program = CopyProgram(base);
+        c.block(base + "/zvlog.txt");
+        const std::string console =
+            RunChild(program, base, zvtest::ExeDir() + c.folder + "_console.txt", c.unprivileged);
+        chmod(base.c_str(), 0755);
+        const std::string masked = zvtest::MaskTime(console);
+        const std::string openError = "\n[File::Open()] Error : \"OpenMode : 'w+t', File '" + base +
+                                      "/zvlog.txt' not found or access denied\nPaths list is empty\"\n";
+        const std::string warning = "\n[CallScope::WriteLog()] Warning : \"The log file 'zvlog.txt' cannot be "
+                                    "written (" + std::string(c.reason) +
+                                    "); the log goes to the console only\"\nAt TT:TT:TT, See : \"zvstuff\", line ";
+        size_t first = masked.find(openError);
+        ASSERT_NE(first, std::string::npos) << masked;
+        EXPECT_LT(first, masked.find(warning)) << masked;
+        EXPECT_LT(masked.find(warning), masked.find("[ZVCore::Init()] first entry")) << masked;
+        // ZVTestResetLog in the child allows one more attempt for the "second run".
+        size_t second = masked.find(openError, first + 1);
+        EXPECT_NE(second, std::string::npos);
+        EXPECT_EQ(masked.find(openError, second + 1), std::string::npos);
+        EXPECT_EQ(Occurrences(masked, warning), 2u) << masked;
+        EXPECT_NE(masked.find("[ZVCore::Init()] second run\n"), std::string::npos);
+    }
 }
 
 }  // namespace

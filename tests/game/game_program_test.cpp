@@ -48,8 +48,8 @@ TEST_F(GameProgramTest, WithoutAModelItEndsWithMinusOne) {
     EXPECT_TRUE(Contains(log, "Zorvane Engine correctly shutdown")) << log;
 }
 
-// A camera or a point light holding nan or an infinity ends the start with
-// -1 before anything is made, naming the entry.
+// A camera, a point light or a model's position holding nan or an infinity
+// ends the start with -1 before anything is made, naming the entry.
 TEST_F(GameProgramTest, ACameraOrALightHoldingNanOrInfinityEndsWithMinusOne) {
     const std::string camera = "Error : \"The 'camera' entry of \"zvscene.txt\" with eye ";
     const struct {
@@ -61,6 +61,9 @@ TEST_F(GameProgramTest, ACameraOrALightHoldingNanOrInfinityEndsWithMinusOne) {
         {[](SceneDesc& s) { s.lights[1][0] = -INFINITY; },
          "Error : \"The 'pointlight' entry number 2 of \"zvscene.txt\" cannot be used: its 'position' value -inf is "
          "not a finite number\""},
+        {[](SceneDesc& s) { s.models.push_back({"crate.3ds", NAN, -47, 0, 0}); },
+         "Error : \"The 'model' entry number 2 of \"zvscene.txt\" cannot be used: its 'position' value nan is not a "
+         "finite number\""},
     };
     for (const auto& c : cases) {
         SceneDesc scene;

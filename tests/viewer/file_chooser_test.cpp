@@ -6,6 +6,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -82,6 +83,7 @@ protected:
     }
     void TearDown() override {
         ZVTestSetOpenFileProgram(nullptr);
+        ZVTestSetOpenFileWait(nullptr);
         ZVTestSetOpenFileConsole(nullptr, nullptr);
         std::fclose(consoleIn);
         std::fclose(consoleOut);
@@ -186,6 +188,40 @@ TEST_F(FileChooserTest, AFailedWaitForTheProgramEndsItAndGivesWayToTheConsole) {
     EXPECT_STREQ(file, anim.c_str());
     const std::string out = ConsoleOutput();
     EXPECT_NE(out.find("The wait for '" + program + "' failed (Cannot allocate memory)."), std::string::npos) << out;
+}
+
+// The dialog program's end reaped elsewhere: the wait finds no such child.
+pid_t WaitReapedElsewhere(pid_t pid, int*, int) {
+    waitpid(pid, nullptr, 0);
+    errno = ECHILD;
+    return -1;
+}
+
+// Without its status only the program's answer tells: a name it wrote is the
+// choice, none (the cancel button, a program that failed, an empty line) a
+// cancel, never an empty choice that asks again.
+TEST_F(FileChooserTest, AProgramThatCannotBeWaitedForChoosesByItsAnswerAlone) {
+    ZVTestSetOpenFileProgram(program.c_str());
+    ZVTestSetOpenFileWait(WaitReapedElsewhere);
+    const struct {
+        std::string answers;  // the program's answers, call after call
+        BOOL chosen;
+    } cases[] = {
+        {anim + "\n", TRUE},
+        {"CANCEL\n" + anim + "\n", FALSE},
+        {"FAIL\n" + anim + "\n", FALSE},
+        {"\n" + anim + "\n", FALSE},
+    };
+    for (const auto& c : cases) {
+        std::remove((dir + "count.txt").c_str());
+        Answers(c.answers);
+        std::strcpy(file, "start");
+        EXPECT_EQ(GetOpenFileNameA(&record), c.chosen) << c.answers;
+        EXPECT_STREQ(file, c.chosen ? anim.c_str() : "start");
+        EXPECT_EQ(Calls(), 1) << c.answers;
+    }
+    EXPECT_TRUE(programtest::ChildrenOf(getpid()).empty()) << "a program was left behind";
+    EXPECT_EQ(ConsoleOutput(), "");
 }
 
 // A dialog program that closes its answer at once but lingers for about ten

@@ -144,8 +144,8 @@ TEST_F(LumivexProgramTest, MissingSceneFileEndsWithMinusOne) {
     EXPECT_TRUE(Contains(o.log, "Config file loading file; verify that 'zvscene.txt' is in the ExeDir")) << o.log;
 }
 
-// A camera or a point light holding nan or an infinity ends the start with
-// -1 before anything is made, naming the entry.
+// A camera, a point light or a model's position holding nan or an infinity
+// ends the start with -1 before anything is made, naming the entry.
 TEST_F(LumivexProgramTest, ACameraOrALightHoldingNanOrInfinityEndsWithMinusOne) {
     const std::string camera = "Error : \"The 'camera' entry of \"zvscene.txt\" with eye ";
     const struct {
@@ -158,6 +158,9 @@ TEST_F(LumivexProgramTest, ACameraOrALightHoldingNanOrInfinityEndsWithMinusOne) 
         {"diffuse 1 0.5 0.25", "diffuse 1 inf 0.25",
          "Error : \"The 'pointlight' entry number 1 of \"zvscene.txt\" cannot be used: its 'diffuse' value inf is "
          "not a finite number\""},
+        {"model scene.3ds\n", "model scene.3ds\n{\n    position 0 -inf 0 0\n}\n",
+         "Error : \"The 'model' entry number 1 of \"zvscene.txt\" cannot be used: its 'position' value -inf is not a "
+         "finite number\""},
     };
     for (const auto& c : cases) {
         std::string text = SceneText({"scene.3ds"});
