@@ -91,7 +91,8 @@ void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
     }
     NameData3ds* nameRec = static_cast<NameData3ds*>(LoadChunkData3ds(object));
     if (errorsPending) return;
-    CopyName3ds(mesh->name, sizeof mesh->name, nameRec ? nameRec->name : nullptr, "Object");
+    CopyName3ds(mesh->name, sizeof mesh->name, nameRec ? nameRec->name : nullptr, "Object",
+                GetFileByIndex3ds(object->fileIndex));
 
     u32_3ds groups = 0;
     u32_3ds nSmoothing = 0;
@@ -147,7 +148,7 @@ void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
                     MatGroupData3ds* mg = static_cast<MatGroupData3ds*>(LoadChunkData3ds(g));
                     if (errorsPending) return;
                     MeshMatGroup3ds& out = mesh->matGroups[mesh->nMatGroups++];
-                    CopyName3ds(out.name, sizeof out.name, mg->name, "Material");
+                    CopyName3ds(out.name, sizeof out.name, mg->name, "Material", GetFileByIndex3ds(g->fileIndex));
                     out.nFaces = mg->count;
                     out.faces = mg->faces;
                     mg->faces = nullptr;
@@ -201,7 +202,8 @@ void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
         case 0x4181: {
             NameData3ds* r = static_cast<NameData3ds*>(LoadChunkData3ds(c));
             if (errorsPending) return;
-            CopyName3ds(mesh->procedureName, sizeof mesh->procedureName, r->name, "Procedure");
+            CopyName3ds(mesh->procedureName, sizeof mesh->procedureName, r->name, "Procedure",
+                        GetFileByIndex3ds(c->fileIndex));
             break;
         }
         case 0x4182: {
@@ -485,7 +487,7 @@ void FillMaterial(ChunkNode3ds* matNode, MaterialData3ds* m) {
         case 0xA000: {
             NameData3ds* r = static_cast<NameData3ds*>(LoadChunkData3ds(c));
             if (errorsPending) return;
-            CopyName3ds(m->name, sizeof m->name, r->name, "Material");
+            CopyName3ds(m->name, sizeof m->name, r->name, "Material", GetFileByIndex3ds(c->fileIndex));
             break;
         }
         case 0xA010: ReadColour(c, m->ambient); break;
