@@ -222,15 +222,18 @@ void CompleteSmoothing(MeshData3ds* mesh, u32_3ds nSmoothing) {
 // Every face corner names a vertex of the mesh and every group entry a face
 // of it: users index their own arrays with these numbers.
 void CheckIndices(const MeshData3ds* mesh) {
-    for (u32_3ds i = 0; i < u32_3ds(mesh->nFaces) * 4; ++i) {
-        if (i % 4 != 3 && mesh->faces[i] >= mesh->nVertices) {
+    const u32_3ds nVertices = mesh->nVertices, nFaces = mesh->nFaces;
+    const u16_3ds* face = mesh->faces;
+    for (const u16_3ds* end = face + size_t(nFaces) * 4; face != end; face += 4) {
+        if (face[0] >= nVertices || face[1] >= nVertices || face[2] >= nVertices) {
             AddError3ds(ERR_INVALID_CHUNK);
             return;
         }
     }
     for (u32_3ds g = 0; g < mesh->nMatGroups; ++g) {
-        for (u32_3ds i = 0; i < mesh->matGroups[g].nFaces; ++i) {
-            if (mesh->matGroups[g].faces[i] >= mesh->nFaces) {
+        const MeshMatGroup3ds& group = mesh->matGroups[g];
+        for (u32_3ds i = 0; i < group.nFaces; ++i) {
+            if (group.faces[i] >= nFaces) {
                 AddError3ds(ERR_INVALID_CHUNK);
                 return;
             }
