@@ -1,6 +1,10 @@
 // The 3DS chunk toolkit: open, fill a database, fetch every mesh and
-// material and touch every array they hand out, as far as their counts say.
+// material and touch every array they hand out, as far as their counts say,
+// and the notices of the names cut to fit.
+#include <cstring>
+
 #include "toolkit3ds.h"
+#include "zvfuzz_check.h"
 #include "zvfuzz_support.h"
 
 namespace {
@@ -56,6 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // that clears the errors may go on fetching from it.
     ClearErrors3ds();
     FetchAll(db);
+    // The notices stay within their bound; closing the file frees them.
+    const u32_3ds notices = CountNameNotices3ds(file);
+    ZV_FUZZ_REQUIRE(notices <= MAX_NAME_NOTICES_3DS + 1);
+    for (u32_3ds i = 0; i < notices; ++i) Touch(NameNotice3ds(file, i), strlen(NameNotice3ds(file, i)));
     FreeDatabase3ds(&db);
     CloseChunkFile3ds(file);
     ClearErrors3ds();

@@ -636,11 +636,11 @@ HRESULT Loader::LoadTextures() {
     return S_OK;
 }
 
-// The names the toolkit had to cut to fit its records, one warning each.
-void LogNameNotices(CallScope& scope) {
-    for (u32 i = 0; i < CountNameNotices3ds(); ++i)
-        scope.WriteLog(ZVLOG_WARNING, NameNotice3ds(i), kSource, __LINE__);
-    ClearNameNotices3ds();
+// The names the toolkit had to cut to fit its records while reading file,
+// one warning each.
+void LogNameNotices(CallScope& scope, const FileRec3ds* file) {
+    for (u32 i = 0; i < CountNameNotices3ds(file); ++i)
+        scope.WriteLog(ZVLOG_WARNING, NameNotice3ds(file, i), kSource, __LINE__);
 }
 
 }  // namespace
@@ -691,11 +691,10 @@ HRESULT Model3DSMeta::Load3DS(const String& file, IGraphics* graphics) {
         return ZVE_SUBFUNCTION;
     }
     matWorld.SetIdentity();
-    ClearNameNotices3ds();
     Loader loader(this, graphics, scope, file);
     HRESULT hr = loader.Run();
     loader.Release();
-    LogNameNotices(scope);
+    LogNameNotices(scope, loader.chunkFile);
     scope.ReportFailure("Error while loading the Model " + file, kSource, __LINE__, hr);
     FreeDatabase3ds(&loader.database);
     CloseChunkFile3ds(loader.chunkFile);

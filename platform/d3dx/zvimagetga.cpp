@@ -89,6 +89,182 @@ bool DecodeRLE(const uint8_t* src, size_t avail, size_t pixelBytes, size_t pixel
     return true;
 }
 
+// Refuses, by the header alone, an image the decoder cannot read.
+bool CheckHeader(const TgaHeader& h, std::string* error) {
+    const unsigned base = h.imageType & 7;
+    if ((h.imageType & ~8u) != base || base < 1 || base > 3)
+        return Fail(error, "TGA: unsupported image type " + std::to_string(h.imageType));
+    if (h.colourMapType > 1) return Fail(error, "TGA: invalid colour map type " + std::to_string(h.colourMapType));
+    if (base == 1 && h.colourMapType != 1) return Fail(error, "TGA: colour-mapped image without a colour map");
+    if (!ValidPixelBits(base, h.bits))
+        return Fail(error, "TGA: unsupported pixel size of " + std::to_string(h.bits) + " bits");
+    return CheckDimensions("TGA", h.width, h.height, error);
+}
+
+// The colour map of a colour-mapped image, as BGRA words.
+struct Palette {
+    std::vector<uint32_t> colours;
+    bool alpha = false;  // its entries carry alpha
+};
+
+// Reads the colour map at *pos into palette when the image uses it (another
+// image's map is skipped) and moves *pos past it.
+bool ReadColourMap(const uint8_t* d, size_t size, const TgaHeader& h, size_t* pos, Palette* palette,
+                   std::string* error) {
+    if (h.colourMapType != 1) return true;
+    if (!ValidMapBits(h.mapBits))
+        return Fail(error, "TGA: unsupported colour map entry size of " + std::to_string(h.mapBits) + " bits");
+    const size_t entryBytes = (h.mapBits + 7) / 8;
+    const size_t mapBytes = (size_t)h.mapLength * entryBytes;
+    if (size - *pos < mapBytes) return Fail(error, "TGA: file truncated (colour map)");
+    if ((h.imageType & 7) == 1) {
+        if (h.mapLength == 0) return Fail(error, "TGA: empty colour map");
+        palette->colours.resize(h.mapLength);
+        const uint8_t* e = d + *pos;
+        const bool alpha16 = h.mapBits == 16 && (h.descriptor & 15) > 0;
+        for (unsigned i = 0; i < h.mapLength; ++i, e += entryBytes) {
+            switch (entryBytes) {
+            case 2: palette->colours[i] = From16(ReadU16(e), alpha16); break;
+            case 3: palette->colours[i] = e[0] | (e[1] << 8) | ((uint32_t)e[2] << 16) | 0xFF000000u; break;
+            default: palette->colours[i] = ReadU32(e); break;
+            }
+        }
+        palette->alpha = h.mapBits == 32 || alpha16;
+    }
+    *pos += mapBytes;
+    return true;
+}
+
+// The file pixels in file order, from the avail bytes at src: in place, or
+// expanded from runs into expanded.
+bool FilePixels(const uint8_t* src, size_t avail, const TgaHeader& h, std::vector<uint8_t>* expanded,
+                const uint8_t** raw, std::string* error) {
+    const size_t pixelBytes = (h.bits + 7) / 8;
+    const size_t pixelCount = (size_t)h.width * h.height;
+    if (!(h.imageType & 8)) {
+        if (avail / pixelBytes < pixelCount) return Fail(error, "TGA: file truncated (pixel data)");
+        *raw = src;
+        return true;
+    }
+    // Each packet of at most 128 pixels takes at least 1 + pixelBytes bytes.
+    const size_t minPackets = (pixelCount + 127) / 128;
+    if (avail / (1 + pixelBytes) < minPackets) return Fail(error, "TGA: file truncated (run-length data)");
+    expanded->resize(pixelCount * pixelBytes);
+    if (!DecodeRLE(src, avail, pixelBytes, pixelCount, expanded->data(), error)) return false;
+    *raw = expanded->data();
+    return true;
+}
+
+// A row of colour indices (1 or 2 bytes each); an index names entry
+// index - first of the colour map.
+bool MapRow(const uint8_t* s, uint8_t* p, size_t width, size_t pixelBytes, size_t first,
+            const std::vector<uint32_t>& colours, std::string* error) {
+    const uint32_t* map = colours.data();
+    const size_t count = colours.size();
+    for (size_t x = 0; x < width; ++x, p += 4, s += pixelBytes) {
+        const size_t index = pixelBytes == 1 ? s[0] : ReadU16(s);
+        if (index < first || index - first >= count)
+            return Fail(error, "TGA: colour index " + std::to_string(index) + " outside the colour map");
+        PutBGRA(p, map[index - first]);
+    }
+    return true;
+}
+
+// A row of grey pixels: a level, or a level and an alpha byte.
+void GreyRow(const uint8_t* s, uint8_t* p, size_t width, size_t pixelBytes) {
+    if (pixelBytes == 1) {
+        for (size_t x = 0; x < width; ++x, p += 4, ++s) {
+            p[0] = p[1] = p[2] = s[0];
+            p[3] = 255;
+        }
+    } else {
+        for (size_t x = 0; x < width; ++x, p += 4, s += 2) {
+            p[0] = p[1] = p[2] = s[0];
+            p[3] = s[1];
+        }
+    }
+}
+
+// A row of true-colour pixels; gives the OR of the alpha bytes of 32-bit
+// pixels (0 for the other sizes).
+uint8_t TrueColourRow(const uint8_t* s, uint8_t* p, size_t width, size_t pixelBytes, bool alpha16) {
+    uint8_t alphaSeen = 0;
+    if (pixelBytes == 4) {
+        std::memcpy(p, s, width * 4);
+        for (size_t x = 0; x < width; ++x) alphaSeen |= p[x * 4 + 3];
+    } else if (pixelBytes == 3) {
+        for (size_t x = 0; x < width; ++x, p += 4, s += 3) {
+            p[0] = s[0];
+            p[1] = s[1];
+            p[2] = s[2];
+            p[3] = 255;
+        }
+    } else {
+        for (size_t x = 0; x < width; ++x, p += 4, s += 2) PutBGRA(p, From16(ReadU16(s), alpha16));
+    }
+    return alphaSeen;
+}
+
+void MirrorRow(uint8_t* dst, size_t width) {
+    for (size_t a = 0, b = width - 1; a < b; ++a, --b) {
+        uint8_t t[4];
+        std::memcpy(t, dst + a * 4, 4);
+        std::memcpy(dst + a * 4, dst + b * 4, 4);
+        std::memcpy(dst + b * 4, t, 4);
+    }
+}
+
+// Converts the file pixels into out's BGRA rows, top row first; gives the
+// OR of the alpha bytes of 32-bit pixels in *alphaSeen.
+bool ConvertPixels(const uint8_t* raw, const TgaHeader& h, const Palette& palette, ZVImage* out,
+                   uint8_t* alphaSeen, std::string* error) {
+    const unsigned base = h.imageType & 7;
+    const size_t width = h.width, height = h.height;
+    const size_t pixelBytes = (h.bits + 7) / 8;
+    const size_t srcStride = width * pixelBytes;
+    const bool alpha16 = h.bits == 16 && (h.descriptor & 15) > 0;
+    const bool rightToLeft = (h.descriptor & 0x10) != 0;
+    const bool topDown = (h.descriptor & 0x20) != 0;
+    uint8_t alpha = 0;
+    for (size_t row = 0; row < height; ++row) {
+        const uint8_t* s = raw + row * srcStride;
+        uint8_t* dst = out->pixels.data() + (topDown ? row : height - 1 - row) * width * 4;
+        if (base == 1) {
+            if (!MapRow(s, dst, width, pixelBytes, h.mapFirst, palette.colours, error)) return false;
+        } else if (base == 3) {
+            GreyRow(s, dst, width, pixelBytes);
+        } else {
+            alpha |= TrueColourRow(s, dst, width, pixelBytes, alpha16);
+        }
+        if (rightToLeft) MirrorRow(dst, width);
+    }
+    *alphaSeen = alpha;
+    return true;
+}
+
+// Whether the decoded image has alpha.
+void SetAlpha(const TgaHeader& h, const Palette& palette, uint8_t alphaSeen, ZVImage* out) {
+    const unsigned base = h.imageType & 7;
+    const size_t pixelBytes = (h.bits + 7) / 8;
+    const unsigned attributeBits = h.descriptor & 15;
+    if (base == 1) {
+        out->hasAlpha = palette.alpha;
+    } else if (base == 3) {
+        out->hasAlpha = pixelBytes == 2;
+    } else if (pixelBytes == 4) {
+        // Some writers store 32-bit pixels with no alpha declared and the
+        // fourth byte left at zero: such an image is opaque, not invisible.
+        if (attributeBits == 0 && alphaSeen == 0) {
+            for (size_t i = 3; i < out->pixels.size(); i += 4) out->pixels[i] = 255;
+            out->hasAlpha = false;
+        } else {
+            out->hasAlpha = true;
+        }
+    } else {
+        out->hasAlpha = h.bits == 16 && attributeBits > 0;
+    }
+}
+
 }  // namespace
 
 bool LooksLikeTGA(const uint8_t* data, size_t size) {
@@ -106,135 +282,18 @@ bool LooksLikeTGA(const uint8_t* data, size_t size) {
 bool DecodeTGA(const uint8_t* d, size_t size, ZVImage* out, std::string* error) {
     if (size < 18) return Fail(error, "TGA: file too short for its header");
     const TgaHeader h = ParseHeader(d);
-    const unsigned base = h.imageType & 7;
-    const bool rle = (h.imageType & 8) != 0;
-    if ((h.imageType & ~8u) != base || base < 1 || base > 3)
-        return Fail(error, "TGA: unsupported image type " + std::to_string(h.imageType));
-    if (h.colourMapType > 1) return Fail(error, "TGA: invalid colour map type " + std::to_string(h.colourMapType));
-    if (base == 1 && h.colourMapType != 1) return Fail(error, "TGA: colour-mapped image without a colour map");
-    if (!ValidPixelBits(base, h.bits))
-        return Fail(error, "TGA: unsupported pixel size of " + std::to_string(h.bits) + " bits");
-    if (!CheckDimensions("TGA", h.width, h.height, error)) return false;
-
-    const unsigned attributeBits = h.descriptor & 15;
-    const bool rightToLeft = (h.descriptor & 0x10) != 0;
-    const bool topDown = (h.descriptor & 0x20) != 0;
-
+    if (!CheckHeader(h, error)) return false;
     size_t pos = 18 + (size_t)h.idLength;
     if (pos > size) return Fail(error, "TGA: file truncated (image id)");
-
-    // Colour map, converted to BGRA words; skipped when the image does not use it.
-    std::vector<uint32_t> palette;
-    bool paletteAlpha = false;
-    if (h.colourMapType == 1) {
-        if (!ValidMapBits(h.mapBits))
-            return Fail(error, "TGA: unsupported colour map entry size of " + std::to_string(h.mapBits) + " bits");
-        const size_t entryBytes = (h.mapBits + 7) / 8;
-        const size_t mapBytes = (size_t)h.mapLength * entryBytes;
-        if (size - pos < mapBytes) return Fail(error, "TGA: file truncated (colour map)");
-        if (base == 1) {
-            if (h.mapLength == 0) return Fail(error, "TGA: empty colour map");
-            palette.resize(h.mapLength);
-            const uint8_t* e = d + pos;
-            const bool alpha16 = h.mapBits == 16 && attributeBits > 0;
-            for (unsigned i = 0; i < h.mapLength; ++i, e += entryBytes) {
-                switch (entryBytes) {
-                case 2: palette[i] = From16(ReadU16(e), alpha16); break;
-                case 3: palette[i] = e[0] | (e[1] << 8) | ((uint32_t)e[2] << 16) | 0xFF000000u; break;
-                default: palette[i] = ReadU32(e); break;
-                }
-            }
-            paletteAlpha = h.mapBits == 32 || alpha16;
-        }
-        pos += mapBytes;
-    }
-
-    const size_t width = h.width, height = h.height;
-    const size_t pixelBytes = (h.bits + 7) / 8;
-    const size_t pixelCount = width * height;
-    const size_t avail = size - pos;
-
-    // The file pixels in file order, either in place or expanded from runs.
-    const uint8_t* raw = d + pos;
+    Palette palette;
+    if (!ReadColourMap(d, size, h, &pos, &palette, error)) return false;
     std::vector<uint8_t> expanded;
-    if (rle) {
-        // Each packet of at most 128 pixels takes at least 1 + pixelBytes bytes.
-        const size_t minPackets = (pixelCount + 127) / 128;
-        if (avail / (1 + pixelBytes) < minPackets) return Fail(error, "TGA: file truncated (run-length data)");
-        expanded.resize(pixelCount * pixelBytes);
-        if (!DecodeRLE(d + pos, avail, pixelBytes, pixelCount, expanded.data(), error)) return false;
-        raw = expanded.data();
-    } else if (avail / pixelBytes < pixelCount) {
-        return Fail(error, "TGA: file truncated (pixel data)");
-    }
-
-    Allocate(out, (int)width, (int)height);
-    const size_t srcStride = width * pixelBytes;
-    const bool alpha16 = h.bits == 16 && attributeBits > 0;
+    const uint8_t* raw = nullptr;
+    if (!FilePixels(d + pos, size - pos, h, &expanded, &raw, error)) return false;
+    Allocate(out, (int)h.width, (int)h.height);
     uint8_t alphaSeen = 0;
-    for (size_t row = 0; row < height; ++row) {
-        const uint8_t* s = raw + row * srcStride;
-        uint8_t* dst = out->pixels.data() + (topDown ? row : height - 1 - row) * width * 4;
-        uint8_t* p = dst;
-        if (base == 1) {
-            const size_t first = h.mapFirst, count = palette.size();
-            for (size_t x = 0; x < width; ++x, p += 4, s += pixelBytes) {
-                const size_t index = pixelBytes == 1 ? s[0] : ReadU16(s);
-                if (index < first || index - first >= count)
-                    return Fail(error, "TGA: colour index " + std::to_string(index) + " outside the colour map");
-                PutBGRA(p, palette[index - first]);
-            }
-        } else if (base == 3) {
-            if (pixelBytes == 1) {
-                for (size_t x = 0; x < width; ++x, p += 4, ++s) {
-                    p[0] = p[1] = p[2] = s[0];
-                    p[3] = 255;
-                }
-            } else {
-                for (size_t x = 0; x < width; ++x, p += 4, s += 2) {
-                    p[0] = p[1] = p[2] = s[0];
-                    p[3] = s[1];
-                }
-            }
-        } else if (pixelBytes == 4) {
-            std::memcpy(p, s, width * 4);
-            for (size_t x = 0; x < width; ++x) alphaSeen |= p[x * 4 + 3];
-        } else if (pixelBytes == 3) {
-            for (size_t x = 0; x < width; ++x, p += 4, s += 3) {
-                p[0] = s[0];
-                p[1] = s[1];
-                p[2] = s[2];
-                p[3] = 255;
-            }
-        } else {
-            for (size_t x = 0; x < width; ++x, p += 4, s += 2) PutBGRA(p, From16(ReadU16(s), alpha16));
-        }
-        if (rightToLeft) {
-            for (size_t a = 0, b = width - 1; a < b; ++a, --b) {
-                uint8_t t[4];
-                std::memcpy(t, dst + a * 4, 4);
-                std::memcpy(dst + a * 4, dst + b * 4, 4);
-                std::memcpy(dst + b * 4, t, 4);
-            }
-        }
-    }
-
-    if (base == 1) {
-        out->hasAlpha = paletteAlpha;
-    } else if (base == 3) {
-        out->hasAlpha = pixelBytes == 2;
-    } else if (pixelBytes == 4) {
-        // Some writers store 32-bit pixels with no alpha declared and the
-        // fourth byte left at zero: such an image is opaque, not invisible.
-        if (attributeBits == 0 && alphaSeen == 0) {
-            for (size_t i = 3; i < out->pixels.size(); i += 4) out->pixels[i] = 255;
-            out->hasAlpha = false;
-        } else {
-            out->hasAlpha = true;
-        }
-    } else {
-        out->hasAlpha = alpha16;
-    }
+    if (!ConvertPixels(raw, h, palette, out, &alphaSeen, error)) return false;
+    SetAlpha(h, palette, alphaSeen, out);
     return true;
 }
 

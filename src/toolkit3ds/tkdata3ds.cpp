@@ -108,6 +108,7 @@ struct Cursor {
     const u8_3ds* p;
     u32_3ds left;
     i32_3ds fault;
+    FileRec3ds* file;  // the payload's file, which keeps the notices of cut names
 
     bool Need(uint64_t n) {
         if (fault) return false;
@@ -150,7 +151,7 @@ struct Cursor {
         out[0] = 0;
         char* whole = NewString();
         if (!whole) return;
-        CopyName3ds(out, capacity, whole, kind);
+        CopyName3ds(out, capacity, whole, kind, file);
         free(whole);
     }
     // The whole name as a heap copy (null after a fault).
@@ -477,7 +478,7 @@ void* LoadChunkData3ds(ChunkNode3ds* node) {
         AddError3ds(ERR_NO_MEM);
         return nullptr;
     }
-    Cursor c = {payload, payloadSize, 0};
+    Cursor c = {payload, payloadSize, 0, file};
     if (payloadSize == 0 && k != K_RAW && k != K_SMOOTH) c.fault = ERR_INVALID_CHUNK;
     else Decode(c, node->tag, rec);
     free(payload);

@@ -543,6 +543,7 @@ void FillDatabase3ds(FileRec3ds* file, Database3ds** db) {
         return;
     }
     if (!(file->mode & MODE_READ_3DS)) return;
+    ClearNameNotices3ds(file);  // a new read of the file
     Database3ds* d = *db;
     FreeChunkNode3ds(d->top);
     d->top = nullptr;

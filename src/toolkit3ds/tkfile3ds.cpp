@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -79,36 +80,68 @@ const ErrorRec3ds* GetOverflowError3ds() { return &overflowError; }
 
 // ---------------------------------------------------------------- cut names
 
+struct NameNotices3ds {
+    // The notices in the order of their cuts; past MAX_NAME_NOTICES_3DS one
+    // more says that further names were cut.
+    std::vector<std::string> texts;
+};
+
 namespace {
 
-std::vector<std::string> nameNotices;
+std::string NoticeText(const char* kind, const char* whole, u32_3ds kept) {
+    std::string text = std::string(kind) + " name \"";
+    const size_t length = strlen(whole);
+    if (length <= NOTICE_NAME_CHARS_3DS) {
+        text += whole;
+        text += '"';
+    } else {
+        text.append(whole, NOTICE_NAME_CHARS_3DS);
+        text += "...\" (" + std::to_string(length) + " characters)";
+    }
+    return text + " is longer than the " + std::to_string(kept) + " characters its record holds; it is read as \"" +
+           std::string(whole, kept) + "\"";
+}
 
 }  // namespace
 
-void AddNameNotice3ds(const char* kind, const char* whole, u32_3ds kept) {
-    std::string text = std::string(kind) + " name \"" + whole + "\" is longer than the " + std::to_string(kept) +
-                       " characters its record holds; it is read as \"" + std::string(whole, kept) + "\"";
-    for (const std::string& n : nameNotices)
+void AddNameNotice3ds(FileRec3ds* file, const char* kind, const char* whole, u32_3ds kept) {
+    if (!file) return;
+    if (!file->notices) {
+        file->notices = new (std::nothrow) NameNotices3ds;
+        if (!file->notices) return;
+    }
+    std::vector<std::string>& texts = file->notices->texts;
+    if (texts.size() > MAX_NAME_NOTICES_3DS) return;  // full, and it says so
+    std::string text = NoticeText(kind, whole, kept);
+    for (const std::string& n : texts)
         if (n == text) return;
-    nameNotices.push_back(text);
+    if (texts.size() == MAX_NAME_NOTICES_3DS)
+        text = "More names are longer than their records hold; only the first " +
+               std::to_string(MAX_NAME_NOTICES_3DS) + " are listed";
+    texts.push_back(std::move(text));
 }
 
-u32_3ds CountNameNotices3ds() { return static_cast<u32_3ds>(nameNotices.size()); }
-
-const char* NameNotice3ds(u32_3ds index) { return index < nameNotices.size() ? nameNotices[index].c_str() : nullptr; }
-
-void ClearNameNotices3ds() {
-    nameNotices.clear();
-    nameNotices.shrink_to_fit();
+u32_3ds CountNameNotices3ds(const FileRec3ds* file) {
+    return file && file->notices ? static_cast<u32_3ds>(file->notices->texts.size()) : 0;
 }
 
-void CopyName3ds(char* out, u32_3ds capacity, const char* in, const char* kind) {
+const char* NameNotice3ds(const FileRec3ds* file, u32_3ds index) {
+    return index < CountNameNotices3ds(file) ? file->notices->texts[index].c_str() : nullptr;
+}
+
+void ClearNameNotices3ds(FileRec3ds* file) {
+    if (!file) return;
+    delete file->notices;
+    file->notices = nullptr;
+}
+
+void CopyName3ds(char* out, u32_3ds capacity, const char* in, const char* kind, FileRec3ds* file) {
     out[0] = 0;
     if (!in || capacity == 0) return;
     u32_3ds kept = BoundedLength3ds(in, capacity - 1);
     memcpy(out, in, kept);
     out[kept] = 0;
-    if (in[kept]) AddNameNotice3ds(kind, in, kept);
+    if (in[kept]) AddNameNotice3ds(file, kind, in, kept);
 }
 
 // ---------------------------------------------------------------- file table
@@ -160,6 +193,7 @@ void RemoveFile(FileRec3ds* rec) {
 
 void DropRecord(FileRec3ds* rec) {
     RemoveFile(rec);
+    ClearNameNotices3ds(rec);
     free(rec->name);
     free(rec->buffer);
     free(rec);

@@ -82,168 +82,167 @@ bool HasMesh(ChunkNode3ds* object) {
     return false;
 }
 
-// Fills mesh from the copied object subtree.  Arrays move out of the copy.
-void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
-    ChunkNode3ds* meshNode = SearchSibling3ds(object->children, 0x4100);
-    if (!meshNode) {
-        AddError3ds(ERR_WRONG_OBJECT);
+// A mesh record being filled from the chunks of its object.
+struct MeshFill {
+    MeshData3ds* mesh;
+    u32_3ds groups;      // material groups in the mesh's first face list
+    u32_3ds nSmoothing;  // entries of the smoothing list read
+};
+
+// Moves an array and its count out of a decoded record into the mesh,
+// replacing what the mesh held there: the record no longer owns it.
+template <typename T, typename N>
+void MoveArray(T*& to, N& toCount, T*& from, N& fromCount) {
+    free(to);
+    to = from;
+    toCount = fromCount;
+    from = nullptr;
+    fromCount = 0;
+}
+
+// The chunks nested in a face list, in file order: the material groups (as
+// many as there are slots for), the smoothing list and the box map.
+void ReadFaceGroups(ChunkNode3ds* faces, MeshFill& fill) {
+    MeshData3ds* mesh = fill.mesh;
+    for (ChunkNode3ds* g = faces->children; g; g = g->sibling) {
+        if (g->tag == 0x4130) {
+            if (mesh->nMatGroups >= fill.groups) break;
+            MatGroupData3ds* mg = static_cast<MatGroupData3ds*>(LoadChunkData3ds(g));
+            if (errorsPending) return;
+            MeshMatGroup3ds& out = mesh->matGroups[mesh->nMatGroups++];
+            CopyName3ds(out.name, sizeof out.name, mg->name, "Material", GetFileByIndex3ds(g->fileIndex));
+            MoveArray(out.faces, out.nFaces, mg->faces, mg->count);
+        } else if (g->tag == 0x4150) {
+            SmoothData3ds* s = static_cast<SmoothData3ds*>(LoadChunkData3ds(g));
+            if (errorsPending) return;
+            MoveArray(mesh->smoothing, fill.nSmoothing, s->groups, s->count);
+        } else if (g->tag == 0x4190) {
+            BoxMapData3ds* b = static_cast<BoxMapData3ds*>(LoadChunkData3ds(g));
+            if (errorsPending) return;
+            mesh->useBoxMap = 1;
+            memcpy(mesh->boxMap, b->names, sizeof mesh->boxMap);
+        }
+    }
+}
+
+// The face list (0x4120) and the chunks nested in it.
+void ReadFaces(ChunkNode3ds* faces, MeshFill& fill) {
+    MeshData3ds* mesh = fill.mesh;
+    FaceArray3ds* r = static_cast<FaceArray3ds*>(LoadChunkData3ds(faces));
+    if (errorsPending) return;
+    MoveArray(mesh->faces, mesh->nFaces, r->faces, r->count);
+    // The material groups, in file order.  Their number fits the u16
+    // counter: a larger number of groups is an invalid chunk.
+    if (fill.groups > 0xFFFF) {
+        AddError3ds(ERR_INVALID_CHUNK);
         return;
     }
-    NameData3ds* nameRec = static_cast<NameData3ds*>(LoadChunkData3ds(object));
-    if (errorsPending) return;
-    CopyName3ds(mesh->name, sizeof mesh->name, nameRec ? nameRec->name : nullptr, "Object");
-
-    u32_3ds groups = 0;
-    u32_3ds nSmoothing = 0;
-    if (ChunkNode3ds* faces = SearchSibling3ds(meshNode->children, 0x4120))
-        groups = CountChunks3ds(faces->children, 0x4130);
-
-    for (ChunkNode3ds* c = meshNode->children; c; c = c->sibling) {
-        switch (c->tag) {
-        case 0x4110: {
-            PointArray3ds* r = static_cast<PointArray3ds*>(LoadChunkData3ds(c));
-            if (errorsPending) return;
-            free(mesh->vertices);
-            mesh->nVertices = r->count;
-            mesh->vertices = r->points;
-            r->points = nullptr;
-            r->count = 0;
-            break;
-        }
-        case 0x4111: {
-            WordArray3ds* r = static_cast<WordArray3ds*>(LoadChunkData3ds(c));
-            if (errorsPending) return;
-            free(mesh->vertexFlags);
-            mesh->nVertexFlags = r->count;
-            mesh->vertexFlags = r->words;
-            r->words = nullptr;
-            r->count = 0;
-            break;
-        }
-        case 0x4120: {
-            FaceArray3ds* r = static_cast<FaceArray3ds*>(LoadChunkData3ds(c));
-            if (errorsPending) return;
-            free(mesh->faces);
-            mesh->nFaces = r->count;
-            mesh->faces = r->faces;
-            r->faces = nullptr;
-            r->count = 0;
-            // The material groups, in file order.  Their number fits the
-            // u16 counter: a larger number of groups is an invalid chunk.
-            if (groups > 0xFFFF) {
-                AddError3ds(ERR_INVALID_CHUNK);
-                return;
-            }
-            if (groups && !mesh->matGroups) {
-                mesh->matGroups = static_cast<MeshMatGroup3ds*>(calloc(groups, sizeof(MeshMatGroup3ds)));
-                if (!mesh->matGroups) {
-                    AddError3ds(ERR_NO_MEM);
-                    return;
-                }
-            }
-            for (ChunkNode3ds* g = c->children; g; g = g->sibling) {
-                if (g->tag == 0x4130) {
-                    if (mesh->nMatGroups >= groups) break;
-                    MatGroupData3ds* mg = static_cast<MatGroupData3ds*>(LoadChunkData3ds(g));
-                    if (errorsPending) return;
-                    MeshMatGroup3ds& out = mesh->matGroups[mesh->nMatGroups++];
-                    CopyName3ds(out.name, sizeof out.name, mg->name, "Material");
-                    out.nFaces = mg->count;
-                    out.faces = mg->faces;
-                    mg->faces = nullptr;
-                    mg->count = 0;
-                } else if (g->tag == 0x4150) {
-                    SmoothData3ds* s = static_cast<SmoothData3ds*>(LoadChunkData3ds(g));
-                    if (errorsPending) return;
-                    free(mesh->smoothing);
-                    mesh->smoothing = s->groups;
-                    nSmoothing = s->count;
-                    s->groups = nullptr;
-                    s->count = 0;
-                } else if (g->tag == 0x4190) {
-                    BoxMapData3ds* b = static_cast<BoxMapData3ds*>(LoadChunkData3ds(g));
-                    if (errorsPending) return;
-                    mesh->useBoxMap = 1;
-                    memcpy(mesh->boxMap, b->names, sizeof mesh->boxMap);
-                }
-            }
-            break;
-        }
-        case 0x4140: {
-            TexVertArray3ds* r = static_cast<TexVertArray3ds*>(LoadChunkData3ds(c));
-            if (errorsPending) return;
-            free(mesh->texVerts);
-            mesh->nTexVerts = r->count;
-            mesh->texVerts = r->uv;
-            r->uv = nullptr;
-            r->count = 0;
-            break;
-        }
-        case 0x4160: {
-            MatrixData3ds* r = static_cast<MatrixData3ds*>(LoadChunkData3ds(c));
-            if (errorsPending) return;
-            memcpy(mesh->localMatrix, r->m, sizeof mesh->localMatrix);
-            break;
-        }
-        case 0x4165: {
-            ByteData3ds* r = static_cast<ByteData3ds*>(LoadChunkData3ds(c));
-            if (errorsPending) return;
-            mesh->colourIndex = r->value;
-            break;
-        }
-        case 0x4170: {
-            MappingData3ds* r = static_cast<MappingData3ds*>(LoadChunkData3ds(c));
-            if (errorsPending) return;
-            mesh->useMapping = 1;
-            mesh->mapping = *r;
-            break;
-        }
-        case 0x4181: {
-            NameData3ds* r = static_cast<NameData3ds*>(LoadChunkData3ds(c));
-            if (errorsPending) return;
-            CopyName3ds(mesh->procedureName, sizeof mesh->procedureName, r->name, "Procedure");
-            break;
-        }
-        case 0x4182: {
-            ProcData3ds* r = static_cast<ProcData3ds*>(LoadChunkData3ds(c));
-            if (errorsPending) return;
-            free(mesh->procedureData);
-            mesh->procedureSize = r->size;
-            mesh->procedureData = r->data;
-            r->data = nullptr;
-            r->size = 0;
-            break;
-        }
-        default: break;
-        }
-    }
-    // One smoothing entry per face: a shorter list is completed with 0 (the
-    // faces it does not reach belong to no smoothing group).
-    if (mesh->smoothing && nSmoothing < mesh->nFaces) {
-        u32_3ds* all = static_cast<u32_3ds*>(realloc(mesh->smoothing, size_t(mesh->nFaces) * 4));
-        if (!all) {
+    if (fill.groups && !mesh->matGroups) {
+        mesh->matGroups = static_cast<MeshMatGroup3ds*>(calloc(fill.groups, sizeof(MeshMatGroup3ds)));
+        if (!mesh->matGroups) {
             AddError3ds(ERR_NO_MEM);
             return;
         }
-        memset(all + nSmoothing, 0, size_t(mesh->nFaces - nSmoothing) * 4);
-        mesh->smoothing = all;
     }
-    // Every face corner names a vertex of the mesh and every group entry a
-    // face of it: users index their own arrays with these numbers.
-    for (u32_3ds i = 0; i < u32_3ds(mesh->nFaces) * 4; ++i) {
-        if (i % 4 != 3 && mesh->faces[i] >= mesh->nVertices) {
+    ReadFaceGroups(faces, fill);
+}
+
+// One chunk of the mesh (0x4100) into its fields; other tags are ignored.
+void ReadMeshChunk(ChunkNode3ds* c, MeshFill& fill) {
+    MeshData3ds* mesh = fill.mesh;
+    switch (c->tag) {
+    case 0x4110: {
+        PointArray3ds* r = static_cast<PointArray3ds*>(LoadChunkData3ds(c));
+        if (errorsPending) return;
+        MoveArray(mesh->vertices, mesh->nVertices, r->points, r->count);
+        break;
+    }
+    case 0x4111: {
+        WordArray3ds* r = static_cast<WordArray3ds*>(LoadChunkData3ds(c));
+        if (errorsPending) return;
+        MoveArray(mesh->vertexFlags, mesh->nVertexFlags, r->words, r->count);
+        break;
+    }
+    case 0x4120: ReadFaces(c, fill); break;
+    case 0x4140: {
+        TexVertArray3ds* r = static_cast<TexVertArray3ds*>(LoadChunkData3ds(c));
+        if (errorsPending) return;
+        MoveArray(mesh->texVerts, mesh->nTexVerts, r->uv, r->count);
+        break;
+    }
+    case 0x4160: {
+        MatrixData3ds* r = static_cast<MatrixData3ds*>(LoadChunkData3ds(c));
+        if (errorsPending) return;
+        memcpy(mesh->localMatrix, r->m, sizeof mesh->localMatrix);
+        break;
+    }
+    case 0x4165: {
+        ByteData3ds* r = static_cast<ByteData3ds*>(LoadChunkData3ds(c));
+        if (errorsPending) return;
+        mesh->colourIndex = r->value;
+        break;
+    }
+    case 0x4170: {
+        MappingData3ds* r = static_cast<MappingData3ds*>(LoadChunkData3ds(c));
+        if (errorsPending) return;
+        mesh->useMapping = 1;
+        mesh->mapping = *r;
+        break;
+    }
+    case 0x4181: {
+        NameData3ds* r = static_cast<NameData3ds*>(LoadChunkData3ds(c));
+        if (errorsPending) return;
+        CopyName3ds(mesh->procedureName, sizeof mesh->procedureName, r->name, "Procedure",
+                    GetFileByIndex3ds(c->fileIndex));
+        break;
+    }
+    case 0x4182: {
+        ProcData3ds* r = static_cast<ProcData3ds*>(LoadChunkData3ds(c));
+        if (errorsPending) return;
+        MoveArray(mesh->procedureData, mesh->procedureSize, r->data, r->size);
+        break;
+    }
+    default: break;
+    }
+}
+
+// One smoothing entry per face: a shorter list is completed with 0 (the
+// faces it does not reach belong to no smoothing group).
+void CompleteSmoothing(MeshData3ds* mesh, u32_3ds nSmoothing) {
+    if (!mesh->smoothing || nSmoothing >= mesh->nFaces) return;
+    u32_3ds* all = static_cast<u32_3ds*>(realloc(mesh->smoothing, size_t(mesh->nFaces) * 4));
+    if (!all) {
+        AddError3ds(ERR_NO_MEM);
+        return;
+    }
+    memset(all + nSmoothing, 0, size_t(mesh->nFaces - nSmoothing) * 4);
+    mesh->smoothing = all;
+}
+
+// Every face corner names a vertex of the mesh and every group entry a face
+// of it: users index their own arrays with these numbers.
+void CheckIndices(const MeshData3ds* mesh) {
+    const u32_3ds nVertices = mesh->nVertices, nFaces = mesh->nFaces;
+    const u16_3ds* face = mesh->faces;
+    for (const u16_3ds* end = face + size_t(nFaces) * 4; face != end; face += 4) {
+        if (face[0] >= nVertices || face[1] >= nVertices || face[2] >= nVertices) {
             AddError3ds(ERR_INVALID_CHUNK);
             return;
         }
     }
     for (u32_3ds g = 0; g < mesh->nMatGroups; ++g) {
-        for (u32_3ds i = 0; i < mesh->matGroups[g].nFaces; ++i) {
-            if (mesh->matGroups[g].faces[i] >= mesh->nFaces) {
+        const MeshMatGroup3ds& group = mesh->matGroups[g];
+        for (u32_3ds i = 0; i < group.nFaces; ++i) {
+            if (group.faces[i] >= nFaces) {
                 AddError3ds(ERR_INVALID_CHUNK);
                 return;
             }
         }
     }
+}
+
+// The object's flag chunks (0x4010-0x4017).
+void ReadObjectFlags(ChunkNode3ds* object, MeshData3ds* mesh) {
     for (ChunkNode3ds* c = object->children; c; c = c->sibling) {
         switch (c->tag) {
         case 0x4010: mesh->isHidden = 1; break;
@@ -257,6 +256,32 @@ void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
         default: break;
         }
     }
+}
+
+// Fills mesh from the copied object subtree.  Arrays move out of the copy.
+void FillMesh(ChunkNode3ds* object, MeshData3ds* mesh) {
+    ChunkNode3ds* meshNode = SearchSibling3ds(object->children, 0x4100);
+    if (!meshNode) {
+        AddError3ds(ERR_WRONG_OBJECT);
+        return;
+    }
+    NameData3ds* nameRec = static_cast<NameData3ds*>(LoadChunkData3ds(object));
+    if (errorsPending) return;
+    CopyName3ds(mesh->name, sizeof mesh->name, nameRec ? nameRec->name : nullptr, "Object",
+                GetFileByIndex3ds(object->fileIndex));
+
+    MeshFill fill = {mesh, 0, 0};
+    if (ChunkNode3ds* faces = SearchSibling3ds(meshNode->children, 0x4120))
+        fill.groups = CountChunks3ds(faces->children, 0x4130);
+    for (ChunkNode3ds* c = meshNode->children; c; c = c->sibling) {
+        ReadMeshChunk(c, fill);
+        if (errorsPending) return;
+    }
+    CompleteSmoothing(mesh, fill.nSmoothing);
+    if (errorsPending) return;
+    CheckIndices(mesh);
+    if (errorsPending) return;
+    ReadObjectFlags(object, mesh);
 }
 
 }  // namespace
@@ -485,7 +510,7 @@ void FillMaterial(ChunkNode3ds* matNode, MaterialData3ds* m) {
         case 0xA000: {
             NameData3ds* r = static_cast<NameData3ds*>(LoadChunkData3ds(c));
             if (errorsPending) return;
-            CopyName3ds(m->name, sizeof m->name, r->name, "Material");
+            CopyName3ds(m->name, sizeof m->name, r->name, "Material", GetFileByIndex3ds(c->fileIndex));
             break;
         }
         case 0xA010: ReadColour(c, m->ambient); break;

@@ -61,23 +61,9 @@ const ErrorRec3ds* GetErrorList3ds();
 const ErrorRec3ds* GetOverflowError3ds();  // the record past the 19 slots
 const char* ErrorText3ds(i32_3ds code);
 
-// ---------------------------------------------------------------- cut names
-
-// Names are read from the file whole, to their terminator within their
-// chunk.  A record field that cannot hold one keeps its first characters and
-// the cut is noted (once per distinct text) for the caller to report, e.g.
-//   Object name "Cube.0012345" is longer than the 10 characters its record
-//   holds; it is read as "Cube.00123"
-// kind names what the name belongs to ("Object", "Material", ...).
-void AddNameNotice3ds(const char* kind, const char* whole, u32_3ds kept);
-u32_3ds CountNameNotices3ds();
-const char* NameNotice3ds(u32_3ds index);  // null past the last notice
-void ClearNameNotices3ds();
-// Copies in into a field of capacity bytes (terminator included), noting the
-// cut when it does not fit.
-void CopyName3ds(char* out, u32_3ds capacity, const char* in, const char* kind);
-
 // ---------------------------------------------------------------- files
+
+struct NameNotices3ds;  // the notices of names cut to fit (below)
 
 struct FileRec3ds {
     FILE* stream;
@@ -88,6 +74,7 @@ struct FileRec3ds {
     u32_3ds bufferSize;
     u8_3ds isTemp;       // 1: remove the file from disk on close
     u32_3ds length;      // file length when opened for reading
+    NameNotices3ds* notices;  // names cut while reading it; null until the first
 };
 
 const u32_3ds MAX_FILES_3DS = 252;
@@ -108,6 +95,34 @@ u32_3ds UsedFileSlots3ds();
 u32_3ds FileTell3ds();
 void FileSeek3ds(u32_3ds position);
 u32_3ds FileLength3ds();  // length of the current file (0 when none)
+
+// ---------------------------------------------------------------- cut names
+
+// Names are read from the file whole, to their terminator within their
+// chunk.  A record field that cannot hold one keeps its first characters and
+// the cut is noted (once per distinct text) with the file the name was read
+// from, for the caller to report, e.g.
+//   Object name "Cube.0012345" is longer than the 10 characters its record
+//   holds; it is read as "Cube.00123"
+// kind names what the name belongs to ("Object", "Material", ...).
+//
+// The notices live with their open file: filling a database from it starts
+// them anew and closing it frees them.  A file keeps at most
+// MAX_NAME_NOTICES_3DS of them, each quoting at most NOTICE_NAME_CHARS_3DS
+// characters of the name (a longer name is quoted by its start, "..." and
+// its length); a further distinct cut adds one last notice saying that more
+// names were cut, and later ones add nothing.
+const u32_3ds MAX_NAME_NOTICES_3DS = 64;
+const u32_3ds NOTICE_NAME_CHARS_3DS = 64;
+
+// Nothing is noted for a null file (a name not read from any file).
+void AddNameNotice3ds(FileRec3ds* file, const char* kind, const char* whole, u32_3ds kept);
+u32_3ds CountNameNotices3ds(const FileRec3ds* file);
+const char* NameNotice3ds(const FileRec3ds* file, u32_3ds index);  // null past the last notice
+void ClearNameNotices3ds(FileRec3ds* file);
+// Copies in into a field of capacity bytes (terminator included), noting the
+// cut with file when it does not fit.
+void CopyName3ds(char* out, u32_3ds capacity, const char* in, const char* kind, FileRec3ds* file);
 
 // ---------------------------------------------------------------- primitives
 

@@ -363,6 +363,29 @@ TEST_F(Model3DSTest, LongNamesAreCutWithAWarningAndMapNamesKeptWhole) {
     EXPECT_EQ(warnings, expected) << log;
 }
 
+TEST_F(Model3DSTest, ManyLongNamesLogABoundedListAndTheNextLoadNone) {
+    Start();
+    Scene3ds many;
+    for (u32 i = 0; i < 300; ++i) many.meshes.push_back(Strip("Long_object_name_" + std::to_string(i), 3, {0, 1, 2}));
+    Write("many_names.3ds", many);
+    ASSERT_NE(Load("many_names.3ds"), nullptr);
+    std::vector<std::string> warnings;
+    for (const std::string& e : Entries(log))
+        if (Contains(e, "Warning")) warnings.push_back(e);
+    ASSERT_EQ(warnings.size(), MAX_NAME_NOTICES_3DS + 1) << log;
+    EXPECT_TRUE(Contains(warnings[0], "Object name \"Long_object_name_0\" is longer than the 10")) << warnings[0];
+    EXPECT_TRUE(Contains(warnings.back(), "More names are longer than their records hold; only the first 64 are "
+                                          "listed"))
+        << warnings.back();
+
+    Scene3ds plain;
+    plain.meshes = {Strip("plain", 3, {0, 1, 2})};
+    Write("plain_names.3ds", plain);
+    log.clear();
+    ASSERT_NE(Load("plain_names.3ds"), nullptr);
+    EXPECT_TRUE(Entries(log).empty()) << log;
+}
+
 TEST_F(Model3DSTest, NormalsAverageTheTrianglesOfEachVertex) {
     Start();
     Scene3ds scene;

@@ -317,6 +317,25 @@ TEST_F(Malformed3ds, OutOfRangeIndicesAreInvalid) {
         top.Add(Chunk3ds(0x3D3D).Add(MeshObjectChunk3ds(m)));
         EXPECT_EQ(LoadAll(top.Bytes()), std::vector<int>{ERR_INVALID_CHUNK}) << m.name;
     }
+    // Each corner of each face is checked; the fourth word holds the face's
+    // flags, not a vertex.
+    const struct {
+        std::vector<uint16_t> faces;
+        std::vector<int> codes;
+    } cases[] = {
+        {{0, 1, 2, 0xFFFF, 2, 1, 0, 7}, {}},
+        {{0, 1, 2, 0, 3, 1, 2, 0}, {ERR_INVALID_CHUNK}},
+        {{0, 1, 2, 0, 0, 3, 2, 0}, {ERR_INVALID_CHUNK}},
+        {{0, 1, 2, 0, 0, 1, 0xFFFF, 0}, {ERR_INVALID_CHUNK}},
+    };
+    for (const auto& c : cases) {
+        Mesh3ds m = Tri("F");
+        m.faces = c.faces;
+        m.smoothing = {1, 1};
+        Chunk3ds top(0x4D4D);
+        top.Add(Chunk3ds(0x3D3D).Add(MeshObjectChunk3ds(m)));
+        EXPECT_EQ(LoadAll(top.Bytes()), c.codes) << c.faces[4] << " " << c.faces[5] << " " << c.faces[6];
+    }
 }
 
 TEST_F(Malformed3ds, MaterialGroupCounterCannotOverflow) {
