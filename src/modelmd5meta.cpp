@@ -21,6 +21,13 @@ const char kTooBigForFile[] = "Count too big for the size of the file";
 
 inline bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// True when the first length characters of text are all white space.
+bool IsBlank(const char* text, u32 length) {
+    for (u32 i = 0; i < length; ++i)
+        if (!IsWhiteSpace(text[i])) return false;
+    return true;
+}
+
 // True for a line whose first characters after any white space are "//".
 bool IsCommentLine(const char* line) {
     while (IsWhiteSpace(*line)) ++line;
@@ -390,7 +397,7 @@ bool ModelMD5Meta::LineReader::Next() {
         const char* nul = static_cast<const char*>(std::memchr(piece, '\0', read));
         length = nul ? (u32)(nul - piece) : read;
         std::memcpy(buffer_, piece, length);
-    } while (length < 4 && !endOfFile_);
+    } while ((length < 4 || IsBlank(buffer_, length)) && !endOfFile_);
     buffer_[length] = '\0';
 
     u32 first = 0;

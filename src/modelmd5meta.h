@@ -138,8 +138,9 @@ struct ModelMD5Meta {
     // what a standard-library line read into a LineBufferSize buffer gives
     // (the line end included; a longer line comes in several pieces, each
     // taken as a line), up to its first NUL byte.  Lines shorter than 4
-    // characters are skipped (but the last one of the file), leading CR and
-    // LF removed; lineCounter counts every physical line read.
+    // characters and lines of white space alone are skipped (but the last
+    // one of the file), leading CR and LF removed; lineCounter counts every
+    // physical line read.
     class LineReader {
     public:
         LineReader(const char* data, u64 size);

@@ -84,6 +84,9 @@ TEST(MD5Anim, CrLfLinesAndExtraBlankLinesReadTheSame) {
     crlf.crlf = true;
     std::string text = zvtools::WriteMD5Anim(a, crlf);
     text = Replace(text, "bounds {", "\r\n\r\n{\r\n}\r\nbounds {");
+    // Lines of white space alone, of any length, are skipped as well.
+    text = Replace(text, "baseframe {", "  \r\n\t \t \r\nbaseframe {");
+    text = Replace(text, "frame 1 {\r\n", "frame 1 {\r\n\t\t\t\t\r\n");
     Vector<String> names = SampleNames();
     ModelMD5Meta::Animation lf, crlfAnim;
     LogCapture capture;

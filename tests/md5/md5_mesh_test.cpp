@@ -120,7 +120,12 @@ TEST(MD5Mesh, LayoutVariantsReadTheSame) {
     // Blank and brace lines anywhere, and short lines, are skipped.
     std::string padded = Replace(zvtools::WriteMD5Mesh(file), "\tvert 2", "\n\n{\n}\n a\n\tvert 2");
     padded = Replace(padded, "numMeshes", "\r\n{\nnumMeshes");
-    const std::string texts[] = {zvtools::WriteMD5Mesh(file, crlf), zvtools::WriteMD5Mesh(file, bare), padded};
+    // So are lines of white space alone, of any length, as exporters leave
+    // them in CR LF files ("  \r\n" before a mesh's triangle count).
+    std::string spaced = Replace(zvtools::WriteMD5Mesh(file, crlf), "\r\n\tnumtris", "\r\n  \r\n\tnumtris");
+    spaced = Replace(spaced, "\t\"spine\"", "\t\t\t\t\r\n \t  \t \r\n\t\"spine\"");
+    spaced = Replace(spaced, "numMeshes", "        \r\nnumMeshes");
+    const std::string texts[] = {zvtools::WriteMD5Mesh(file, crlf), zvtools::WriteMD5Mesh(file, bare), padded, spaced};
     for (const std::string& text : texts) {
         std::string path = md5test::Write("variant.md5mesh", text);
         ModelMD5Meta meta;
@@ -582,6 +587,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadMesh{"notris", "numtris 2", "numtris 0", "Assertion failed", true},
         BadMesh{"negtris", "numtris 2", "numtris -1", "Assertion failed", true},
         BadMesh{"triid", "tri 1 0 2 3", "tri 0 0 2 3", "Bad triangle id", true},
+        // Lines of white space alone are skipped, and counted.
+        BadMesh{"blanksbefore", "tri 1 0 2 3", "  \r\n\t\t\t\t\r\n \t \t \r\n\ttri 0 0 2 3", "Bad triangle id", true,
+                "\ttri 0 0 2 3"},
         BadMesh{"triindex", "tri 1 0 2 3", "tri 1 0 2 4", "Triangle index out of the vertices of the mesh", true},
         BadMesh{"negtriindex", "tri 1 0 2 3", "tri 1 0 -1 3", "Triangle index out of the vertices of the mesh",
                 true},
