@@ -60,6 +60,37 @@ String ShaderName(const char* line, const char* word) {
     return shader.SubString(0, shader.length - 1);
 }
 
+// The name of a joint line ("joints" and "hierarchy" blocks), which begins
+// with white space and the opening quote, into word; null when the line does
+// not begin so or holds nothing more, else where the line goes on after the
+// name.  The name runs from its first character that is not white space to
+// its closing quote included: the first quote that ends a word (followed by
+// white space or the end of the line), so that it may hold spaces
+// ("Bip01 L Hand").  Without one it is the word up to the next white space.
+// The word is the name of every joint written without spaces, so mesh and
+// animation store them in the same form ("origin\"").
+const char* ScanJointName(const char* line, char* word) {
+    const char* name = line;
+    while (IsWhiteSpace(*name)) ++name;
+    if (*name != '"') return nullptr;
+    ++name;
+    while (IsWhiteSpace(*name)) ++name;
+    if (*name == '\0') return nullptr;
+    const char* end = name;
+    while (*end != '\0' && !IsWhiteSpace(*end)) ++end;
+    if (end[-1] != '"') {
+        for (const char* c = end; *c != '\0'; ++c) {
+            if (*c == '"' && (c[1] == '\0' || IsWhiteSpace(c[1]))) {
+                end = c + 1;
+                break;
+            }
+        }
+    }
+    std::memcpy(word, name, (size_t)(end - name));
+    word[end - name] = '\0';
+    return end;
+}
+
 // Number of the flag bits 0 to 5 that are set: the components a joint animates.
 u32 CountComponentBits(u32 flags) {
     u32 n = 0;
@@ -202,6 +233,19 @@ public:
         if (std::strcmp(word, token) == 0) return true;
         SyntaxError(String("Cannot find Token \"") + token + "\" !!!");
         return false;
+    }
+
+    // Scans the current line as a joint line: its quoted name into word
+    // (ScanJointName), then what follows the name with format.  The number
+    // of conversions, the name's included, as the scan of the whole line
+    // would give it (0 without a name).
+    template <class... T>
+    int ScanJoint(const char* format, T*... targets) {
+        word[0] = '\0';
+        const char* rest = ScanJointName(Line(), word);
+        if (!rest) return 0;
+        const int n = ScanLine(rest, LineLength() - (u32)(rest - Line()), format, targets...);
+        return 1 + (n > 0 ? n : 0);
     }
 
     // Reads the header line "MD5Version <n>" and the line after it.
@@ -473,12 +517,10 @@ HRESULT ModelMD5Meta::ReadJoints(Reader& in, CallScope& scope, u32 count) {
         bone.nParent = -1;
         bone.vChildren.count = 0;
         in.Next();
-        in.word[0] = '\0';
         int parent = -1;
         float p[3] = {0.0f, 0.0f, 0.0f};
         float q[3] = {0.0f, 0.0f, 0.0f};
-        int n = ScanLine(in.Line(), in.LineLength(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent,
-                         &p[0], &p[1], &p[2], &q[0], &q[1], &q[2]);
+        int n = in.ScanJoint("\t%d ( %f %f %f ) ( %f %f %f )", &parent, &p[0], &p[1], &p[2], &q[0], &q[1], &q[2]);
         if (n < 8) return in.PrematureEnd("bone");
         if (parent < -1 || (i64)parent >= (i64)count || parent == (int)i) {
             in.SyntaxError("Bad parent index");
@@ -1034,9 +1076,8 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         bone.nFlags = 0;
         bone.nStartIndex = 0;
         in.Next();
-        in.word[0] = '\0';
         int parent = -1, flags = 0, start = 0;
-        int n = ScanLine(in.Line(), in.LineLength(), "\t\"%2047s\t%d %d %d", in.word, &parent, &flags, &start);
+        int n = in.ScanJoint("\t%d %d %d", &parent, &flags, &start);
         if (n < 4) return in.PrematureEnd("bone");
         if (flags < 0 || flags > 63) {
             in.SyntaxError("Assertion failed");

@@ -179,6 +179,8 @@ struct ModelMD5Meta {
     // Fills every joint's vLocalPos and qLocalOrient from the bind pose.
     void ComputeLocalBindPose();
 
+    // One per joint: its name as written after the opening quote, up to the
+    // closing quote included ("Bip01 L Hand\""), as LoadAnimation compares it.
     Vector<String> vBoneNames;
     String strFile;
     Matrix matWorld;

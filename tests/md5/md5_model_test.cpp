@@ -547,6 +547,29 @@ TEST_F(MD5Model, LoadAnimationIsNamedAfterTheFileAndSharedByClones) {
     ExpectRigFrame(clone, 1);
 }
 
+// A rig exported from 3ds Max: its joints are named with spaces, in the mesh
+// as in the animation, which animates them.
+TEST_F(MD5Model, JointsNamedWithSpacesAreAnimated) {
+    zvtools::MD5MeshFile mesh = RigMesh();
+    zvtools::MD5Anim anim = RigAnim();
+    const char* const names[2] = {"Bip01 Pelvis", "Bip01 L Hand"};
+    for (int j = 0; j < 2; ++j) mesh.joints[j].name = anim.joints[j].name = names[j];
+    md5test::Write("rig/max.md5mesh", zvtools::WriteMD5Mesh(mesh));
+    md5test::Write("rig/max.md5anim", zvtools::WriteMD5Anim(anim));
+    ModelMD5* model = Make("rig/max.md5mesh");
+    ASSERT_NE(model, nullptr);
+    LogCapture capture;
+    String file("rig/max.md5anim");
+    ASSERT_EQ(model->SendCommand("LoadAnimation", &file), S_OK);
+    EXPECT_FALSE(capture.Has("Warning")) << capture.log;
+    ASSERT_EQ(model->AddAnimation(0u, 1.0f), S_OK);
+    const float steps[4] = {0.0f, 0.25f, 0.25f, 0.25f};
+    for (int f = 0; f < 4; ++f) {
+        ASSERT_EQ(model->Update(steps[f]), S_OK);
+        ExpectRigFrame(model, f);
+    }
+}
+
 TEST_F(MD5Model, CloneWithoutAVertexBufferFailsQuietly) {
     ModelMD5* model = Rig();
     ASSERT_NE(model, nullptr);
