@@ -299,12 +299,21 @@ namespace {
 
 // The texture file of a shader, in the form CreateTexture finds it; ""
 // when there is none.  First the shader's name followed by "_df.tga",
-// "_d.tga" or ".tga" on the search path; then, as exporters name the image
-// itself, the image candidates of the name beside the mesh file (meshFolder,
-// handed over as a full path) and on the search path.
+// "_d.tga" or ".tga" on the search path.  Then the diffuse image of models
+// handed around, often a PNG or JPEG beside the mesh: the shader's file name
+// (without its folders) followed by "_df", then "_d", each with ".tga",
+// ".png" and ".jpg", beside the mesh file (meshFolder, handed over as a full
+// path) before the search path.  Last, as exporters name the image itself,
+// the image candidates of the shader's name, beside the mesh and on the
+// search path.
 String FindShaderTexture(const String& shader, const String& meshFolder) {
     Vector<String> candidates;
     for (const char* suffix : {"_df.tga", "_d.tga", ".tga"}) candidates.Add(shader + suffix);
+    const String file = FileNameOf(shader);
+    if (!file.IsEmpty()) {
+        for (const char* suffix : {"_df", "_d"})
+            AddImageFileCandidates(file + suffix, meshFolder, {".tga", ".png", ".jpg"}, &candidates);
+    }
     AddImageCandidates(shader, meshFolder, &candidates);
     return FirstExistingImage(candidates);
 }
