@@ -60,15 +60,15 @@ String ShaderName(const char* line, const char* word) {
     return shader.SubString(0, shader.length - 1);
 }
 
-// The name of a joint line ("joints" and "hierarchy" blocks), which begins
-// with white space and the opening quote, into word; null when the line does
-// not begin so or holds nothing more, else where the line goes on after the
+// The name of a joint line ("joints" and "hierarchy" blocks) into word; null
+// when the line does not begin (after any white space) with the opening
+// quote or holds nothing after it, else where the line goes on after the
 // name.  The name runs from its first character that is not white space to
-// its closing quote included: the first quote that ends a word (followed by
-// white space or the end of the line), so that it may hold spaces
-// ("Bip01 L Hand").  Without one it is the word up to the next white space.
-// The word is the name of every joint written without spaces, so mesh and
-// animation store them in the same form ("origin\"").
+// its closing quote included, so that it may hold spaces ("Bip01 L Hand\"");
+// the closing quote is the first quote that ends a word (followed by white
+// space or the end of the line).  Without one, the name is the word up to
+// the next white space.  A name without spaces is thus its word, quote
+// included ("origin\""), in the mesh as in the animation.
 const char* ScanJointName(const char* line, char* word) {
     const char* name = line;
     while (IsWhiteSpace(*name)) ++name;
