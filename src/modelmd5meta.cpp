@@ -21,6 +21,13 @@ const char kTooBigForFile[] = "Count too big for the size of the file";
 
 inline bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// True when the first length characters of text are all white space.
+bool IsBlank(const char* text, u32 length) {
+    for (u32 i = 0; i < length; ++i)
+        if (!IsWhiteSpace(text[i])) return false;
+    return true;
+}
+
 // True for a line whose first characters after any white space are "//".
 bool IsCommentLine(const char* line) {
     while (IsWhiteSpace(*line)) ++line;
@@ -51,6 +58,37 @@ String ShaderName(const char* line, const char* word) {
     }
     String shader(word);
     return shader.SubString(0, shader.length - 1);
+}
+
+// The name of a joint line ("joints" and "hierarchy" blocks) into word; null
+// when the line does not begin (after any white space) with the opening
+// quote or holds nothing after it, else where the line goes on after the
+// name.  The name runs from its first character that is not white space to
+// its closing quote included, so that it may hold spaces ("Bip01 L Hand\"");
+// the closing quote is the first quote that ends a word (followed by white
+// space or the end of the line).  Without one, the name is the word up to
+// the next white space.  A name without spaces is thus its word, quote
+// included ("origin\""), in the mesh as in the animation.
+const char* ScanJointName(const char* line, char* word) {
+    const char* name = line;
+    while (IsWhiteSpace(*name)) ++name;
+    if (*name != '"') return nullptr;
+    ++name;
+    while (IsWhiteSpace(*name)) ++name;
+    if (*name == '\0') return nullptr;
+    const char* end = name;
+    while (*end != '\0' && !IsWhiteSpace(*end)) ++end;
+    if (end[-1] != '"') {
+        for (const char* c = end; *c != '\0'; ++c) {
+            if (*c == '"' && (c[1] == '\0' || IsWhiteSpace(c[1]))) {
+                end = c + 1;
+                break;
+            }
+        }
+    }
+    std::memcpy(word, name, (size_t)(end - name));
+    word[end - name] = '\0';
+    return end;
 }
 
 // Number of the flag bits 0 to 5 that are set: the components a joint animates.
@@ -197,6 +235,27 @@ public:
         return false;
     }
 
+    // Scans the current line as a joint line: its quoted name into word
+    // (ScanJointName), then what follows the name with format.  The number
+    // of conversions, the name's included, as the scan of the whole line
+    // would give it (0 without a name).
+    template <class... T>
+    int ScanJoint(const char* format, T*... targets) {
+        word[0] = '\0';
+        const char* rest = ScanJointName(Line(), word);
+        if (!rest) return 0;
+        const int n = ScanLine(rest, LineLength() - (u32)(rest - Line()), format, targets...);
+        return 1 + (n > 0 ? n : 0);
+    }
+
+    // Scans the current line as "\t( %f %f %f ) ( %f %f %f )" into v (0 where
+    // nothing is read): true when all six numbers are read.
+    bool ScanTriplePair(float v[6]) {
+        for (u32 i = 0; i < 6; ++i) v[i] = 0.0f;
+        return ScanLine(Line(), LineLength(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
+                        &v[5]) == 6;
+    }
+
     // Reads the header line "MD5Version <n>" and the line after it.
     bool ReadHeader() {
         Next();
@@ -248,12 +307,21 @@ namespace {
 
 // The texture file of a shader, in the form CreateTexture finds it; ""
 // when there is none.  First the shader's name followed by "_df.tga",
-// "_d.tga" or ".tga" on the search path; then, as exporters name the image
-// itself, the image candidates of the name beside the mesh file (meshFolder,
-// handed over as a full path) and on the search path.
+// "_d.tga" or ".tga" on the search path.  Then the diffuse image of models
+// handed around, often a PNG or JPEG beside the mesh: the shader's file name
+// (without its folders) followed by "_df", then "_d", each with ".tga",
+// ".png" and ".jpg", beside the mesh file (meshFolder, handed over as a full
+// path) before the search path.  Last, as exporters name the image itself,
+// the image candidates of the shader's name, beside the mesh and on the
+// search path.
 String FindShaderTexture(const String& shader, const String& meshFolder) {
     Vector<String> candidates;
     for (const char* suffix : {"_df.tga", "_d.tga", ".tga"}) candidates.Add(shader + suffix);
+    const String file = FileNameOf(shader);
+    if (!file.IsEmpty()) {
+        for (const char* suffix : {"_df", "_d"})
+            AddImageFileCandidates(file + suffix, meshFolder, {".tga", ".png", ".jpg"}, &candidates);
+    }
     AddImageCandidates(shader, meshFolder, &candidates);
     return FirstExistingImage(candidates);
 }
@@ -390,7 +458,7 @@ bool ModelMD5Meta::LineReader::Next() {
         const char* nul = static_cast<const char*>(std::memchr(piece, '\0', read));
         length = nul ? (u32)(nul - piece) : read;
         std::memcpy(buffer_, piece, length);
-    } while (length < 4 && !endOfFile_);
+    } while ((length < 4 || IsBlank(buffer_, length)) && !endOfFile_);
     buffer_[length] = '\0';
 
     u32 first = 0;
@@ -466,12 +534,10 @@ HRESULT ModelMD5Meta::ReadJoints(Reader& in, CallScope& scope, u32 count) {
         bone.nParent = -1;
         bone.vChildren.count = 0;
         in.Next();
-        in.word[0] = '\0';
         int parent = -1;
         float p[3] = {0.0f, 0.0f, 0.0f};
         float q[3] = {0.0f, 0.0f, 0.0f};
-        int n = ScanLine(in.Line(), in.LineLength(), "\t\"%2047s\t%d ( %f %f %f ) ( %f %f %f )", in.word, &parent,
-                         &p[0], &p[1], &p[2], &q[0], &q[1], &q[2]);
+        int n = in.ScanJoint("\t%d ( %f %f %f ) ( %f %f %f )", &parent, &p[0], &p[1], &p[2], &q[0], &q[1], &q[2]);
         if (n < 8) return in.PrematureEnd("bone");
         if (parent < -1 || (i64)parent >= (i64)count || parent == (int)i) {
             in.SyntaxError("Bad parent index");
@@ -944,6 +1010,12 @@ HRESULT ModelMD5Meta::ComputeBindPoseNormals(const SubMeshData* subs, u32 count)
 // ---------------------------------------------------------------------------
 // .md5anim
 
+// The counts of an .md5anim file's header, checked.
+struct ModelMD5Meta::AnimationCounts {
+    u32 frames, joints, components;
+    float frameRate;
+};
+
 HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, const Vector<String>* boneNames) {
     CallScope scope(nullptr, "ModelMD5Meta::LoadAnimation()");
     if (!out) {
@@ -953,27 +1025,43 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     Reader in(scope, fileName);
     if (in.Open() < 0) return ZVE_SUBFUNCTION;
     if (!in.ReadHeader()) return E_FAIL;
+    AnimationCounts counts;
+    if (!ReadAnimationCounts(in, &counts)) return E_FAIL;
+    const u32 nNames = boneNames ? boneNames->count : 0;
+    if (counts.joints != nNames)
+        in.SyntaxError("Anim.NumBones != Model.NumBones => Can create problem while animating the skeleton");
 
+    if (!in.ExpectToken("hierarchy")) return E_FAIL;
+    out->fFrameRate = counts.frameRate;
+    if (scope.ReportFailure("-", kSource, __LINE__, SizeAnimation(counts, out)) < 0) return ZVE_SUBFUNCTION;
+    HRESULT hr = ReadHierarchy(in, counts.components, boneNames, out);
+    if (hr >= 0) hr = ReadBounds(in, out);
+    if (hr >= 0) hr = ReadBaseFrame(in, out);
+    if (hr >= 0) hr = ReadFrames(in, out);
+    return hr;
+}
+
+bool ModelMD5Meta::ReadAnimationCounts(Reader& in, AnimationCounts* counts) {
     int numFrames = 0;
     in.Next();
     ScanLine(in.Line(), in.LineLength(), "numFrames %d", &numFrames);
-    if (!in.CheckCount(numFrames, "No Frame in the animation file", in.MaxRecords())) return E_FAIL;
+    if (!in.CheckCount(numFrames, "No Frame in the animation file", in.MaxRecords())) return false;
 
     int numJoints = 0;
     in.Next();
     ScanLine(in.Line(), in.LineLength(), "numJoints %d", &numJoints);
-    if (!in.CheckCount(numJoints, "No Bones in the animation file", in.MaxRecords())) return E_FAIL;
+    if (!in.CheckCount(numJoints, "No Bones in the animation file", in.MaxRecords())) return false;
 
     float frameRate = 0.0f;
     in.Next();
     ScanLine(in.Line(), in.LineLength(), "frameRate %f", &frameRate);
     if (frameRate == 0.0f) {
         in.SyntaxError("FrameRate == 0.0f in the animation file");
-        return E_FAIL;
+        return false;
     }
     if (!std::isfinite(frameRate) || frameRate < 0.0f) {
         in.SyntaxError("FrameRate must be a finite number above 0");
-        return E_FAIL;
+        return false;
     }
 
     // Every frame holds numAnimatedComponents floats, each at least a digit
@@ -983,20 +1071,20 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
     ScanLine(in.Line(), in.LineLength(), "numAnimatedComponents %d", &numComponents);
     if (!in.CheckCount(numComponents, "No AnimatedComponents in the animation file", 6ull * (u64)numJoints,
                        "More AnimatedComponents than 6 per bone"))
-        return E_FAIL;
+        return false;
     if ((u64)numFrames * (u64)numComponents > in.fileSize) {
         in.SyntaxError(kTooBigForFile);
-        return E_FAIL;
+        return false;
     }
+    counts->frames = (u32)numFrames;
+    counts->joints = (u32)numJoints;
+    counts->components = (u32)numComponents;
+    counts->frameRate = frameRate;
+    return true;
+}
 
-    const u32 nFrames = (u32)numFrames, nJoints = (u32)numJoints, nComponents = (u32)numComponents;
-    const u32 nNames = boneNames ? boneNames->count : 0;
-    if (nJoints != nNames)
-        in.SyntaxError("Anim.NumBones != Model.NumBones => Can create problem while animating the skeleton");
-
-    if (!in.ExpectToken("hierarchy")) return E_FAIL;
-
-    out->fFrameRate = frameRate;
+HRESULT ModelMD5Meta::SizeAnimation(const AnimationCounts& counts, Animation* out) {
+    const u32 nFrames = counts.frames, nJoints = counts.joints, nComponents = counts.components;
     HRESULT hr = out->vAnimBones.Reserve(nJoints, true);
     if (hr >= 0) hr = out->vBounds.Reserve(2 * nFrames, true);
     if (hr >= 0) hr = out->vBasePos.Reserve(nJoints, true);
@@ -1010,14 +1098,19 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
             for (u32 c = 0; c < nComponents; ++c) frame.data[c] = 0.0f;
         }
     }
-    if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
+    if (hr < 0) return hr;
     out->vAnimBones.count = nJoints;
     out->vBounds.count = 2 * nFrames;
     out->vBasePos.count = nJoints;
     out->vBaseOrient.count = nJoints;
     out->vFrames.count = nFrames;
+    return S_OK;
+}
 
-    // Hierarchy: name, parent, flags, start index.
+HRESULT ModelMD5Meta::ReadHierarchy(Reader& in, u32 nComponents, const Vector<String>* boneNames, Animation* out) {
+    // Name, parent, flags, start index of every joint.
+    const u32 nJoints = out->vAnimBones.count;
+    const u32 nNames = boneNames ? boneNames->count : 0;
     std::unordered_map<std::string, u32> nameIndex;
     bool nameIndexBuilt = false;
     for (u32 j = 0; j < nJoints; ++j) {
@@ -1027,9 +1120,8 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         bone.nFlags = 0;
         bone.nStartIndex = 0;
         in.Next();
-        in.word[0] = '\0';
         int parent = -1, flags = 0, start = 0;
-        int n = ScanLine(in.Line(), in.LineLength(), "\t\"%2047s\t%d %d %d", in.word, &parent, &flags, &start);
+        int n = in.ScanJoint("\t%d %d %d", &parent, &flags, &start);
         if (n < 4) return in.PrematureEnd("bone");
         if (flags < 0 || flags > 63) {
             in.SyntaxError("Assertion failed");
@@ -1055,33 +1147,39 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
         }
         if (bone.nBone < 0) in.SyntaxError("Cannot find a bone from the Animation to the Model.");
     }
+    return S_OK;
+}
 
-    // Bounds: minimum and maximum of every frame.
+HRESULT ModelMD5Meta::ReadBounds(Reader& in, Animation* out) {
+    // Minimum and maximum of every frame.
     if (!in.ExpectToken("bounds")) return E_FAIL;
-    for (u32 f = 0; f < nFrames; ++f) {
+    for (u32 f = 0; f < out->vFrames.count; ++f) {
         in.Next();
-        float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        int n = ScanLine(in.Line(), in.LineLength(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
-                         &v[5]);
-        if (n < 6) return in.PrematureEnd("bound");
+        float v[6];
+        if (!in.ScanTriplePair(v)) return in.PrematureEnd("bound");
         out->vBounds.data[2 * f] = Vector3(v[0], v[1], v[2]);
         out->vBounds.data[2 * f + 1] = Vector3(v[3], v[4], v[5]);
     }
+    return S_OK;
+}
 
-    // Base frame: position and orientation of every joint.
+HRESULT ModelMD5Meta::ReadBaseFrame(Reader& in, Animation* out) {
+    // Position and orientation of every joint.
     if (!in.ExpectToken("baseframe")) return E_FAIL;
-    for (u32 j = 0; j < nJoints; ++j) {
+    for (u32 j = 0; j < out->vAnimBones.count; ++j) {
         in.Next();
-        float v[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        int n = ScanLine(in.Line(), in.LineLength(), "\t( %f %f %f ) ( %f %f %f )", &v[0], &v[1], &v[2], &v[3], &v[4],
-                         &v[5]);
-        if (n < 6) return in.PrematureEnd("BaseFrame Keys");
+        float v[6];
+        if (!in.ScanTriplePair(v)) return in.PrematureEnd("BaseFrame Keys");
         out->vBasePos.data[j] = Vector3(v[0], v[1], v[2]);
         out->vBaseOrient.data[j] = Quaternion(v[3], v[4], v[5], 0.0f);
     }
+    return S_OK;
+}
 
-    // Frames, in order; one line per joint whose flags are not 0.
-    for (u32 f = 0; f < nFrames; ++f) {
+HRESULT ModelMD5Meta::ReadFrames(Reader& in, Animation* out) {
+    // In order; one line per joint whose flags are not 0.
+    const u32 nJoints = out->vAnimBones.count;
+    for (u32 f = 0; f < out->vFrames.count; ++f) {
         in.Next();
         in.word[0] = '\0';
         int id = -1;
@@ -1108,7 +1206,7 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
                 in.SyntaxError("Number of Components read don't match with bone needs");
                 return E_FAIL;
             }
-            if (written + (u32)n > nComponents) {
+            if (written + (u32)n > frame.count) {
                 in.SyntaxError("Assertion failed");
                 return E_FAIL;
             }
@@ -1120,6 +1218,75 @@ HRESULT ModelMD5Meta::LoadAnimation(const String& fileName, Animation* out, cons
 
 // ---------------------------------------------------------------------------
 // .def model lists and the whole load
+
+namespace {
+
+bool IsMeshFileName(const String& name) {
+    return name.length >= 8 && std::strcmp(name.c_str() + name.length - 8, ".md5mesh") == 0;
+}
+
+// True for a model line whose block holds a line "mesh <file>.md5mesh".
+bool HasMeshLine(const Parser::Line& model) {
+    for (u32 i = 0; i < model.InnerLines.count; ++i) {
+        const Parser::Line& inner = model.InnerLines.data[i];
+        if (inner.Tokens.count == 2 && inner.Tokens.data[0] == "mesh" && IsMeshFileName(inner.Tokens.data[1]))
+            return true;
+    }
+    return false;
+}
+
+bool IsModelLine(const Parser::Line& line) { return line.Tokens.count == 2 && line.Tokens.data[0] == "model"; }
+
+// The model of the list: the top-level line "model <modelName>", or without
+// a name the first model line with a mesh line (whose name modelName then
+// takes).  Null, after its entry in the log, when there is none to use.
+const Parser::Line* FindModel(CallScope& scope, const Vector<Parser::Line>& lines, const String& file,
+                              String* modelName) {
+    if (modelName->IsEmpty()) {
+        for (u32 i = 0; i < lines.count; ++i) {
+            if (IsModelLine(lines.data[i]) && HasMeshLine(lines.data[i])) {
+                *modelName = lines.data[i].Tokens.data[1];
+                return &lines.data[i];
+            }
+        }
+        scope.WriteLog(ZVLOG_INFO,
+                       "There is no 'model' Token (with a 'mesh'+'full file paths' tokens after it) in the "
+                       "file '" + file +
+                           "'. Verify that the file is a correct .def MD5 file and that it contains at least "
+                           "one correct 'model'",
+                       kSource, __LINE__);
+        return nullptr;
+    }
+    const Parser::Line* model = nullptr;
+    for (u32 i = 0; i < lines.count && !model; ++i)
+        if (IsModelLine(lines.data[i]) && lines.data[i].Tokens.data[1] == *modelName) model = &lines.data[i];
+    if (!model) {
+        scope.WriteLog(ZVLOG_INFO,
+                       "Model '" + *modelName + "' in the file '" + file +
+                           "' can not be found. Verify that the file is a correct .def MD5 file and that it "
+                           "contains the asked model",
+                       kSource, __LINE__);
+        return nullptr;
+    }
+    if (model->InnerLines.count == 0) {
+        scope.WriteLog(ZVLOG_INFO,
+                       "Model '" + *modelName + "' in the file '" + file +
+                           "' is empty. Verify that this part of the file is followed by a '{' and the "
+                           "description of the model",
+                       kSource, __LINE__);
+        return nullptr;
+    }
+    if (!HasMeshLine(*model)) {
+        scope.WriteLog(ZVLOG_INFO,
+                       "Model '" + *modelName + "' in the file '" + file +
+                           "' don't contains a mesh (and its full path)",
+                       kSource, __LINE__);
+        return nullptr;
+    }
+    return model;
+}
+
+}  // namespace
 
 HRESULT ModelMD5Meta::Load(const String& command, IGraphics* graphics) {
     CallScope scope(nullptr, "ModelMD5Meta::Load()");
@@ -1134,104 +1301,64 @@ HRESULT ModelMD5Meta::Load(const String& command, IGraphics* graphics) {
 
     Vector<Parser::Line> lines;
     String file, modelName;
-    const bool isMesh =
-        command.length >= 8 && std::strcmp(command.c_str() + command.length - 8, ".md5mesh") == 0;
-    if (isMesh) {
+    if (ReadModelList(scope, command, &lines, &file, &modelName) < 0) return ZVE_SUBFUNCTION;
+    const Parser::Line* model = FindModel(scope, lines, file, &modelName);
+    if (!model) return E_FAIL;
+    const HRESULT hr = LoadModel(scope, *model, graphics);
+
+    String info("    ");
+    info += (unsigned int)vAnimations.count;
+    info += " animation(s); Using the file : ";
+    info += strFile;
+    if (!modelName.IsEmpty()) {
+        info += "?";
+        info += modelName;
+    }
+    scope.WriteLog(ZVLOG_INFO, info, kSource, __LINE__);
+
+    strFile = command;
+    return hr;
+}
+
+HRESULT ModelMD5Meta::ReadModelList(CallScope& scope, const String& command, Vector<Parser::Line>* lines,
+                                    String* file, String* modelName) {
+    if (IsMeshFileName(command)) {
         // A mesh file alone: the list of one nameless model with one mesh line.
         strFile = command;
-        file = command;
+        *file = command;
         Parser::Line model, mesh;
         HRESULT hr = model.Tokens.Add("model");
         if (hr >= 0) hr = model.Tokens.Add("");
         if (hr >= 0) hr = mesh.Tokens.Add("mesh");
         if (hr >= 0) hr = mesh.Tokens.Add(command);
         if (hr >= 0) hr = model.InnerLines.Add(mesh);
-        if (hr >= 0) hr = lines.Add(model);
-        if (scope.ReportFailure("Not Enough Memory", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
-    } else {
-        u32 mark = command.FindFirstOf("?", 0);
-        if (mark == String::npos) {
-            file = command;
-        } else {
-            file = command.SubString(0, mark);
-            modelName = command.SubString(mark + 1, command.length);
-        }
-        strFile = File::GetFullPath(file) + file;
-        File defFile;
-        HRESULT hr = defFile.Open(file, "rb");
-        if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
-        Parser parser;
-        parser.SetSeparators(nullptr, 0, nullptr, 0);
-        parser.Parse(&defFile, &lines, false);
-        defFile.Close();
+        if (hr >= 0) hr = lines->Add(model);
+        return scope.ReportFailure("Not Enough Memory", kSource, __LINE__, hr);
     }
-
-    // The model: a top-level line "model <name>" whose block holds a line
-    // "mesh <file>.md5mesh".
-    auto meshLineOf = [](const Parser::Line& candidate) -> bool {
-        for (u32 i = 0; i < candidate.InnerLines.count; ++i) {
-            const Parser::Line& inner = candidate.InnerLines.data[i];
-            if (inner.Tokens.count != 2 || inner.Tokens.data[0] != "mesh") continue;
-            const String& path = inner.Tokens.data[1];
-            if (path.length >= 8 && std::strcmp(path.c_str() + path.length - 8, ".md5mesh") == 0) return true;
-        }
-        return false;
-    };
-    const Parser::Line* model = nullptr;
-    if (!modelName.IsEmpty()) {
-        for (u32 i = 0; i < lines.count && !model; ++i) {
-            const Parser::Line& candidate = lines.data[i];
-            if (candidate.Tokens.count == 2 && candidate.Tokens.data[0] == "model" &&
-                candidate.Tokens.data[1] == modelName)
-                model = &candidate;
-        }
-        if (!model) {
-            scope.WriteLog(ZVLOG_INFO,
-                           "Model '" + modelName + "' in the file '" + file +
-                               "' can not be found. Verify that the file is a correct .def MD5 file and that it "
-                               "contains the asked model",
-                           kSource, __LINE__);
-            return E_FAIL;
-        }
-        if (model->InnerLines.count == 0) {
-            scope.WriteLog(ZVLOG_INFO,
-                           "Model '" + modelName + "' in the file '" + file +
-                               "' is empty. Verify that this part of the file is followed by a '{' and the "
-                               "description of the model",
-                           kSource, __LINE__);
-            return E_FAIL;
-        }
-        if (!meshLineOf(*model)) {
-            scope.WriteLog(ZVLOG_INFO,
-                           "Model '" + modelName + "' in the file '" + file +
-                               "' don't contains a mesh (and its full path)",
-                           kSource, __LINE__);
-            return E_FAIL;
-        }
+    // "<file>.def" or "<file>.def?<model>".
+    const u32 mark = command.FindFirstOf("?", 0);
+    if (mark == String::npos) {
+        *file = command;
     } else {
-        for (u32 i = 0; i < lines.count && !model; ++i) {
-            const Parser::Line& candidate = lines.data[i];
-            if (candidate.Tokens.count == 2 && candidate.Tokens.data[0] == "model" && meshLineOf(candidate)) {
-                model = &candidate;
-                modelName = candidate.Tokens.data[1];
-            }
-        }
-        if (!model) {
-            scope.WriteLog(ZVLOG_INFO,
-                           "There is no 'model' Token (with a 'mesh'+'full file paths' tokens after it) in the "
-                           "file '" + file +
-                               "'. Verify that the file is a correct .def MD5 file and that it contains at least "
-                               "one correct 'model'",
-                           kSource, __LINE__);
-            return E_FAIL;
-        }
+        *file = command.SubString(0, mark);
+        *modelName = command.SubString(mark + 1, command.length);
     }
+    strFile = File::GetFullPath(*file) + *file;
+    File defFile;
+    const HRESULT hr = defFile.Open(*file, "rb");
+    if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return hr;
+    Parser parser;
+    parser.SetSeparators(nullptr, 0, nullptr, 0);
+    parser.Parse(&defFile, lines, false);
+    defFile.Close();
+    return S_OK;
+}
 
+HRESULT ModelMD5Meta::LoadModel(CallScope& scope, const Parser::Line& model, IGraphics* graphics) {
     // The model's mesh first, then its animations.
     HRESULT hr = E_FAIL;
-    for (u32 i = 0; i < model->InnerLines.count; ++i) {
-        const Parser::Line& inner = model->InnerLines.data[i];
-        const Vector<String>& tokens = inner.Tokens;
+    for (u32 i = 0; i < model.InnerLines.count; ++i) {
+        const Vector<String>& tokens = model.InnerLines.data[i].Tokens;
         if (tokens.count >= 2 && tokens.data[0] == "mesh") {
             if (vBoneNames.count > 0) {
                 scope.WriteLog(ZVLOG_WARNING, "Many meshes in the .def file, only take the first", kSource,
@@ -1247,29 +1374,22 @@ HRESULT ModelMD5Meta::Load(const String& command, IGraphics* graphics) {
                                kSource, __LINE__);
                 continue;
             }
-            Animation animation;
-            if (LoadAnimation(tokens.data[2], &animation, &vBoneNames) < 0) continue;
-            if (vAnimations.Add(animation) < 0) {
-                scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-                continue;
-            }
-            if (vAnimationNames.Add(tokens.data[1]) < 0) {
-                --vAnimations.count;
-                scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
-            }
+            AddModelAnimation(scope, tokens.data[1], tokens.data[2]);
         }
     }
-
-    String info("    ");
-    info += (unsigned int)vAnimations.count;
-    info += " animation(s); Using the file : ";
-    info += strFile;
-    if (!modelName.IsEmpty()) {
-        info += "?";
-        info += modelName;
-    }
-    scope.WriteLog(ZVLOG_INFO, info, kSource, __LINE__);
-
-    strFile = command;
     return hr;
+}
+
+void ModelMD5Meta::AddModelAnimation(CallScope& scope, const String& name, const String& fileName) {
+    // A file that cannot be read is left out (LoadAnimation has said why).
+    Animation animation;
+    if (LoadAnimation(fileName, &animation, &vBoneNames) < 0) return;
+    if (vAnimations.Add(animation) < 0) {
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+        return;
+    }
+    if (vAnimationNames.Add(name) < 0) {
+        --vAnimations.count;
+        scope.ReportFailure("Not Enough Memory", kSource, __LINE__, E_OUTOFMEMORY);
+    }
 }

@@ -138,8 +138,9 @@ struct ModelMD5Meta {
     // what a standard-library line read into a LineBufferSize buffer gives
     // (the line end included; a longer line comes in several pieces, each
     // taken as a line), up to its first NUL byte.  Lines shorter than 4
-    // characters are skipped (but the last one of the file), leading CR and
-    // LF removed; lineCounter counts every physical line read.
+    // characters and lines of white space alone are skipped (but the last
+    // one of the file), leading CR and LF removed; lineCounter counts every
+    // physical line read.
     class LineReader {
     public:
         LineReader(const char* data, u64 size);
@@ -178,6 +179,8 @@ struct ModelMD5Meta {
     // Fills every joint's vLocalPos and qLocalOrient from the bind pose.
     void ComputeLocalBindPose();
 
+    // One per joint: its name as written after the opening quote, up to the
+    // closing quote included ("Bip01 L Hand\""), as LoadAnimation compares it.
     Vector<String> vBoneNames;
     String strFile;
     Matrix matWorld;
@@ -202,6 +205,27 @@ private:
 
     // One MD5 file being read (lines, counts, error entries).
     class Reader;
+    struct AnimationCounts;
+
+    // The steps of Load: the model list (read from the .def file, or made
+    // of the mesh file alone; sets strFile to the list's full path), then
+    // the model's lines: its mesh, and each animation read and added under
+    // its name.  Each logs its failures.
+    HRESULT ReadModelList(CallScope& scope, const String& command, Vector<Parser::Line>* lines, String* file,
+                          String* modelName);
+    HRESULT LoadModel(CallScope& scope, const Parser::Line& model, IGraphics* graphics);
+    void AddModelAnimation(CallScope& scope, const String& name, const String& fileName);
+
+    // The steps of LoadAnimation, one block of the .md5anim file each: the
+    // counts, the record's vectors sized to them, the hierarchy (joints
+    // matched by name to boneNames), the bounds, the base frame and the
+    // frames.  Each logs its failure but SizeAnimation.
+    static bool ReadAnimationCounts(Reader& in, AnimationCounts* counts);
+    static HRESULT SizeAnimation(const AnimationCounts& counts, Animation* out);
+    static HRESULT ReadHierarchy(Reader& in, u32 nComponents, const Vector<String>* boneNames, Animation* out);
+    static HRESULT ReadBounds(Reader& in, Animation* out);
+    static HRESULT ReadBaseFrame(Reader& in, Animation* out);
+    static HRESULT ReadFrames(Reader& in, Animation* out);
 
     // The steps of ParseMesh, one block of the .md5mesh file each: the
     // joints, then their hierarchy; per submesh its header with the shader

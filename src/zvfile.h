@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "zvstring.h"
 #include "zvvector.h"
@@ -37,6 +38,11 @@ bool ImageFileExists(const String& name);
 // ".jpg".  Each is tried beside `folder` first (when a folder is given and
 // the name is relative), as a full path, then as it stands.
 void AddImageCandidates(const String& name, const String& folder, Vector<String>* candidates);
+
+// Appends base followed by each of extensions, in their order, each beside
+// `folder` first and then as it stands, as AddImageCandidates does.
+void AddImageFileCandidates(const String& base, const String& folder, std::initializer_list<const char*> extensions,
+                            Vector<String>* candidates);
 
 // The folder a file is read from by File::Open (mode "r"), as a full path
 // with its trailing separator: its own for an absolute name, else the search

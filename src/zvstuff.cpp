@@ -563,16 +563,19 @@ bool ImageFileExists(const String& name) {
 }
 
 void AddImageCandidates(const String& name, const String& folder, Vector<String>* candidates) {
-    static const char* const kExtensions[4] = {"", ".tga", ".png", ".jpg"};
     const String file = FileNameOf(name);
     const String* bases[2] = {&name, &file};
     const u32 numBases = file == name ? 1 : 2;
-    for (u32 b = 0; b < numBases; ++b) {
-        for (const char* extension : kExtensions) {
-            const String candidate = *bases[b] + extension;
-            if (!folder.IsEmpty() && !IsAbsolutePath(candidate)) candidates->Add(folder + candidate);
-            candidates->Add(candidate);
-        }
+    for (u32 b = 0; b < numBases; ++b)
+        AddImageFileCandidates(*bases[b], folder, {"", ".tga", ".png", ".jpg"}, candidates);
+}
+
+void AddImageFileCandidates(const String& base, const String& folder, std::initializer_list<const char*> extensions,
+                            Vector<String>* candidates) {
+    for (const char* extension : extensions) {
+        const String candidate = base + extension;
+        if (!folder.IsEmpty() && !IsAbsolutePath(candidate)) candidates->Add(folder + candidate);
+        candidates->Add(candidate);
     }
 }
 

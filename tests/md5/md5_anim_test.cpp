@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "md5_support.h"
 
@@ -84,6 +86,9 @@ TEST(MD5Anim, CrLfLinesAndExtraBlankLinesReadTheSame) {
     crlf.crlf = true;
     std::string text = zvtools::WriteMD5Anim(a, crlf);
     text = Replace(text, "bounds {", "\r\n\r\n{\r\n}\r\nbounds {");
+    // Lines of white space alone, of any length, are skipped as well.
+    text = Replace(text, "baseframe {", "  \r\n\t \t \r\nbaseframe {");
+    text = Replace(text, "frame 1 {\r\n", "frame 1 {\r\n\t\t\t\t\r\n");
     Vector<String> names = SampleNames();
     ModelMD5Meta::Animation lf, crlfAnim;
     LogCapture capture;
@@ -161,6 +166,56 @@ TEST(MD5Anim, NamesMatchByPositionFirstThenTheLastEqualName) {
     EXPECT_EQ(anim.vAnimBones[0].nBone, 2);  // origin
     EXPECT_EQ(anim.vAnimBones[1].nBone, 1);  // spine, at its own position
     EXPECT_EQ(anim.vAnimBones[2].nBone, 3);  // head: the last equal name
+}
+
+// A joint's name runs to its closing quote: 3ds Max names hold spaces.  The
+// mesh and the animation keep it in the same form, closing quote included,
+// so the animation finds its joints by their whole names (here in the
+// reverse order of the mesh's).  A name without a closing quote after it is
+// its first word, as is a name whose quote inside is followed by more.
+TEST(MD5Anim, JointNamesWithSpacesAreReadWholeInMeshAndAnimation) {
+    struct Name {
+        const char* written;  // between the quotes the writer puts around it
+        const char* stored;
+    };
+    const Name names[] = {
+        {"Bip01 Pelvis", "Bip01 Pelvis\""}, {"Bip01 L Hand", "Bip01 L Hand\""}, {"Bip01 R Hand", "Bip01 R Hand\""},
+        {"Bip01  R   Toe0", "Bip01  R   Toe0\""}, {"origin", "origin\""}, {"a\"b", "a\"b\""},
+        {" lead", "lead\""}, {"", "\""}, {"open", "open"},
+    };
+    const size_t count = std::size(names);
+    zvtools::MD5MeshFile mesh = md5test::SampleMesh();
+    zvtools::MD5Anim a;
+    mesh.joints.resize(count);
+    a.joints.resize(count);
+    for (size_t j = 0; j < count; ++j) {
+        mesh.joints[j].name = names[j].written;
+        mesh.joints[j].parent = (int)j - 1;
+        a.joints[count - 1 - j].name = names[j].written;
+        a.joints[count - 1 - j].flags = 7;
+    }
+    const int components = zvtools::AssignMD5StartIndices(&a);
+    a.baseframe.resize(count);
+    a.bounds.resize(1);
+    a.frames.push_back(std::vector<float>((size_t)components, 1.0f));
+    // "open" is written without its closing quote.
+    const std::string meshText = Replace(zvtools::WriteMD5Mesh(mesh), "\"open\"", "\"open");
+    const std::string animText = Replace(zvtools::WriteMD5Anim(a), "\"open\"", "\"open");
+
+    ModelMD5Meta meta;
+    Vector<ModelMD5Meta::SubMeshData> subs;
+    ModelMD5Meta::Animation anim;
+    LogCapture capture;
+    ASSERT_EQ(meta.ParseMesh(md5test::Write("spaced.md5mesh", meshText).c_str(), &subs), S_OK) << capture.log;
+    ASSERT_EQ(LoadText("spaced.md5anim", animText, &anim, &meta.vBoneNames), S_OK) << capture.log;
+    EXPECT_EQ(capture.log, "");
+    ASSERT_EQ(meta.vBoneNames.count, count);
+    ASSERT_EQ(anim.vAnimBones.count, count);
+    for (size_t j = 0; j < count; ++j) {
+        EXPECT_STREQ(meta.vBoneNames[(u32)j].c_str(), names[j].stored) << names[j].written;
+        EXPECT_EQ(meta.vBones[(u32)j].nParent, (i32)j - 1) << names[j].written;
+        EXPECT_EQ(anim.vAnimBones[(u32)(count - 1 - j)].nBone, (i32)j) << names[j].written;
+    }
 }
 
 TEST(MD5Anim, RelativeNameShowsTheSearchPathEntryAsSource) {

@@ -188,7 +188,8 @@ TEST(MD5Meta, ReferenceCountingAndEmptyMeta) {
     EXPECT_EQ(meta->Release(), 0u);
 }
 
-// The line rule as the readers once applied it, reading the file with fgets.
+// The line rule as the readers once applied it, reading the file with fgets
+// (lines shorter than 4 characters or of white space alone skipped).
 bool FgetsReadLine(FILE* file, std::string* line, u32* lineCounter) {
     char buffer[ModelMD5Meta::LineBufferSize];
     bool more = true;
@@ -200,7 +201,8 @@ bool FgetsReadLine(FILE* file, std::string* line, u32* lineCounter) {
             break;
         }
         *line += buffer;
-    } while (line->size() < 4 && !std::feof(file));
+    } while ((line->size() < 4 || line->find_first_not_of(" \t\n\v\f\r") == std::string::npos) &&
+             !std::feof(file));
     line->erase(0, std::min(line->size(), line->find_first_not_of("\r\n")));
     return more;
 }
@@ -246,6 +248,17 @@ TEST(MD5Lines, ShortLinesAreSkippedAndCounted) {
     EXPECT_FALSE(reader.Next());
     EXPECT_STREQ(reader.Text(), "");
     EXPECT_EQ(reader.lineCounter, 10u);
+
+    // Lines of white space alone are skipped however long they are (the
+    // pieces of a long one too), but the last line of the file.
+    const std::string blank = "  \r\n\t\t\t\t\n \t \v\f\r\n" + std::string(3000, ' ') + "\nnext\r\n    ";
+    ModelMD5Meta::LineReader blanks(blank.data(), blank.size());
+    EXPECT_TRUE(blanks.Next());
+    EXPECT_STREQ(blanks.Text(), "next\r\n");
+    EXPECT_EQ(blanks.lineCounter, 6u);
+    blanks.Next();
+    EXPECT_STREQ(blanks.Text(), "    ");
+    EXPECT_EQ(blanks.lineCounter, 7u);
 
     // A line longer than the buffer comes in pieces, each taken as a line;
     // its first piece is marked as cut.

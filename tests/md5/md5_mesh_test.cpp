@@ -120,7 +120,12 @@ TEST(MD5Mesh, LayoutVariantsReadTheSame) {
     // Blank and brace lines anywhere, and short lines, are skipped.
     std::string padded = Replace(zvtools::WriteMD5Mesh(file), "\tvert 2", "\n\n{\n}\n a\n\tvert 2");
     padded = Replace(padded, "numMeshes", "\r\n{\nnumMeshes");
-    const std::string texts[] = {zvtools::WriteMD5Mesh(file, crlf), zvtools::WriteMD5Mesh(file, bare), padded};
+    // So are lines of white space alone, of any length, as exporters leave
+    // them in CR LF files ("  \r\n" before a mesh's triangle count).
+    std::string spaced = Replace(zvtools::WriteMD5Mesh(file, crlf), "\r\n\tnumtris", "\r\n  \r\n\tnumtris");
+    spaced = Replace(spaced, "\t\"spine\"", "\t\t\t\t\r\n \t  \t \r\n\t\"spine\"");
+    spaced = Replace(spaced, "numMeshes", "        \r\nnumMeshes");
+    const std::string texts[] = {zvtools::WriteMD5Mesh(file, crlf), zvtools::WriteMD5Mesh(file, bare), padded, spaced};
     for (const std::string& text : texts) {
         std::string path = md5test::Write("variant.md5mesh", text);
         ModelMD5Meta meta;
@@ -297,7 +302,9 @@ TEST(MD5Mesh, TexturesAreTheFirstExistingCandidate) {
 
 // Exporters' shaders, one mesh each: names with spaces, the image file
 // itself (bare, in folders, by a Windows path) beside the mesh, whose folder
-// is not on the search path, and no shader line; the _df/_d/.tga names first.
+// is not on the search path, and no shader line; the _df/_d/.tga names first
+// (so textures/skin takes skin_d.tga, the _d image of its file name, before
+// textures/skin.jpg).
 TEST(MD5Mesh, ExportersShadersFindTheirImages) {
     Vector<String> saved = Paths;
     Paths.count = 0;
@@ -310,7 +317,7 @@ TEST(MD5Mesh, ExportersShadersFindTheirImages) {
         md5test::Write(name, "image");
     const std::pair<const char*, std::string> cases[] = {
         {"crate.tga", near + "crate.tga"}, {"D:\\art\\tex\\bark.png", near + "bark.png"}, {"Torso", near + "Torso.png"},
-        {"02 - Default", near + "02 - Default.jpg"}, {"body", "body_d.tga"}, {"textures/skin", "textures/skin.jpg"},
+        {"02 - Default", near + "02 - Default.jpg"}, {"body", "body_d.tga"}, {"textures/skin", "skin_d.tga"},
         {"wood.png", near + "wood.png"}, {"sub", ""}, {"tex/", ""}, {"na\"me", ""}, {"ab cd", ""},
         {"skin_d.tga", "skin_d.tga"}, {"", ""}, {"", ""}};
     zvtools::MD5MeshFile file = md5test::SampleMesh(true);
@@ -346,9 +353,11 @@ TEST(MD5Mesh, ExportersShadersFindTheirImages) {
 // The order in which a shader's image is looked for, one mesh per case,
 // each with the files that exist beside the mesh (near/, not on the search
 // path) and on the search path (lib/): first the shader's name with
-// "_df.tga", "_d.tga", ".tga" on the search path; then the name as it stands
-// before its file name alone (split at '/' as at '\\'), each as it is, then
-// with ".tga", ".png", ".jpg", each beside the mesh before the search path.
+// "_df.tga", "_d.tga", ".tga" on the search path; then its file name alone
+// (split at '/' as at '\\') with "_df", then "_d", each with ".tga", ".png",
+// ".jpg"; then the name as it stands before its file name alone, each as it
+// is, then with ".tga", ".png", ".jpg".  After the first three, each name is
+// looked for beside the mesh before the search path.
 TEST(MD5Mesh, TheImageLookupOrder) {
     struct Case {
         const char* shader;
@@ -365,11 +374,20 @@ TEST(MD5Mesh, TheImageLookupOrder) {
         {"textures/leaf", {"lib/leaf.jpg"}, "leaf.jpg"},
         {"C:\\art\\bark", {"near/bark.png"}, "near/bark.png"},
         {"ghost", {}, ""},
+        {"models/monsters/imp/imp", {"near/imp_d.jpg"}, "near/imp_d.jpg"},
+        {"models/ogre", {"near/ogre_d.tga", "near/ogre_df.jpg"}, "near/ogre_df.jpg"},
+        {"models/troll", {"near/troll_d.jpg", "near/troll_d.png"}, "near/troll_d.png"},
+        {"models/elf", {"lib/elf_d.tga", "near/elf_d.tga"}, "near/elf_d.tga"},
+        {"models/orc", {"near/orc_d.jpg", "lib/orc_d.png"}, "orc_d.png"},
+        {"models/gnome", {"near/gnome_d.tga", "lib/models/gnome.tga"}, "models/gnome.tga"},
+        {"models/wolf", {"near/wolf.png", "near/wolf_d.jpg"}, "near/wolf_d.jpg"},
+        {"art\\maps\\fern", {"near/fern_df.png"}, "near/fern_df.png"},
+        {"boar", {"lib/boar_d.jpg"}, "boar_d.jpg"},
     };
     Vector<String> saved = Paths;
     Paths.count = 0;
     const std::string dir = md5test::DataDir() + "order/";
-    for (const char* folder : {"", "near", "near/maps", "lib"}) mkdir((dir + folder).c_str(), 0755);
+    for (const char* folder : {"", "near", "near/maps", "lib", "lib/models"}) mkdir((dir + folder).c_str(), 0755);
     Paths.Add(String((dir + "lib/").c_str()));
     zvtools::MD5MeshFile file = md5test::SampleMesh(true);
     file.meshes.assign(std::size(cases), file.meshes[1]);
@@ -582,6 +600,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadMesh{"notris", "numtris 2", "numtris 0", "Assertion failed", true},
         BadMesh{"negtris", "numtris 2", "numtris -1", "Assertion failed", true},
         BadMesh{"triid", "tri 1 0 2 3", "tri 0 0 2 3", "Bad triangle id", true},
+        // Lines of white space alone are skipped, and counted.
+        BadMesh{"blanksbefore", "tri 1 0 2 3", "  \r\n\t\t\t\t\r\n \t \t \r\n\ttri 0 0 2 3", "Bad triangle id", true,
+                "\ttri 0 0 2 3"},
         BadMesh{"triindex", "tri 1 0 2 3", "tri 1 0 2 4", "Triangle index out of the vertices of the mesh", true},
         BadMesh{"negtriindex", "tri 1 0 2 3", "tri 1 0 -1 3", "Triangle index out of the vertices of the mesh",
                 true},

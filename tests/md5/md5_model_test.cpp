@@ -107,14 +107,17 @@ Vector3 Translation(const Matrix& m) { return Vector3(m._41, m._42, m._43); }
 // A point of the file's axes where the instance has it.
 Vector3 Engine(float x, float y, float z) { return ModelMD5Meta::ToEngineAxes(Vector3(x, y, z)); }
 
-// A box of the file's axes as the instance reports it.
-void ExpectBox(ModelMD5* model, const Vector3& fileMin, const Vector3& fileMax, const char* what) {
-    Vector3 lo, hi, wantLo, wantHi;
+// The box the instance reports, in the engine's axes.
+void ExpectBox(ModelMD5* model, const Vector3& min, const Vector3& max, const char* what) {
+    Vector3 lo, hi;
     model->GetBoundingBox(&lo, &hi);
-    ModelMD5Meta::BoxToEngineAxes(fileMin, fileMax, &wantLo, &wantHi);
-    ExpectNear(lo, wantLo, what);
-    ExpectNear(hi, wantHi, what);
+    ExpectNear(lo, min, what);
+    ExpectNear(hi, max, what);
 }
+
+// The bind pose's box: the file's (0, 0, 0) to (2, 1, 10) (x forward, y left,
+// z up) is the engine's x from 0 to 1, y from 0 to 10, z from -2 to 0.
+void ExpectBindBox(ModelMD5* model, const char* what) { ExpectBox(model, Vector3(0, 0, -2), Vector3(1, 10, 0), what); }
 
 class MD5Model : public testing::Test {
 protected:
@@ -165,13 +168,14 @@ protected:
             ExpectNear(VertexOf(model, v), want, what.c_str());
             ExpectNear(VBOf(model)->positions[v], want, what.c_str());
         }
-        ExpectBox(model, Vector3(-(float)f, -1, -2), Vector3((float)f + 3, 2, 12), "frame box");
+        // The file's frame box (-f, -1, -2) to (f + 3, 2, 12).
+        ExpectBox(model, Vector3(-1, -2, -(float)f - 3), Vector3(2, 12, (float)f), "frame box");
     }
     void ExpectBindPose(ModelMD5* model) {
         ExpectNear(VertexOf(model, 0), Engine(1, 0, 0), "bind vertex 0");
         ExpectNear(VertexOf(model, 1), Engine(0, 1, 10), "bind vertex 1");
         ExpectNear(VertexOf(model, 2), Engine(2, 0, 5), "bind vertex 2");
-        ExpectBox(model, Vector3(0, 0, 0), Vector3(2, 1, 10), "bind box");
+        ExpectBindBox(model, "bind box");
     }
 
     FakeGraphics graphics;
@@ -283,7 +287,7 @@ TEST_F(MD5Model, BindPoseIsSkinnedOnceUntilReset) {
     ModelMD5* model = Rig();
     ASSERT_NE(model, nullptr);
     // The bind pose's box from the end of loading on, before anything is skinned.
-    ExpectBox(model, Vector3(0, 0, 0), Vector3(2, 1, 10), "box before the first update");
+    ExpectBindBox(model, "box before the first update");
 
     EXPECT_EQ(model->Update(0.02f), S_OK);
     ExpectBindPose(model);
@@ -515,7 +519,7 @@ TEST_F(MD5Model, LoadAnimationIsNamedAfterTheFileAndSharedByClones) {
     // The animation state is the clone's own.
     EXPECT_EQ(clone->nCurrentAnimation, -1);
     EXPECT_FALSE(clone->IsAnimationPlaying(0));
-    ExpectBox(clone, Vector3(0, 0, 0), Vector3(2, 1, 10), "clone box: the bind pose's");
+    ExpectBindBox(clone, "clone box: the bind pose's");
 
     // An animation loaded through the clone is the source's too.
     String wave("rig/sub/wave.md5anim");
@@ -545,6 +549,29 @@ TEST_F(MD5Model, LoadAnimationIsNamedAfterTheFileAndSharedByClones) {
     ASSERT_EQ(clone->AddAnimation(0u, 1.0f), S_OK);
     EXPECT_EQ(clone->Update(0.3f), S_OK);
     ExpectRigFrame(clone, 1);
+}
+
+// A rig exported from 3ds Max: its joints are named with spaces, in the mesh
+// as in the animation, which animates them.
+TEST_F(MD5Model, JointsNamedWithSpacesAreAnimated) {
+    zvtools::MD5MeshFile mesh = RigMesh();
+    zvtools::MD5Anim anim = RigAnim();
+    const char* const names[2] = {"Bip01 Pelvis", "Bip01 L Hand"};
+    for (int j = 0; j < 2; ++j) mesh.joints[j].name = anim.joints[j].name = names[j];
+    md5test::Write("rig/max.md5mesh", zvtools::WriteMD5Mesh(mesh));
+    md5test::Write("rig/max.md5anim", zvtools::WriteMD5Anim(anim));
+    ModelMD5* model = Make("rig/max.md5mesh");
+    ASSERT_NE(model, nullptr);
+    LogCapture capture;
+    String file("rig/max.md5anim");
+    ASSERT_EQ(model->SendCommand("LoadAnimation", &file), S_OK);
+    EXPECT_FALSE(capture.Has("Warning")) << capture.log;
+    ASSERT_EQ(model->AddAnimation(0u, 1.0f), S_OK);
+    const float steps[4] = {0.0f, 0.25f, 0.25f, 0.25f};
+    for (int f = 0; f < 4; ++f) {
+        ASSERT_EQ(model->Update(steps[f]), S_OK);
+        ExpectRigFrame(model, f);
+    }
 }
 
 TEST_F(MD5Model, CloneWithoutAVertexBufferFailsQuietly) {

@@ -63,11 +63,15 @@ zvtools::MD5MeshFile Rectangle(const char* shader, float hx, float hy, float dep
     return f;
 }
 
-// A plain 4 x 4 texture of one colour (blue, green, red, alpha).
-void WritePlainTexture(const std::string& path, std::initializer_list<uint8_t> bgra) {
+// The pixels of a plain 4 x 4 image of one colour (blue, green, red, alpha).
+std::vector<uint8_t> PlainPixels(std::initializer_list<uint8_t> bgra) {
     std::vector<uint8_t> pixels;
     for (int i = 0; i < 16; ++i) pixels.insert(pixels.end(), bgra);
-    ASSERT_TRUE(zvtools::WriteTGA(path, 4, 4, pixels.data()));
+    return pixels;
+}
+
+void WritePlainTexture(const std::string& path, std::initializer_list<uint8_t> bgra) {
+    ASSERT_TRUE(zvtools::WriteTGA(path, 4, 4, PlainPixels(bgra).data()));
 }
 
 // A red square of side 4 at z = 0, and an animation that moves its joint 3
@@ -239,7 +243,8 @@ TEST_F(MD5Render, ASkinnedModelDrawsWithItsTextureAndMovesWithItsAnimation) {
 }
 
 // An image named by a Windows path, beside a mesh whose folder is not on
-// the search path, is drawn on it.
+// the search path, is drawn on it; so is the diffuse JPEG of a shader's
+// material path ("<name>_d.jpg") beside its mesh.
 TEST_F(MD5Render, AnImageBesideTheMeshIsItsTexture) {
     ASSERT_EQ(graphics->SetRenderState(LIGHTNINGPATH, NoLightning), S_OK);
     mkdir((dir + "md5render/export").c_str(), 0755);
@@ -248,6 +253,17 @@ TEST_F(MD5Render, AnImageBesideTheMeshIsItsTexture) {
                                             zvtools::WriteMD5Mesh(Rectangle("C:\\Art\\02 - Grass.tga", 2, 2, 0)));
     ASSERT_NE(Create(mesh.c_str()), nullptr);
     EXPECT_EQ(PixelAt(Frame(0.01f), 0.0f, 0.0f), 0x00FF00u) << log;
+
+    const std::vector<uint8_t> blue = PlainPixels({255, 0, 0, 255});
+    ASSERT_TRUE(zvtools::WriteBytes(dir + "md5render/export/imp_d.jpg", zvtools::EncodeJPEG(4, 4, blue.data())));
+    const std::string imp = md5test::Write(
+        "md5render/export/imp.md5mesh", zvtools::WriteMD5Mesh(Rectangle("models/monsters/imp/imp", 1, 1, 0, false, 4)));
+    ASSERT_NE(Create(imp.c_str()), nullptr);
+    const uint32_t pixel = PixelAt(Frame(0.01f), 4.0f, 0.0f);
+    // Blue, but for the JPEG's rounding.
+    EXPECT_LE(pixel >> 16, 3u) << std::hex << pixel << log;
+    EXPECT_LE((pixel >> 8) & 0xFF, 3u) << std::hex << pixel;
+    EXPECT_GE(pixel & 0xFF, 0xFCu) << std::hex << pixel;
 }
 
 // A model facing the camera shows its left side on the screen's right, as
