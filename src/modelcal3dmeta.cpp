@@ -994,17 +994,16 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
     u16* copy = nullptr;
     hr = meta->pIB->Lock(&data, &copy);
     if (hr < 0) return hr;
-    // Corners a, b, c go in as a, c, b: the mirror into the engine's axes
-    // turns their sense round.
-    static const u32 kCorner[3] = {0, 2, 1};
+    // Corners as read: the files wind a face counter-clockwise seen from
+    // outside in their right-handed axes, which the mirror into the engine's
+    // makes the engine's outer side, (P2 - P1) x (P1 - P0).
     u32 at = 0;
     for (u32 s = 0; s < numSubMeshes; ++s) {
         Vector<i32>& faces = lists->faces.data[s];
         for (u32 i = 0; i < faces.count; ++i) {
             u16 index = (u16)(faces.data[i] & 0xFFFF);
-            const u32 to = at + (i / 3) * 3 + kCorner[i % 3];
-            data[to] = index;
-            copy[to] = index;
+            data[at + i] = index;
+            copy[at + i] = index;
         }
         at += faces.count;
         faces = Vector<i32>();

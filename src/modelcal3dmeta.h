@@ -31,10 +31,12 @@
 // Axes: the files are right-handed with z up; the engine is left-handed with
 // y up.  A file point (x, y, z) is the engine's (x, z, y) (ToEngineAxes), a
 // mirror that keeps the model's left on its left.  The records keep the
-// files' values; the instances pose and skin in the files' axes and hand
-// over positions, normals and boxes in the engine's.  Every triangle goes
-// into the index buffer with its last two corners swapped, so that the side
-// a face shows outward stays outward through the mirror.
+// files' values; the instances pose the skeleton in the files' axes and
+// hand over positions, normals and boxes in the engine's.  Triangles go
+// into the index buffer with their corners as read: the files wind a face
+// counter-clockwise seen from outside, and through the mirror that order is
+// the engine's outer side, (P2 - P1) x (P1 - P0), the side the shadow
+// volumes take as facing out.
 #pragma once
 
 #include "zvd3d9.h"
