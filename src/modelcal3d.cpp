@@ -42,27 +42,22 @@ void LerpRotation(Quaternion* out, const Quaternion& a, const Quaternion& b, flo
 // The matrix of the turn that Vector3::operator*=(const Quaternion&) applies
 // (conj(q) v q, Hamilton products), for any length of q: a quaternion that
 // is not of unit length scales by its squared length, as the product does.
-// The bones are posed in the file's axes; the rows come out in the engine's
-// (the file's y is the engine's z and its z the engine's y), so that a
-// skinned point lands in the engine's axes at no cost per vertex.
+// The bones are posed in the file's axes; the rows and the translation are
+// stored in the engine's order (ModelCal3DMeta::EngineAxisFromFile), so that
+// a skinned point lands in the engine's axes at no cost per vertex.
 void BuildSkinMatrix(SkinMatrix* m, const Quaternion& q, const Vector3& t) {
     double x = q.x, y = q.y, z = q.z, w = q.w;
     double xx = x * x, yy = y * y, zz = z * z, ww = w * w;
-    float* const xRow = m->r[0];
-    float* const yRow = m->r[2];
-    float* const zRow = m->r[1];
-    xRow[0] = (float)(ww + xx - yy - zz);
-    xRow[1] = (float)(2.0 * (x * y + w * z));
-    xRow[2] = (float)(2.0 * (x * z - w * y));
-    yRow[0] = (float)(2.0 * (x * y - w * z));
-    yRow[1] = (float)(ww - xx + yy - zz);
-    yRow[2] = (float)(2.0 * (y * z + w * x));
-    zRow[0] = (float)(2.0 * (x * z + w * y));
-    zRow[1] = (float)(2.0 * (y * z - w * x));
-    zRow[2] = (float)(ww - xx - yy + zz);
-    m->t[0] = t.x;
-    m->t[1] = t.z;
-    m->t[2] = t.y;
+    const float fileRows[3][3] = {
+        {(float)(ww + xx - yy - zz), (float)(2.0 * (x * y + w * z)), (float)(2.0 * (x * z - w * y))},
+        {(float)(2.0 * (x * y - w * z)), (float)(ww - xx + yy - zz), (float)(2.0 * (y * z + w * x))},
+        {(float)(2.0 * (x * z + w * y)), (float)(2.0 * (y * z - w * x)), (float)(ww - xx - yy + zz)}};
+    for (int e = 0; e < 3; ++e)
+        std::memcpy(m->r[e], fileRows[ModelCal3DMeta::EngineAxisFromFile[e]], sizeof(m->r[e]));
+    const Vector3 translation = ModelCal3DMeta::ToEngineAxes(t);
+    m->t[0] = translation.x;
+    m->t[1] = translation.y;
+    m->t[2] = translation.z;
 }
 
 u32 FillPlugIn(PlugIn* blank) { return ModelCal3D::GetPlugInInfos(blank); }

@@ -9,7 +9,7 @@
 // buffer (position, normal, texture coordinates), computing the bounding box
 // on the way.  The skeleton is posed in the files' axes; the skinned
 // positions and normals, and so the box, are in the engine's
-// (ModelCal3DMeta::ToEngineAxes).
+// (ModelCal3DMeta::EngineAxisFromFile).
 #pragma once
 
 #include "modelcal3dmeta.h"
