@@ -887,16 +887,14 @@ HRESULT OrderBones(CallScope* scope, ModelCal3DMeta* meta, u8* reached) {
     return S_OK;
 }
 
-// Checks the loaded model and packs it (see Load).  S_OK, or the result of
-// the failing step after its entries.
-HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, SubMeshLists* lists,
-                  const Vector<String>& animationFiles) {
-    typedef ModelCal3DMeta::Vertex Vertex;
-    typedef ModelCal3DMeta::Influence Influence;
+// The checks of the references between the model's parts: the lists agree,
+// the model is complete, and every material, bone and track index points
+// at something.  S_OK, or E_FAIL (after an entry where the check has one).
+HRESULT CheckReferences(CallScope* scope, const ModelCal3DMeta* meta, const SubMeshLists* lists,
+                        const Vector<String>& animationFiles) {
     const u32 numSubMeshes = lists->materials.count;
     const u32 numBones = meta->vBones.count;
     const u32 numMaterials = meta->vMatInfos.count;
-
     if (lists->faces.count != numSubMeshes || lists->vertices.count != numSubMeshes ||
         lists->influences.count != numSubMeshes)
         return E_FAIL;
@@ -913,7 +911,7 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
         }
     }
     for (u32 s = numSubMeshes; s-- > 0;) {
-        const Vector<Influence>& influences = lists->influences.data[s];
+        const Vector<ModelCal3DMeta::Influence>& influences = lists->influences.data[s];
         for (u32 i = influences.count; i-- > 0;) {
             if ((u32)influences.data[i].nBone >= numBones) {
                 String text("Bad index of bone : ");
@@ -927,8 +925,16 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
         HRESULT hr = ModelCal3DMeta::CheckAnimation(animationFiles.data[a], meta->vAnimations.data[a], numBones);
         if (hr != S_OK) return hr;
     }
-    u64 totalVertices = 0, totalInfluences = 0;
-    for (u32 s = 0; s < numSubMeshes; ++s) {
+    return S_OK;
+}
+
+// The checks of the model's size: no faces without vertices, no more
+// vertices than 16-bit indices reach, and influences that one array holds.
+// Gives the totals.  S_OK, E_FAIL after an entry, or E_OUTOFMEMORY.
+HRESULT CheckSizes(CallScope* scope, const SubMeshLists* lists, u64* totalVertices, u64* totalInfluences) {
+    *totalVertices = 0;
+    *totalInfluences = 0;
+    for (u32 s = 0; s < lists->materials.count; ++s) {
         if (lists->faces.data[s].count > 0 && lists->vertices.data[s].count == 0) {
             String text("SubMesh ");
             text += s;
@@ -936,22 +942,26 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
             PackError(scope, text, __LINE__);
             return E_FAIL;
         }
-        totalVertices += lists->vertices.data[s].count;
-        totalInfluences += lists->influences.data[s].count;
+        *totalVertices += lists->vertices.data[s].count;
+        *totalInfluences += lists->influences.data[s].count;
     }
-    if (totalVertices > ModelCal3DMeta::MaxVertices) {
+    if (*totalVertices > ModelCal3DMeta::MaxVertices) {
         String text("Too many vertices : ");
-        text += (unsigned long)totalVertices;
+        text += (unsigned long)*totalVertices;
         text += " (at most ";
         text += ModelCal3DMeta::MaxVertices;
         text += " with 16-bit indices)";
         PackError(scope, text, __LINE__);
         return E_FAIL;
     }
-    if (totalInfluences > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+    if (*totalInfluences > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+    return S_OK;
+}
 
-    // Degenerate triangles go.  A submesh without faces has nothing to correct.
-    for (u32 s = 0; s < numSubMeshes; ++s) {
+// Degenerate triangles go, submesh by submesh, through the graphics
+// manager's correction.  A submesh without faces has nothing to correct.
+HRESULT DropDegenerateTriangles(IGraphics* graphics, SubMeshLists* lists) {
+    for (u32 s = 0; s < lists->materials.count; ++s) {
         Vector<i32>& faces = lists->faces.data[s];
         if (faces.count == 0) continue;
         u16* indices = new (std::nothrow) u16[faces.count];
@@ -970,9 +980,15 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
         faces.count = count;
         delete[] indices;
     }
+    return S_OK;
+}
 
-    // Submeshes grouped by material, material 0 first, each group in the
-    // order the submeshes were found.
+// Submeshes grouped by material, material 0 first, each group in the order
+// the submeshes were found; each material's draw range follows the one
+// before it.
+void GroupByMaterial(ModelCal3DMeta* meta, SubMeshLists* lists) {
+    const u32 numSubMeshes = lists->materials.count;
+    const u32 numMaterials = meta->vMatInfos.count;
     u32 next = 0;
     for (u32 m = 0; m < numMaterials; ++m) {
         DrawPrimitiveInfos& draw = meta->vMatInfos.data[m].drawInfos;
@@ -1002,60 +1018,64 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
             draw.nFirstIndex = before.nFirstIndex + before.nNumIndices;
         }
     }
+}
 
-    // Indices and influence references become global.
+// Indices and influence references become global, counted over the
+// submeshes in their grouped order.  The total index count.
+u64 MakeIndicesGlobal(SubMeshLists* lists) {
     u64 totalIndices = 0;
     u32 vertexBase = 0, influenceBase = 0;
-    for (u32 s = 0; s < numSubMeshes; ++s) {
+    for (u32 s = 0; s < lists->materials.count; ++s) {
         Vector<i32>& faces = lists->faces.data[s];
         for (u32 i = 0; i < faces.count; ++i) faces.data[i] += (i32)vertexBase;
-        Vector<Vertex>& vertices = lists->vertices.data[s];
+        Vector<ModelCal3DMeta::Vertex>& vertices = lists->vertices.data[s];
         for (u32 v = 0; v < vertices.count; ++v) vertices.data[v].nFirstInfluence += influenceBase;
         vertexBase += vertices.count;
         influenceBase += lists->influences.data[s].count;
         totalIndices += faces.count;
     }
+    return totalIndices;
+}
 
-    u8* reached = new (std::nothrow) u8[numBones];
+// Finds the root bones and the posing order (OrderBones); a bone that moves
+// vertices must be posed, so one that no root reaches refuses the model.
+HRESULT CheckBonesReached(CallScope* scope, ModelCal3DMeta* meta, const SubMeshLists* lists) {
+    u8* reached = new (std::nothrow) u8[meta->vBones.count];
     if (!reached) return E_OUTOFMEMORY;
     HRESULT hr = OrderBones(scope, meta, reached);
-    if (hr == S_OK) {
-        // A bone that moves vertices must be posed.
-        for (u32 s = 0; s < numSubMeshes && hr == S_OK; ++s) {
-            const Vector<Influence>& influences = lists->influences.data[s];
-            for (u32 i = 0; i < influences.count; ++i) {
-                if (!reached[influences.data[i].nBone]) {
-                    String text("Bone ");
-                    text += (int)influences.data[i].nBone;
-                    text += " moves vertices but no root bone reaches it";
-                    PackError(scope, text, __LINE__);
-                    hr = E_FAIL;
-                    break;
-                }
+    for (u32 s = 0; s < lists->influences.count && hr == S_OK; ++s) {
+        const Vector<ModelCal3DMeta::Influence>& influences = lists->influences.data[s];
+        for (u32 i = 0; i < influences.count; ++i) {
+            if (!reached[influences.data[i].nBone]) {
+                String text("Bone ");
+                text += (int)influences.data[i].nBone;
+                text += " moves vertices but no root bone reaches it";
+                PackError(scope, text, __LINE__);
+                hr = E_FAIL;
+                break;
             }
         }
     }
     delete[] reached;
-    if (hr != S_OK) return hr;
+    return hr;
+}
 
-    if (totalIndices == 0) {
-        PackError(scope, "No triangle to draw in the model", __LINE__);
-        return E_FAIL;
-    }
-
-    // The index buffer, with its system copy for the shadow volumes.
-    hr = graphics->CreateIB((u32)totalIndices, false, &meta->pIB);
+// The index buffer, with its system copy for the shadow volumes; the
+// per-submesh face lists are freed.  Corners as read: the files wind a face
+// counter-clockwise seen from outside in their right-handed axes, which the
+// mirror into the engine's makes the engine's outer side,
+// (P2 - P1) x (P1 - P0).
+HRESULT FillIndexBuffer(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, SubMeshLists* lists,
+                        u32 totalIndices) {
+    HRESULT hr = graphics->CreateIB(totalIndices, false, &meta->pIB);
     if (hr < 0) meta->pIB = nullptr;
     if (scope->ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
     u16* data = nullptr;
     u16* copy = nullptr;
     hr = meta->pIB->Lock(&data, &copy);
     if (hr < 0) return hr;
-    // Corners as read: the files wind a face counter-clockwise seen from
-    // outside in their right-handed axes, which the mirror into the engine's
-    // makes the engine's outer side, (P2 - P1) x (P1 - P0).
     u32 at = 0;
-    for (u32 s = 0; s < numSubMeshes; ++s) {
+    for (u32 s = 0; s < lists->faces.count; ++s) {
         Vector<i32>& faces = lists->faces.data[s];
         for (u32 i = 0; i < faces.count; ++i) {
             u16 index = (u16)(faces.data[i] & 0xFFFF);
@@ -1065,29 +1085,55 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
         at += faces.count;
         faces = Vector<i32>();
     }
-    hr = meta->pIB->Unlock();
-    if (hr < 0) return hr;
+    return meta->pIB->Unlock();
+}
 
-    if (meta->vVertices.Reserve((u32)totalVertices, false) < 0 ||
-        meta->vInfluences.Reserve((u32)totalInfluences, false) < 0)
+// The model's vertex and influence arrays, filled from the submeshes' in
+// their grouped order; the per-submesh lists are freed.
+HRESULT FlattenVertices(ModelCal3DMeta* meta, SubMeshLists* lists, u32 totalVertices, u32 totalInfluences) {
+    if (meta->vVertices.Reserve(totalVertices, false) < 0 || meta->vInfluences.Reserve(totalInfluences, false) < 0)
         return E_OUTOFMEMORY;
     meta->vVertices.count = 0;
     meta->vInfluences.count = 0;
-    for (u32 s = 0; s < numSubMeshes; ++s) {
-        Vector<Vertex>& vertices = lists->vertices.data[s];
+    for (u32 s = 0; s < lists->vertices.count; ++s) {
+        Vector<ModelCal3DMeta::Vertex>& vertices = lists->vertices.data[s];
         if (vertices.count > 0)
             std::memcpy(meta->vVertices.data + meta->vVertices.count, vertices.data,
-                        vertices.count * sizeof(Vertex));
+                        vertices.count * sizeof(ModelCal3DMeta::Vertex));
         meta->vVertices.count += vertices.count;
-        vertices = Vector<Vertex>();
-        Vector<Influence>& influences = lists->influences.data[s];
+        vertices = Vector<ModelCal3DMeta::Vertex>();
+        Vector<ModelCal3DMeta::Influence>& influences = lists->influences.data[s];
         if (influences.count > 0)
             std::memcpy(meta->vInfluences.data + meta->vInfluences.count, influences.data,
-                        influences.count * sizeof(Influence));
+                        influences.count * sizeof(ModelCal3DMeta::Influence));
         meta->vInfluences.count += influences.count;
-        influences = Vector<Influence>();
+        influences = Vector<ModelCal3DMeta::Influence>();
     }
     return S_OK;
+}
+
+// Checks the loaded model and packs it (see Load).  S_OK, or the result of
+// the failing step after its entries.
+HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, SubMeshLists* lists,
+                  const Vector<String>& animationFiles) {
+    HRESULT hr = CheckReferences(scope, meta, lists, animationFiles);
+    if (hr != S_OK) return hr;
+    u64 totalVertices = 0, totalInfluences = 0;
+    hr = CheckSizes(scope, lists, &totalVertices, &totalInfluences);
+    if (hr != S_OK) return hr;
+    hr = DropDegenerateTriangles(graphics, lists);
+    if (hr != S_OK) return hr;
+    GroupByMaterial(meta, lists);
+    const u64 totalIndices = MakeIndicesGlobal(lists);
+    hr = CheckBonesReached(scope, meta, lists);
+    if (hr != S_OK) return hr;
+    if (totalIndices == 0) {
+        PackError(scope, "No triangle to draw in the model", __LINE__);
+        return E_FAIL;
+    }
+    hr = FillIndexBuffer(scope, meta, graphics, lists, (u32)totalIndices);
+    if (hr < 0) return hr;
+    return FlattenVertices(meta, lists, (u32)totalVertices, (u32)totalInfluences);
 }
 
 // The information entries: where the model was read from and what it holds.
