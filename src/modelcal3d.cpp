@@ -42,27 +42,65 @@ void LerpRotation(Quaternion* out, const Quaternion& a, const Quaternion& b, flo
 // The matrix of the turn that Vector3::operator*=(const Quaternion&) applies
 // (conj(q) v q, Hamilton products), for any length of q: a quaternion that
 // is not of unit length scales by its squared length, as the product does.
-// The bones are posed in the file's axes; the rows come out in the engine's
-// (the file's y is the engine's z and its z the engine's y), so that a
-// skinned point lands in the engine's axes at no cost per vertex.
+// The bones are posed in the file's axes; the rows and the translation are
+// stored in the engine's order (ModelCal3DMeta::EngineAxisFromFile), so that
+// a skinned point lands in the engine's axes at no cost per vertex.
 void BuildSkinMatrix(SkinMatrix* m, const Quaternion& q, const Vector3& t) {
     double x = q.x, y = q.y, z = q.z, w = q.w;
     double xx = x * x, yy = y * y, zz = z * z, ww = w * w;
-    float* const xRow = m->r[0];
-    float* const yRow = m->r[2];
-    float* const zRow = m->r[1];
-    xRow[0] = (float)(ww + xx - yy - zz);
-    xRow[1] = (float)(2.0 * (x * y + w * z));
-    xRow[2] = (float)(2.0 * (x * z - w * y));
-    yRow[0] = (float)(2.0 * (x * y - w * z));
-    yRow[1] = (float)(ww - xx + yy - zz);
-    yRow[2] = (float)(2.0 * (y * z + w * x));
-    zRow[0] = (float)(2.0 * (x * z + w * y));
-    zRow[1] = (float)(2.0 * (y * z - w * x));
-    zRow[2] = (float)(ww - xx - yy + zz);
-    m->t[0] = t.x;
-    m->t[1] = t.z;
-    m->t[2] = t.y;
+    const float fileRows[3][3] = {
+        {(float)(ww + xx - yy - zz), (float)(2.0 * (x * y + w * z)), (float)(2.0 * (x * z - w * y))},
+        {(float)(2.0 * (x * y - w * z)), (float)(ww - xx + yy - zz), (float)(2.0 * (y * z + w * x))},
+        {(float)(2.0 * (x * z + w * y)), (float)(2.0 * (y * z - w * x)), (float)(ww - xx - yy + zz)}};
+    for (int e = 0; e < 3; ++e)
+        std::memcpy(m->r[e], fileRows[ModelCal3DMeta::EngineAxisFromFile[e]], sizeof(m->r[e]));
+    const Vector3 translation = ModelCal3DMeta::ToEngineAxes(t);
+    m->t[0] = translation.x;
+    m->t[1] = translation.y;
+    m->t[2] = translation.z;
+}
+
+// A track's pose at time t: before or at its first key the first key's,
+// after its last key the last key's, otherwise the interpolation between
+// the two keys around t.
+void SampleTrack(const ModelCal3DMeta::Animation::KeyFrame* keys, u32 n, double t, Vector3* translation,
+                 Quaternion* rotation) {
+    u32 at = 0;
+    while (at < n && !((double)keys[at].fTime >= t)) ++at;
+    if (at == 0) {
+        *translation = keys[0].vTranslation;
+        *rotation = keys[0].qRotation;
+    } else if (at == n) {
+        *translation = keys[n - 1].vTranslation;
+        *rotation = keys[n - 1].qRotation;
+    } else {
+        const ModelCal3DMeta::Animation::KeyFrame& a = keys[at - 1];
+        const ModelCal3DMeta::Animation::KeyFrame& b = keys[at];
+        float f = (float)((t - a.fTime) / ((double)b.fTime - a.fTime));
+        translation->Lerp(a.vTranslation, b.vTranslation, f);
+        LerpRotation(rotation, a.qRotation, b.qRotation, f);
+    }
+}
+
+// Adds one sample of weight to the bone's pose of this frame: the first
+// sample is taken as it is, each later one blended in so that the pose is
+// the weighted average of all the frame's samples.
+void BlendIntoBone(ModelCal3D::AnimatedBone* bone, const Vector3& translation, const Quaternion& rotation,
+                   float weight) {
+    if (bone->fWeight == 0.0f) {
+        bone->vTranslation = translation;
+        bone->qRotation = rotation;
+        bone->fWeight = weight;
+        return;
+    }
+    bone->fWeight += weight;
+    float f = weight / bone->fWeight;
+    Vector3 blended;
+    blended.Lerp(bone->vTranslation, translation, f);
+    bone->vTranslation = blended;
+    Quaternion mixed;
+    LerpRotation(&mixed, bone->qRotation, rotation, f);
+    bone->qRotation = mixed;
 }
 
 u32 FillPlugIn(PlugIn* blank) { return ModelCal3D::GetPlugInInfos(blank); }
@@ -211,17 +249,8 @@ void ModelCal3D::UpdateBoneHierarchy() {
     }
 }
 
-HRESULT ModelCal3D::Update(float elapsed) {
-    CallScope scope(this, "Update()");
-    if (!pMeta || !pVB) {
-        scope.ReportFailure(kInvalid, kSource, __LINE__, E_FAIL);
-        return ZVE_SUBFUNCTION;
-    }
-    // A broken clock must not stop the animations for good.
-    if (!std::isfinite(elapsed)) elapsed = 0.0f;
+void ModelCal3D::AdvanceAnimations(float elapsed) {
     const Vector<ModelCal3DMeta::Animation>& animations = pMeta->vAnimations;
-
-    // Advance; an animation that runs out restarts on request or ends.
     for (u32 i = 0; i < vAnimInfos.count;) {
         AnimInfos& infos = vAnimInfos.data[i];
         infos.fTimeLeft -= elapsed;
@@ -243,65 +272,36 @@ HRESULT ModelCal3D::Update(float elapsed) {
     }
     // A request lives for one Update only.
     vPendingAnimInfos = Vector<AnimInfos>();
+}
 
+void ModelCal3D::NormaliseWeights() {
     double sum = 0.0;
     for (u32 i = 0; i < vAnimInfos.count; ++i) sum += vAnimInfos.data[i].fWeight;
     for (u32 i = 0; i < vAnimInfos.count; ++i) {
         AnimInfos& infos = vAnimInfos.data[i];
         infos.fNormWeight = sum > 0.0 ? (float)(infos.fWeight / sum) : infos.fWeight;
     }
+}
 
+void ModelCal3D::BlendAnimations() {
     for (u32 b = 0; b < s_vAnimatedBones.count; ++b) s_vAnimatedBones.data[b].fWeight = 0.0f;
-
-    // Sample every track at its animation's time and blend the samples of
-    // each bone into their weighted average.
+    const Vector<ModelCal3DMeta::Animation>& animations = pMeta->vAnimations;
     for (u32 i = 0; i < vAnimInfos.count; ++i) {
         const AnimInfos& infos = vAnimInfos.data[i];
         const ModelCal3DMeta::Animation& animation = animations.data[infos.nAnimation];
         double t = (double)animation.fDuration - infos.fTimeLeft;
         for (u32 k = 0; k < animation.vTracks.count; ++k) {
             const ModelCal3DMeta::Animation::Track& track = animation.vTracks.data[k];
-            const ModelCal3DMeta::Animation::KeyFrame* keys = animation.vKeyFrames.data + track.nFirstKeyFrame;
-            u32 n = track.nNumKeyFrames;
-            u32 at = 0;
-            while (at < n && !((double)keys[at].fTime >= t)) ++at;
             Vector3 translation;
             Quaternion rotation;
-            if (at == 0) {
-                translation = keys[0].vTranslation;
-                rotation = keys[0].qRotation;
-            } else if (at == n) {
-                translation = keys[n - 1].vTranslation;
-                rotation = keys[n - 1].qRotation;
-            } else {
-                const ModelCal3DMeta::Animation::KeyFrame& a = keys[at - 1];
-                const ModelCal3DMeta::Animation::KeyFrame& b = keys[at];
-                float f = (float)((t - a.fTime) / ((double)b.fTime - a.fTime));
-                translation.Lerp(a.vTranslation, b.vTranslation, f);
-                LerpRotation(&rotation, a.qRotation, b.qRotation, f);
-            }
-
-            AnimatedBone& bone = s_vAnimatedBones.data[track.nBone];
-            if (bone.fWeight == 0.0f) {
-                bone.vTranslation = translation;
-                bone.qRotation = rotation;
-                bone.fWeight = infos.fNormWeight;
-            } else {
-                bone.fWeight += infos.fNormWeight;
-                float f = infos.fNormWeight / bone.fWeight;
-                Vector3 blended;
-                blended.Lerp(bone.vTranslation, translation, f);
-                bone.vTranslation = blended;
-                Quaternion mixed;
-                LerpRotation(&mixed, bone.qRotation, rotation, f);
-                bone.qRotation = mixed;
-            }
+            SampleTrack(animation.vKeyFrames.data + track.nFirstKeyFrame, track.nNumKeyFrames, t, &translation,
+                        &rotation);
+            BlendIntoBone(&s_vAnimatedBones.data[track.nBone], translation, rotation, infos.fNormWeight);
         }
     }
+}
 
-    UpdateBoneHierarchy();
-
-    // Skinning.
+HRESULT ModelCal3D::SkinVertices(CallScope& scope) {
     vMin = Vector3(1e38f, 1e38f, 1e38f);
     vMax = Vector3(-1e38f, -1e38f, -1e38f);
     void* locked = nullptr;
@@ -360,6 +360,21 @@ HRESULT ModelCal3D::Update(float elapsed) {
     vMax = Vector3(boxMax[0], boxMax[1], boxMax[2]);
     if (scope.ReportFailure("-", kSource, __LINE__, pVB->Unlock()) < 0) return ZVE_SUBFUNCTION;
     return S_OK;
+}
+
+HRESULT ModelCal3D::Update(float elapsed) {
+    CallScope scope(this, "Update()");
+    if (!pMeta || !pVB) {
+        scope.ReportFailure(kInvalid, kSource, __LINE__, E_FAIL);
+        return ZVE_SUBFUNCTION;
+    }
+    // A broken clock must not stop the animations for good.
+    if (!std::isfinite(elapsed)) elapsed = 0.0f;
+    AdvanceAnimations(elapsed);
+    NormaliseWeights();
+    BlendAnimations();
+    UpdateBoneHierarchy();
+    return SkinVertices(scope);
 }
 
 HRESULT ModelCal3D::Render() {

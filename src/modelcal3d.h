@@ -9,7 +9,7 @@
 // buffer (position, normal, texture coordinates), computing the bounding box
 // on the way.  The skeleton is posed in the files' axes; the skinned
 // positions and normals, and so the box, are in the engine's
-// (ModelCal3DMeta::ToEngineAxes).
+// (ModelCal3DMeta::EngineAxisFromFile).
 #pragma once
 
 #include "modelcal3dmeta.h"
@@ -91,6 +91,18 @@ private:
     HRESULT CheckCloneSource(CallScope& scope);
     HRESULT PrepareClone(ModelCal3D* clone);
 
+    // The steps of Update, in their order.
+    // Advances the playing animations; one that runs out restarts on
+    // request or ends, and the requests are dropped.
+    void AdvanceAnimations(float elapsed);
+    // Each playing animation's share of the sum of the weights.
+    void NormaliseWeights();
+    // Samples every track at its animation's time and blends the samples of
+    // each bone into their weighted average in s_vAnimatedBones.
+    void BlendAnimations();
     // Poses the Meta's bones in s_vAnimatedBones, parents first.
     void UpdateBoneHierarchy();
+    // Skins every vertex into pVB (and its copy of the positions) and sets
+    // the box.
+    HRESULT SkinVertices(CallScope& scope);
 };

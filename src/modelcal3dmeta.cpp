@@ -510,6 +510,189 @@ HRESULT ModelCal3DMeta::CheckAnimation(const String& file, const Animation& anim
     return S_OK;
 }
 
+namespace {
+
+// What a submesh's 24-byte head says about the records behind it.
+struct SubMeshHead {
+    i32 material;
+    u32 numVertices, numFaces, numSprings, numMaps;
+};
+
+// The entries of one mesh file that may repeat, each kind counted on its
+// own (RepeatedEntry).
+struct MeshEntries {
+    u32 badIndex = 0;
+    u32 maps = 0;
+};
+
+// Grows each of the four lists by numSubMeshes entries: the three indexed
+// ones with the count set, the influences with room only (ReadSubMeshBody
+// adds their entries one by one).  S_OK, or ZVE_SUBFUNCTION after the report.
+HRESULT ReserveSubMeshes(CallScope* scope, u32 numSubMeshes, Vector<i32>* materials,
+                         Vector<Vector<i32>>* faces, Vector<Vector<ModelCal3DMeta::Vertex>>* vertices,
+                         Vector<Vector<ModelCal3DMeta::Influence>>* influences) {
+    if ((u64)materials->count + numSubMeshes > 0xFFFFFFFFu || (u64)vertices->count + numSubMeshes > 0xFFFFFFFFu ||
+        (u64)faces->count + numSubMeshes > 0xFFFFFFFFu || (u64)influences->count + numSubMeshes > 0xFFFFFFFFu) {
+        scope->ReportFailure("-", kSource, __LINE__, E_OUTOFMEMORY);
+        return ZVE_SUBFUNCTION;
+    }
+    if (scope->ReportFailure("-", kSource, __LINE__, materials->Reserve(materials->count + numSubMeshes, true)) < 0 ||
+        scope->ReportFailure("-", kSource, __LINE__, vertices->Reserve(vertices->count + numSubMeshes, true)) < 0 ||
+        scope->ReportFailure("-", kSource, __LINE__, faces->Reserve(faces->count + numSubMeshes, true)) < 0 ||
+        scope->ReportFailure("-", kSource, __LINE__, influences->Reserve(influences->count + numSubMeshes, false)) <
+            0)
+        return ZVE_SUBFUNCTION;
+    return S_OK;
+}
+
+// Reads a submesh's head.  False after the end-of-file report.
+bool ReadSubMeshHead(Cal3DReader& reader, SubMeshHead* head) {
+    u8 bytes[24];
+    if (!reader.Read(bytes, sizeof(bytes))) return false;
+    head->material = LEI32(bytes);
+    head->numVertices = LE32(bytes + 4);
+    head->numFaces = LE32(bytes + 8);
+    head->numSprings = LE32(bytes + 16);
+    head->numMaps = LE32(bytes + 20);
+    return true;
+}
+
+// Warns about the maps left out, and checks that everything the head
+// promises fits into the bytes left before anything is allocated for it.
+// False after the end-of-file report.
+bool CheckSubMeshHead(CallScope* scope, Cal3DReader& reader, const SubMeshHead& head, MeshEntries* entries) {
+    if (head.numMaps > 1) {
+        String text(reader.Name());
+        text += " : ";
+        text += head.numMaps;
+        text += " TexCoords by vertex, only take the first";
+        RepeatedEntry(scope, ZVLOG_WARNING, text, &entries->maps, __LINE__);
+    }
+    u64 vertexBytes = AddSat(12 + 12 + 4 + 4 + 4 + (head.numSprings > 0 ? 4 : 0), MulSat(head.numMaps, 8));
+    u64 need = AddSat(AddSat(MulSat(head.numVertices, vertexBytes), MulSat(head.numSprings, kSpringBytes)),
+                      MulSat(head.numFaces, kFaceBytes));
+    if (head.numFaces > 0xFFFFFFFFu / 3) need = ~(u64)0;
+    return reader.Need(need);
+}
+
+// Reads vertex number v of a submesh, its influences appended to the
+// submesh's.  S_OK, E_FAIL after an entry, or ZVE_SUBFUNCTION.
+HRESULT ReadVertex(CallScope* scope, Cal3DReader& reader, const SubMeshHead& head, u32 v,
+                   ModelCal3DMeta::Vertex* vertex, Vector<ModelCal3DMeta::Influence>* influences) {
+    u8 fields[32];
+    if (!reader.Read(fields, sizeof(fields))) return ZVE_SUBFUNCTION;
+    vertex->vPos = LEVector3(fields);
+    vertex->vNormal = LEVector3(fields + 12);
+    if (head.numMaps > 0) {
+        u8 uv[8];
+        if (!reader.Read(uv, sizeof(uv))) return ZVE_SUBFUNCTION;
+        vertex->fU = LEF32(uv);
+        vertex->fV = LEF32(uv + 4);
+        if (!reader.Skip((u64)(head.numMaps - 1) * 8)) return ZVE_SUBFUNCTION;
+    } else {
+        // Without a map the vertex still goes to the GPU with its
+        // coordinates: give it defined ones.
+        vertex->fU = 0.0f;
+        vertex->fV = 0.0f;
+    }
+    u32 numInfluences;
+    if (!reader.U32(&numInfluences)) return ZVE_SUBFUNCTION;
+    if (!reader.Need(AddSat(MulSat(numInfluences, kInfluenceBytes), head.numSprings > 0 ? 4 : 0)))
+        return ZVE_SUBFUNCTION;
+    vertex->nNumInfluences = numInfluences;
+    vertex->nFirstInfluence = influences->count;
+    if (!GrowBy(influences, numInfluences)) {
+        scope->ReportFailure("-", kSource, __LINE__, E_OUTOFMEMORY);
+        return ZVE_SUBFUNCTION;
+    }
+    for (u32 k = 0; k < numInfluences; ++k) {
+        u8 pair[8];
+        if (!reader.Read(pair, sizeof(pair))) return ZVE_SUBFUNCTION;
+        ModelCal3DMeta::Influence& influence = influences->data[vertex->nFirstInfluence + k];
+        influence.nBone = LEI32(pair);
+        influence.fWeight = LEF32(pair + 4);
+        if (!std::isfinite(influence.fWeight)) {
+            String text(reader.Name());
+            text += " : Influence weight not finite at vertex ";
+            text += v;
+            scope->WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+            return E_FAIL;
+        }
+    }
+    if (head.numSprings > 0) {
+        float physicalWeight;
+        if (!reader.F32(&physicalWeight)) return ZVE_SUBFUNCTION;
+    }
+    return S_OK;
+}
+
+// Reads the faces of submesh number subMesh.  The indices are read in
+// blocks; each is checked against the submesh (a bad one becomes vertex 0).
+// A submesh without vertices keeps no face: each of its indices is bad and
+// vertex 0 does not exist, so faces there refuse the mesh (E_FAIL after an
+// entry).  S_OK, E_FAIL or ZVE_SUBFUNCTION.
+HRESULT ReadFaces(CallScope* scope, Cal3DReader& reader, const SubMeshHead& head, u32 subMesh, Vector<i32>* faces,
+                  MeshEntries* entries) {
+    const u32 numIndices = head.numFaces * 3;
+    if (scope->ReportFailure("-", kSource, __LINE__, faces->Reserve(numIndices, false)) < 0) return ZVE_SUBFUNCTION;
+    const bool keepFaces = head.numVertices > 0;
+    u8 block[4096];
+    u32 done = 0;
+    while (done < numIndices) {
+        u32 n = numIndices - done;
+        if (n > sizeof(block) / 4) n = sizeof(block) / 4;
+        if (!reader.Read(block, n * 4)) return ZVE_SUBFUNCTION;
+        for (u32 k = 0; k < n; ++k) {
+            i32 index = LEI32(block + 4 * k);
+            if (index < 0 || (u32)index >= head.numVertices) {
+                String text(reader.Name());
+                text += " : bad index of vertex : ";
+                text += (int)index;
+                RepeatedEntry(scope, ZVLOG_ERROR, text, &entries->badIndex, __LINE__);
+                index = 0;
+            }
+            faces->data[done + k] = index;
+        }
+        done += n;
+        if (keepFaces) faces->count = done;
+    }
+    if (!keepFaces && head.numFaces > 0) {
+        // Nothing could draw those faces: the mesh is broken.
+        String text(reader.Name());
+        text += " : SubMesh ";
+        text += subMesh;
+        text += " has faces but no vertices";
+        scope->WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+// Reads the vertices, springs and faces of a submesh whose head was read;
+// its influences go into a new last entry of subMeshInfluences.  Counts
+// grow with what was read, so that a failing file leaves only complete
+// vertices and checked indices behind.
+HRESULT ReadSubMeshBody(CallScope* scope, Cal3DReader& reader, const SubMeshHead& head, u32 subMesh,
+                        Vector<ModelCal3DMeta::Vertex>* vertices, Vector<i32>* faces,
+                        Vector<Vector<ModelCal3DMeta::Influence>>* subMeshInfluences, MeshEntries* entries) {
+    vertices->count = 0;
+    faces->count = 0;
+    if (scope->ReportFailure("-", kSource, __LINE__, vertices->Reserve(head.numVertices, false)) < 0)
+        return ZVE_SUBFUNCTION;
+    subMeshInfluences->Reserve(subMeshInfluences->count + 1, true);  // room was reserved by ReserveSubMeshes
+    Vector<ModelCal3DMeta::Influence>& influences = subMeshInfluences->data[subMeshInfluences->count - 1];
+    influences.count = 0;
+    for (u32 v = 0; v < head.numVertices; ++v) {
+        HRESULT hr = ReadVertex(scope, reader, head, v, &vertices->data[v], &influences);
+        if (hr != S_OK) return hr;
+        vertices->count = v + 1;
+    }
+    if (!reader.Skip((u64)head.numSprings * kSpringBytes)) return ZVE_SUBFUNCTION;
+    return ReadFaces(scope, reader, head, subMesh, faces, entries);
+}
+
+}  // namespace
+
 HRESULT ModelCal3DMeta::LoadMesh(const String& file, Vector<i32>* subMeshMaterials, Vector<Vector<i32>>* subMeshFaces,
                                  Vector<Vector<Vertex>>* subMeshVertices,
                                  Vector<Vector<Influence>>* subMeshInfluences) {
@@ -526,147 +709,21 @@ HRESULT ModelCal3DMeta::LoadMesh(const String& file, Vector<i32>* subMeshMateria
     }
     if (!reader.Need(MulSat(numSubMeshes, kSubMeshHeadBytes))) return ZVE_SUBFUNCTION;
 
-    u32 baseMaterials = subMeshMaterials->count;
-    u32 baseVertices = subMeshVertices->count;
-    u32 baseFaces = subMeshFaces->count;
-    u32 baseInfluences = subMeshInfluences->count;
-    if ((u64)baseMaterials + numSubMeshes > 0xFFFFFFFFu || (u64)baseVertices + numSubMeshes > 0xFFFFFFFFu ||
-        (u64)baseFaces + numSubMeshes > 0xFFFFFFFFu || (u64)baseInfluences + numSubMeshes > 0xFFFFFFFFu) {
-        scope.ReportFailure("-", kSource, __LINE__, E_OUTOFMEMORY);
-        return ZVE_SUBFUNCTION;
-    }
-    if (scope.ReportFailure("-", kSource, __LINE__, subMeshMaterials->Reserve(baseMaterials + numSubMeshes, true)) <
-            0 ||
-        scope.ReportFailure("-", kSource, __LINE__, subMeshVertices->Reserve(baseVertices + numSubMeshes, true)) <
-            0 ||
-        scope.ReportFailure("-", kSource, __LINE__, subMeshFaces->Reserve(baseFaces + numSubMeshes, true)) < 0 ||
-        scope.ReportFailure("-", kSource, __LINE__,
-                            subMeshInfluences->Reserve(baseInfluences + numSubMeshes, false)) < 0)
-        return ZVE_SUBFUNCTION;
+    const u32 baseMaterials = subMeshMaterials->count;
+    const u32 baseVertices = subMeshVertices->count;
+    const u32 baseFaces = subMeshFaces->count;
+    hr = ReserveSubMeshes(&scope, numSubMeshes, subMeshMaterials, subMeshFaces, subMeshVertices, subMeshInfluences);
+    if (hr != S_OK) return hr;
 
-    u32 badIndexEntries = 0;
-    u32 mapEntries = 0;
+    MeshEntries entries;
     for (u32 i = 0; i < numSubMeshes; ++i) {
-        u8 head[24];
-        if (!reader.Read(head, sizeof(head))) return ZVE_SUBFUNCTION;
-        subMeshMaterials->data[baseMaterials + i] = LEI32(head);
-        u32 numVertices = LE32(head + 4);
-        u32 numFaces = LE32(head + 8);
-        u32 numSprings = LE32(head + 16);
-        u32 numMaps = LE32(head + 20);
-        if (numMaps > 1) {
-            String text(file);
-            text += " : ";
-            text += numMaps;
-            text += " TexCoords by vertex, only take the first";
-            RepeatedEntry(&scope, ZVLOG_WARNING, text, &mapEntries, __LINE__);
-        }
-
-        // Everything the head promises must fit before anything is allocated.
-        u64 vertexBytes = AddSat(12 + 12 + 4 + 4 + 4 + (numSprings > 0 ? 4 : 0), MulSat(numMaps, 8));
-        u64 need = AddSat(AddSat(MulSat(numVertices, vertexBytes), MulSat(numSprings, kSpringBytes)),
-                          MulSat(numFaces, kFaceBytes));
-        if (numFaces > 0xFFFFFFFFu / 3) need = ~(u64)0;
-        if (!reader.Need(need)) return ZVE_SUBFUNCTION;
-
-        Vector<Vertex>& vertices = subMeshVertices->data[baseVertices + i];
-        Vector<i32>& faces = subMeshFaces->data[baseFaces + i];
-        vertices.count = 0;
-        faces.count = 0;
-        // Counts grow with what was read, so that a failing file leaves only
-        // complete vertices and checked indices behind.
-        if (scope.ReportFailure("-", kSource, __LINE__, vertices.Reserve(numVertices, false)) < 0)
-            return ZVE_SUBFUNCTION;
-        subMeshInfluences->Reserve(subMeshInfluences->count + 1, true);  // room was reserved above
-        Vector<Influence>& influences = subMeshInfluences->data[subMeshInfluences->count - 1];
-        influences.count = 0;
-
-        for (u32 v = 0; v < numVertices; ++v) {
-            Vertex& vertex = vertices.data[v];
-            u8 fields[32];
-            if (!reader.Read(fields, sizeof(fields))) return ZVE_SUBFUNCTION;
-            vertex.vPos = LEVector3(fields);
-            vertex.vNormal = LEVector3(fields + 12);
-            if (numMaps > 0) {
-                u8 uv[8];
-                if (!reader.Read(uv, sizeof(uv))) return ZVE_SUBFUNCTION;
-                vertex.fU = LEF32(uv);
-                vertex.fV = LEF32(uv + 4);
-                if (!reader.Skip((u64)(numMaps - 1) * 8)) return ZVE_SUBFUNCTION;
-            } else {
-                // Without a map the vertex still goes to the GPU with its
-                // coordinates: give it defined ones.
-                vertex.fU = 0.0f;
-                vertex.fV = 0.0f;
-            }
-            u32 numInfluences;
-            if (!reader.U32(&numInfluences)) return ZVE_SUBFUNCTION;
-            if (!reader.Need(AddSat(MulSat(numInfluences, kInfluenceBytes), numSprings > 0 ? 4 : 0)))
-                return ZVE_SUBFUNCTION;
-            vertex.nNumInfluences = numInfluences;
-            vertex.nFirstInfluence = influences.count;
-            if (!GrowBy(&influences, numInfluences)) {
-                scope.ReportFailure("-", kSource, __LINE__, E_OUTOFMEMORY);
-                return ZVE_SUBFUNCTION;
-            }
-            for (u32 k = 0; k < numInfluences; ++k) {
-                u8 pair[8];
-                if (!reader.Read(pair, sizeof(pair))) return ZVE_SUBFUNCTION;
-                Influence& influence = influences.data[vertex.nFirstInfluence + k];
-                influence.nBone = LEI32(pair);
-                influence.fWeight = LEF32(pair + 4);
-                if (!std::isfinite(influence.fWeight)) {
-                    String text(file);
-                    text += " : Influence weight not finite at vertex ";
-                    text += v;
-                    scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
-                    return E_FAIL;
-                }
-            }
-            if (numSprings > 0) {
-                float physicalWeight;
-                if (!reader.F32(&physicalWeight)) return ZVE_SUBFUNCTION;
-            }
-            vertices.count = v + 1;
-        }
-
-        if (!reader.Skip((u64)numSprings * kSpringBytes)) return ZVE_SUBFUNCTION;
-
-        if (scope.ReportFailure("-", kSource, __LINE__, faces.Reserve(numFaces * 3, false)) < 0)
-            return ZVE_SUBFUNCTION;
-        // The indices are read in blocks; each is checked against the submesh
-        // (a bad one becomes vertex 0).  A submesh without vertices keeps no
-        // face: each of its indices is bad and vertex 0 does not exist.
-        const bool keepFaces = numVertices > 0;
-        u8 block[4096];
-        u32 done = 0;
-        while (done < numFaces * 3) {
-            u32 n = numFaces * 3 - done;
-            if (n > sizeof(block) / 4) n = sizeof(block) / 4;
-            if (!reader.Read(block, n * 4)) return ZVE_SUBFUNCTION;
-            for (u32 k = 0; k < n; ++k) {
-                i32 index = LEI32(block + 4 * k);
-                if (index < 0 || (u32)index >= numVertices) {
-                    String text(file);
-                    text += " : bad index of vertex : ";
-                    text += (int)index;
-                    RepeatedEntry(&scope, ZVLOG_ERROR, text, &badIndexEntries, __LINE__);
-                    index = 0;
-                }
-                faces.data[done + k] = index;
-            }
-            done += n;
-            if (keepFaces) faces.count = done;
-        }
-        if (!keepFaces && numFaces > 0) {
-            // Nothing could draw those faces: the mesh is broken.
-            String text(file);
-            text += " : SubMesh ";
-            text += i;
-            text += " has faces but no vertices";
-            scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
-            return E_FAIL;
-        }
+        SubMeshHead head;
+        if (!ReadSubMeshHead(reader, &head)) return ZVE_SUBFUNCTION;
+        subMeshMaterials->data[baseMaterials + i] = head.material;
+        if (!CheckSubMeshHead(&scope, reader, head, &entries)) return ZVE_SUBFUNCTION;
+        hr = ReadSubMeshBody(&scope, reader, head, i, &subMeshVertices->data[baseVertices + i],
+                             &subMeshFaces->data[baseFaces + i], subMeshInfluences, &entries);
+        if (hr != S_OK) return hr;
     }
     return S_OK;
 }
@@ -830,16 +887,14 @@ HRESULT OrderBones(CallScope* scope, ModelCal3DMeta* meta, u8* reached) {
     return S_OK;
 }
 
-// Checks the loaded model and packs it (see Load).  S_OK, or the result of
-// the failing step after its entries.
-HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, SubMeshLists* lists,
-                  const Vector<String>& animationFiles) {
-    typedef ModelCal3DMeta::Vertex Vertex;
-    typedef ModelCal3DMeta::Influence Influence;
+// The checks of the references between the model's parts: the lists agree,
+// the model is complete, and every material, bone and track index points
+// at something.  S_OK, or E_FAIL (after an entry where the check has one).
+HRESULT CheckReferences(CallScope* scope, const ModelCal3DMeta* meta, const SubMeshLists* lists,
+                        const Vector<String>& animationFiles) {
     const u32 numSubMeshes = lists->materials.count;
     const u32 numBones = meta->vBones.count;
     const u32 numMaterials = meta->vMatInfos.count;
-
     if (lists->faces.count != numSubMeshes || lists->vertices.count != numSubMeshes ||
         lists->influences.count != numSubMeshes)
         return E_FAIL;
@@ -856,7 +911,7 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
         }
     }
     for (u32 s = numSubMeshes; s-- > 0;) {
-        const Vector<Influence>& influences = lists->influences.data[s];
+        const Vector<ModelCal3DMeta::Influence>& influences = lists->influences.data[s];
         for (u32 i = influences.count; i-- > 0;) {
             if ((u32)influences.data[i].nBone >= numBones) {
                 String text("Bad index of bone : ");
@@ -870,8 +925,16 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
         HRESULT hr = ModelCal3DMeta::CheckAnimation(animationFiles.data[a], meta->vAnimations.data[a], numBones);
         if (hr != S_OK) return hr;
     }
-    u64 totalVertices = 0, totalInfluences = 0;
-    for (u32 s = 0; s < numSubMeshes; ++s) {
+    return S_OK;
+}
+
+// The checks of the model's size: no faces without vertices, no more
+// vertices than 16-bit indices reach, and influences that one array holds.
+// Gives the totals.  S_OK, E_FAIL after an entry, or E_OUTOFMEMORY.
+HRESULT CheckSizes(CallScope* scope, const SubMeshLists* lists, u64* totalVertices, u64* totalInfluences) {
+    *totalVertices = 0;
+    *totalInfluences = 0;
+    for (u32 s = 0; s < lists->materials.count; ++s) {
         if (lists->faces.data[s].count > 0 && lists->vertices.data[s].count == 0) {
             String text("SubMesh ");
             text += s;
@@ -879,22 +942,26 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
             PackError(scope, text, __LINE__);
             return E_FAIL;
         }
-        totalVertices += lists->vertices.data[s].count;
-        totalInfluences += lists->influences.data[s].count;
+        *totalVertices += lists->vertices.data[s].count;
+        *totalInfluences += lists->influences.data[s].count;
     }
-    if (totalVertices > ModelCal3DMeta::MaxVertices) {
+    if (*totalVertices > ModelCal3DMeta::MaxVertices) {
         String text("Too many vertices : ");
-        text += (unsigned long)totalVertices;
+        text += (unsigned long)*totalVertices;
         text += " (at most ";
         text += ModelCal3DMeta::MaxVertices;
         text += " with 16-bit indices)";
         PackError(scope, text, __LINE__);
         return E_FAIL;
     }
-    if (totalInfluences > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+    if (*totalInfluences > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+    return S_OK;
+}
 
-    // Degenerate triangles go.  A submesh without faces has nothing to correct.
-    for (u32 s = 0; s < numSubMeshes; ++s) {
+// Degenerate triangles go, submesh by submesh, through the graphics
+// manager's correction.  A submesh without faces has nothing to correct.
+HRESULT DropDegenerateTriangles(IGraphics* graphics, SubMeshLists* lists) {
+    for (u32 s = 0; s < lists->materials.count; ++s) {
         Vector<i32>& faces = lists->faces.data[s];
         if (faces.count == 0) continue;
         u16* indices = new (std::nothrow) u16[faces.count];
@@ -913,9 +980,15 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
         faces.count = count;
         delete[] indices;
     }
+    return S_OK;
+}
 
-    // Submeshes grouped by material, material 0 first, each group in the
-    // order the submeshes were found.
+// Submeshes grouped by material, material 0 first, each group in the order
+// the submeshes were found; each material's draw range follows the one
+// before it.
+void GroupByMaterial(ModelCal3DMeta* meta, SubMeshLists* lists) {
+    const u32 numSubMeshes = lists->materials.count;
+    const u32 numMaterials = meta->vMatInfos.count;
     u32 next = 0;
     for (u32 m = 0; m < numMaterials; ++m) {
         DrawPrimitiveInfos& draw = meta->vMatInfos.data[m].drawInfos;
@@ -945,93 +1018,122 @@ HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, S
             draw.nFirstIndex = before.nFirstIndex + before.nNumIndices;
         }
     }
+}
 
-    // Indices and influence references become global.
+// Indices and influence references become global, counted over the
+// submeshes in their grouped order.  The total index count.
+u64 MakeIndicesGlobal(SubMeshLists* lists) {
     u64 totalIndices = 0;
     u32 vertexBase = 0, influenceBase = 0;
-    for (u32 s = 0; s < numSubMeshes; ++s) {
+    for (u32 s = 0; s < lists->materials.count; ++s) {
         Vector<i32>& faces = lists->faces.data[s];
         for (u32 i = 0; i < faces.count; ++i) faces.data[i] += (i32)vertexBase;
-        Vector<Vertex>& vertices = lists->vertices.data[s];
+        Vector<ModelCal3DMeta::Vertex>& vertices = lists->vertices.data[s];
         for (u32 v = 0; v < vertices.count; ++v) vertices.data[v].nFirstInfluence += influenceBase;
         vertexBase += vertices.count;
         influenceBase += lists->influences.data[s].count;
         totalIndices += faces.count;
     }
+    return totalIndices;
+}
 
-    u8* reached = new (std::nothrow) u8[numBones];
+// Finds the root bones and the posing order (OrderBones); a bone that moves
+// vertices must be posed, so one that no root reaches refuses the model.
+HRESULT CheckBonesReached(CallScope* scope, ModelCal3DMeta* meta, const SubMeshLists* lists) {
+    u8* reached = new (std::nothrow) u8[meta->vBones.count];
     if (!reached) return E_OUTOFMEMORY;
     HRESULT hr = OrderBones(scope, meta, reached);
-    if (hr == S_OK) {
-        // A bone that moves vertices must be posed.
-        for (u32 s = 0; s < numSubMeshes && hr == S_OK; ++s) {
-            const Vector<Influence>& influences = lists->influences.data[s];
-            for (u32 i = 0; i < influences.count; ++i) {
-                if (!reached[influences.data[i].nBone]) {
-                    String text("Bone ");
-                    text += (int)influences.data[i].nBone;
-                    text += " moves vertices but no root bone reaches it";
-                    PackError(scope, text, __LINE__);
-                    hr = E_FAIL;
-                    break;
-                }
+    for (u32 s = 0; s < lists->influences.count && hr == S_OK; ++s) {
+        const Vector<ModelCal3DMeta::Influence>& influences = lists->influences.data[s];
+        for (u32 i = 0; i < influences.count; ++i) {
+            if (!reached[influences.data[i].nBone]) {
+                String text("Bone ");
+                text += (int)influences.data[i].nBone;
+                text += " moves vertices but no root bone reaches it";
+                PackError(scope, text, __LINE__);
+                hr = E_FAIL;
+                break;
             }
         }
     }
     delete[] reached;
-    if (hr != S_OK) return hr;
+    return hr;
+}
 
-    if (totalIndices == 0) {
-        PackError(scope, "No triangle to draw in the model", __LINE__);
-        return E_FAIL;
-    }
-
-    // The index buffer, with its system copy for the shadow volumes.
-    hr = graphics->CreateIB((u32)totalIndices, false, &meta->pIB);
+// The index buffer, with its system copy for the shadow volumes; the
+// per-submesh face lists are freed.  Corners as read: the files wind a face
+// counter-clockwise seen from outside in their right-handed axes, which the
+// mirror into the engine's makes the engine's outer side,
+// (P2 - P1) x (P1 - P0).
+HRESULT FillIndexBuffer(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, SubMeshLists* lists,
+                        u32 totalIndices) {
+    HRESULT hr = graphics->CreateIB(totalIndices, false, &meta->pIB);
     if (hr < 0) meta->pIB = nullptr;
     if (scope->ReportFailure("-", kSource, __LINE__, hr) < 0) return ZVE_SUBFUNCTION;
     u16* data = nullptr;
     u16* copy = nullptr;
     hr = meta->pIB->Lock(&data, &copy);
     if (hr < 0) return hr;
-    // Corners a, b, c go in as a, c, b: the mirror into the engine's axes
-    // turns their sense round.
-    static const u32 kCorner[3] = {0, 2, 1};
     u32 at = 0;
-    for (u32 s = 0; s < numSubMeshes; ++s) {
+    for (u32 s = 0; s < lists->faces.count; ++s) {
         Vector<i32>& faces = lists->faces.data[s];
         for (u32 i = 0; i < faces.count; ++i) {
             u16 index = (u16)(faces.data[i] & 0xFFFF);
-            const u32 to = at + (i / 3) * 3 + kCorner[i % 3];
-            data[to] = index;
-            copy[to] = index;
+            data[at + i] = index;
+            copy[at + i] = index;
         }
         at += faces.count;
         faces = Vector<i32>();
     }
-    hr = meta->pIB->Unlock();
-    if (hr < 0) return hr;
+    return meta->pIB->Unlock();
+}
 
-    if (meta->vVertices.Reserve((u32)totalVertices, false) < 0 ||
-        meta->vInfluences.Reserve((u32)totalInfluences, false) < 0)
+// The model's vertex and influence arrays, filled from the submeshes' in
+// their grouped order; the per-submesh lists are freed.
+HRESULT FlattenVertices(ModelCal3DMeta* meta, SubMeshLists* lists, u32 totalVertices, u32 totalInfluences) {
+    if (meta->vVertices.Reserve(totalVertices, false) < 0 || meta->vInfluences.Reserve(totalInfluences, false) < 0)
         return E_OUTOFMEMORY;
     meta->vVertices.count = 0;
     meta->vInfluences.count = 0;
-    for (u32 s = 0; s < numSubMeshes; ++s) {
-        Vector<Vertex>& vertices = lists->vertices.data[s];
+    for (u32 s = 0; s < lists->vertices.count; ++s) {
+        Vector<ModelCal3DMeta::Vertex>& vertices = lists->vertices.data[s];
         if (vertices.count > 0)
             std::memcpy(meta->vVertices.data + meta->vVertices.count, vertices.data,
-                        vertices.count * sizeof(Vertex));
+                        vertices.count * sizeof(ModelCal3DMeta::Vertex));
         meta->vVertices.count += vertices.count;
-        vertices = Vector<Vertex>();
-        Vector<Influence>& influences = lists->influences.data[s];
+        vertices = Vector<ModelCal3DMeta::Vertex>();
+        Vector<ModelCal3DMeta::Influence>& influences = lists->influences.data[s];
         if (influences.count > 0)
             std::memcpy(meta->vInfluences.data + meta->vInfluences.count, influences.data,
-                        influences.count * sizeof(Influence));
+                        influences.count * sizeof(ModelCal3DMeta::Influence));
         meta->vInfluences.count += influences.count;
-        influences = Vector<Influence>();
+        influences = Vector<ModelCal3DMeta::Influence>();
     }
     return S_OK;
+}
+
+// Checks the loaded model and packs it (see Load).  S_OK, or the result of
+// the failing step after its entries.
+HRESULT PackModel(CallScope* scope, ModelCal3DMeta* meta, IGraphics* graphics, SubMeshLists* lists,
+                  const Vector<String>& animationFiles) {
+    HRESULT hr = CheckReferences(scope, meta, lists, animationFiles);
+    if (hr != S_OK) return hr;
+    u64 totalVertices = 0, totalInfluences = 0;
+    hr = CheckSizes(scope, lists, &totalVertices, &totalInfluences);
+    if (hr != S_OK) return hr;
+    hr = DropDegenerateTriangles(graphics, lists);
+    if (hr != S_OK) return hr;
+    GroupByMaterial(meta, lists);
+    const u64 totalIndices = MakeIndicesGlobal(lists);
+    hr = CheckBonesReached(scope, meta, lists);
+    if (hr != S_OK) return hr;
+    if (totalIndices == 0) {
+        PackError(scope, "No triangle to draw in the model", __LINE__);
+        return E_FAIL;
+    }
+    hr = FillIndexBuffer(scope, meta, graphics, lists, (u32)totalIndices);
+    if (hr < 0) return hr;
+    return FlattenVertices(meta, lists, (u32)totalVertices, (u32)totalInfluences);
 }
 
 // The information entries: where the model was read from and what it holds.

@@ -29,12 +29,15 @@
 // by material with one draw range per material.
 //
 // Axes: the files are right-handed with z up; the engine is left-handed with
-// y up.  A file point (x, y, z) is the engine's (x, z, y) (ToEngineAxes), a
-// mirror that keeps the model's left on its left.  The records keep the
-// files' values; the instances pose and skin in the files' axes and hand
-// over positions, normals and boxes in the engine's.  Every triangle goes
-// into the index buffer with its last two corners swapped, so that the side
-// a face shows outward stays outward through the mirror.
+// y up.  A file point (x, y, z) is the engine's (x, z, y), a mirror that
+// keeps the model's left on its left; EngineAxisFromFile is its one
+// definition, which ToEngineAxes and the instances' skin matrices both use.
+// The records keep the files' values; the instances pose the skeleton in
+// the files' axes and hand over positions, normals and boxes in the
+// engine's.  Triangles go into the index buffer with their corners as read:
+// the files wind a face counter-clockwise seen from outside, and through the
+// mirror that order is the engine's outer side, (P2 - P1) x (P1 - P0), the
+// side the shadow volumes take as facing out.
 #pragma once
 
 #include "zvd3d9.h"
@@ -135,14 +138,20 @@ public:
     // Refuses (E_FAIL after a level-2 entry naming file) an animation with a
     // track whose bone is not below boneCount.
     static HRESULT CheckAnimation(const String& file, const Animation& animation, u32 boneCount);
+    // The change from the files' axes to the engine's: the engine's axis e
+    // (0 x, 1 y, 2 z) is the files' axis EngineAxisFromFile[e].
+    static constexpr u32 EngineAxisFromFile[3] = {0, 2, 1};
     // A point or direction of the files' axes in the engine's: (x, z, y).
-    static Vector3 ToEngineAxes(const Vector3& file) { return Vector3(file.x, file.z, file.y); }
+    static Vector3 ToEngineAxes(const Vector3& file) {
+        const float axes[3] = {file.x, file.y, file.z};
+        return Vector3(axes[EngineAxisFromFile[0]], axes[EngineAxisFromFile[1]], axes[EngineAxisFromFile[2]]);
+    }
 
     // Frees and nulls matInfos->szTexture.
     static void FreeTexture(MatInfos* matInfos);
 
     String strFile;
-    Matrix matBase;  // the description's scale (the axes change in ToEngineAxes)
+    Matrix matBase;  // the description's scale (the axes change in EngineAxisFromFile)
     Vector<Bone> vBones;
     Vector<u32> vRootBones;
     // Every bone reached from the roots, each after its parent: the order in

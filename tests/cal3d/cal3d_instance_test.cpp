@@ -363,11 +363,60 @@ TEST(Cal3DFactory, RefusesBadArgumentsAndCleansUp) {
     EXPECT_EQ(0, graphics.live.vbs);
 }
 
+namespace {
+
+// The side a triangle shows outward by the engine's rule, the one the
+// shadow volumes use: (P2 - P1) x (P1 - P0).
+Vector3 OuterSide(const Vector3& p0, const Vector3& p1, const Vector3& p2) {
+    Vector3 outer;
+    outer.Cross(p2 - p1, p1 - p0);
+    return outer;
+}
+
+Vector3 SkinnedNormal(ModelCal3D* model, u32 i) {
+    const ModelCal3D::SkinnedVertex& v = static_cast<FakeVB*>(model->pVB)->At(i);
+    return Vector3(v.nx, v.ny, v.nz);
+}
+
+}  // namespace
+
+// A closed box as exporters write it: the files wind every face
+// counter-clockwise seen from outside, in their right-handed axes, and the
+// normals they store agree.  Loaded, every face's outer side by the
+// engine's rule, in the engine's axes, points along the file's normal (as
+// skinned) and away from the box's centre.
+TEST(Cal3DInstanceFaces, ClosedBoxFacesPointOutOfTheBox) {
+    const float centre[3] = {1.0f, -2.0f, 3.0f}, half[3] = {0.5f, 1.0f, 1.5f};
+    const Vector3 engineCentre(1.0f, 3.0f, -2.0f);  // (x, z, y)
+    FakeGraphics graphics;
+    ModelCal3D* model = CreateModel(&graphics, WriteCal3DBox("outer_box", centre, half));
+    ASSERT_NE(nullptr, model);
+    const std::vector<u16>& ib = graphics.lastIB->indices;
+    ASSERT_EQ(36u, ib.size());
+    const Vector3 fileCentre(centre[0], centre[1], centre[2]);
+    for (size_t t = 0; t < ib.size(); t += 3) {
+        // The box as written: (P1 - P0) x (P2 - P0) is the outer side of a
+        // right-handed file, and the stored normal agrees.
+        const ModelCal3DMeta::Vertex* file = model->pMeta->vVertices.data;
+        Vector3 fileOuter;
+        fileOuter.Cross(file[ib[t + 1]].vPos - file[ib[t]].vPos, file[ib[t + 2]].vPos - file[ib[t]].vPos);
+        ASSERT_GT(fileOuter.Dot(file[ib[t]].vNormal), 0.0) << "triangle " << t / 3;
+        ASSERT_GT(fileOuter.Dot(file[ib[t]].vPos - fileCentre), 0.0) << "triangle " << t / 3;
+
+        const Vector3 p0 = Skinned(model, ib[t]), p1 = Skinned(model, ib[t + 1]), p2 = Skinned(model, ib[t + 2]);
+        const Vector3 outer = OuterSide(p0, p1, p2);
+        for (size_t k = 0; k < 3; ++k)
+            EXPECT_GT(outer.Dot(SkinnedNormal(model, ib[t + k])), 0.0) << "triangle " << t / 3 << ", corner " << k;
+        EXPECT_GT(outer.Dot((p0 + p1 + p2) * (1.0f / 3.0f) - engineCentre), 0.0) << "triangle " << t / 3;
+    }
+    model->Release();
+}
+
 // The demo column's files wind every face counter-clockwise seen from
 // outside, as right-handed files do.  Through the mirror into the engine's
-// axes each face must keep its outer side: (b - a) x (c - a) of the index
-// buffer's corners points the way of the skinned normals (the side the
-// shadow volumes and the device take as the front), posed or not.
+// axes each face keeps its outer side: the engine's (P2 - P1) x (P1 - P0) of
+// the index buffer's corners points the way of the skinned normals, posed
+// or not.
 TEST(Cal3DInstanceFaces, DemoColumnFacesOutwardInTheEngineAxes) {
     FakeGraphics graphics;
     const std::string cfg = zvtools::WriteCal3DDemoModel(DataDir(), "faces", "", "");
@@ -378,17 +427,12 @@ TEST(Cal3DInstanceFaces, DemoColumnFacesOutwardInTheEngineAxes) {
     ASSERT_EQ(S_OK, model->AddAnimation("faces_bend", 1.0f));
     for (int frame = 0; frame < 2; ++frame) {
         const std::vector<u16>& ib = graphics.lastIB->indices;
-        const FakeVB* vb = static_cast<FakeVB*>(model->pVB);
         for (size_t t = 0; t + 2 < ib.size(); t += 3) {
-            const Vector3 a = Skinned(model, ib[t]), b = Skinned(model, ib[t + 1]), c = Skinned(model, ib[t + 2]);
-            const Vector3 e1 = b - a, e2 = c - a;
-            const Vector3 face(e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x);
-            float outward = 0.0f;
-            for (size_t k = 0; k < 3; ++k) {
-                const ModelCal3D::SkinnedVertex& v = vb->At(ib[t + k]);
-                outward += face.x * v.nx + face.y * v.ny + face.z * v.nz;
-            }
-            EXPECT_GT(outward, 0.0f) << "triangle " << t / 3 << ", frame " << frame;
+            const Vector3 outer =
+                OuterSide(Skinned(model, ib[t]), Skinned(model, ib[t + 1]), Skinned(model, ib[t + 2]));
+            double outward = 0.0;
+            for (size_t k = 0; k < 3; ++k) outward += outer.Dot(SkinnedNormal(model, ib[t + k]));
+            EXPECT_GT(outward, 0.0) << "triangle " << t / 3 << ", frame " << frame;
         }
         ASSERT_EQ(S_OK, model->Update(1.0f));  // bent by 60 degrees
     }

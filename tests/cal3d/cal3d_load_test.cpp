@@ -67,9 +67,8 @@ TEST(Cal3DLoad, RigLoadsWithInformationEntries) {
         EXPECT_EQ(nullptr, m->vMatInfos.data[0].szTexture);  // handed over to the texture
         ASSERT_EQ(std::vector<std::string>{DataDir() + "load_rig.tga"}, graphics.requested);
         ASSERT_NE(nullptr, graphics.lastIB);
-        // Each triangle a, b, c with its last two corners swapped (the mirror
-        // into the engine's axes).
-        EXPECT_EQ((std::vector<u16>{0, 2, 1, 0, 1, 3}), graphics.lastIB->indices);
+        // Each triangle's corners as the file holds them.
+        EXPECT_EQ((std::vector<u16>{0, 1, 2, 0, 3, 1}), graphics.lastIB->indices);
         EXPECT_EQ(graphics.lastIB->indices, graphics.lastIB->copy);
         EXPECT_EQ(1, graphics.live.ibs);
         EXPECT_EQ(1, graphics.live.textures);
@@ -344,8 +343,8 @@ TEST(Cal3DLoad, SubMeshesAreGroupedByMaterial) {
     // Indices and influence references are global.
     const std::vector<u16>& ib = graphics.lastIB->indices;
     ASSERT_EQ(24u, ib.size());
-    EXPECT_EQ((std::vector<u16>{0, 2, 1, 0, 1, 3, 4, 6, 5, 4, 5, 7}), std::vector<u16>(ib.begin(), ib.begin() + 12));
-    EXPECT_EQ((std::vector<u16>{8, 10, 9, 8, 9, 11, 12, 14, 13, 12, 13, 15}), std::vector<u16>(ib.begin() + 12, ib.end()));
+    EXPECT_EQ((std::vector<u16>{0, 1, 2, 0, 3, 1, 4, 5, 6, 4, 7, 5}), std::vector<u16>(ib.begin(), ib.begin() + 12));
+    EXPECT_EQ((std::vector<u16>{8, 9, 10, 8, 11, 9, 12, 13, 14, 12, 15, 13}), std::vector<u16>(ib.begin() + 12, ib.end()));
     EXPECT_EQ(5u, m->vVertices.data[4].nFirstInfluence);
     EXPECT_EQ(23u, m->vVertices.data[19].nFirstInfluence);
     EXPECT_EQ(25u, m->vInfluences.count);
@@ -377,7 +376,9 @@ TEST(Cal3DLoad, VertexLimitOfTheIndexBuffer) {
         Loaded model(cfg, &graphics);
         if (total == 65536u) {
             ASSERT_EQ(S_OK, model.hr) << log.log;
-            EXPECT_EQ(65535, graphics.lastIB->indices[4]);  // the last triangle's corners swapped
+            // The last triangle, up to the highest index 16 bits hold.
+            EXPECT_EQ((std::vector<u16>{65533, 65534, 65535}),
+                      std::vector<u16>(graphics.lastIB->indices.begin() + 3, graphics.lastIB->indices.end()));
             EXPECT_EQ(0.0f, model.meta->vVertices.data[7].fU);  // no map: defined coordinates
         } else {
             EXPECT_EQ(E_FAIL, model.hr);

@@ -1,6 +1,6 @@
 // The demo Cal3D model drawn by the real graphics manager: textured with its
 // texture coordinates, animated, cloned through CreateGeometry, and in the
-// stencil-shadow path.
+// stencil-shadow path, where its open ends let the light through.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 
 #include "cal3d_support.h"
 #include "modelcal3d.h"
+#include "zv3dswriter.h"
 #include "zvcore.h"
 #include "zvgraphicsd3d9.h"
 #include "zvimagewriters.h"
@@ -66,13 +67,16 @@ protected:
         ZVTestCaptureLog(nullptr);
     }
 
-    IModel* Create() {
+    // A geometry of the given type and command, released by TearDown.
+    IModel* Create(const char* type, const std::string& command) {
         IGeometry* geometry = nullptr;
-        EXPECT_EQ(S_OK, graphics->CreateGeometry("cal3d", cfg.c_str(), &geometry)) << log;
+        EXPECT_EQ(S_OK, graphics->CreateGeometry(type, command.c_str(), &geometry)) << log;
         if (!geometry) return nullptr;
         geometries.push_back(geometry);
         return dynamic_cast<IModel*>(geometry);
     }
+    // The demo model.
+    IModel* Create() { return Create("cal3d", cfg); }
     void Camera(Vector3 eye, Vector3 at) {
         Vector3 up(0, 1, 0);
         ASSERT_EQ(S_OK, graphics->SetCamera(&eye, &at, &up));
@@ -188,5 +192,56 @@ TEST_F(Cal3DRenderTest, AnimatedClonesDrawAndCastShadows) {
     if (graphics->SetRenderState(LIGHTNINGPATH, StencilShadow) >= 0) {
         for (int i = 0; i < 3; ++i) Frame(0.5f);
     }
+    EXPECT_EQ(std::string::npos, log.find("Error")) << log;
+}
+
+// The demo column is a square tube open at both ends.  Lit from straight
+// above, its walls show the light their inner sides and the light passes
+// through the tube: the floor under the walls lies in a square ring of
+// shadow, the floor under the hollow and around the tube stays lit.  That
+// holds only when every face's outer side is the one the engine's shadow
+// volumes take as facing out.
+TEST_F(Cal3DRenderTest, OpenColumnLitFromAboveCastsARingOfShadow) {
+    if (!zv->bStencil) GTEST_SKIP() << "no stencil buffer";
+    zvtools::Material3ds grey;
+    grey.name = "grey";
+    grey.specular[0] = grey.specular[1] = grey.specular[2] = 0;
+    const float floorLo[3] = {-10, -10, -0.5f}, floorHi[3] = {10, 10, 0};  // the engine's y = 0 on top
+    zvtools::Scene3ds scene;
+    scene.materials = {grey};
+    scene.meshes = {zvtools::BoxMesh3ds("floor", floorLo, floorHi, "grey")};
+    const std::string floorPath = DataDir() + "ring_floor.3ds";
+    ASSERT_TRUE(zvtools::WriteScene3ds(floorPath, scene));
+    ASSERT_NE(nullptr, Create("3ds", floorPath));
+
+    // Three times as large, standing from y = 2 to y = 11: walls at x and z
+    // = +-0.75.  Seen from the light at (0, 40, 0), the top rim falls on the
+    // floor at +-1.03 and the bottom rim at +-0.79.
+    IModel* column = Create();
+    ASSERT_NE(nullptr, column);
+    Matrix world;
+    world.SetScaling(3.0f);
+    world._42 = 2.0f;
+    dynamic_cast<IPhyEntity*>(column)->SetWorldMatrix(world);
+
+    Light light = Light();
+    light.Type = D3DLIGHT_POINT;
+    light.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+    light.Ambient = D3DCOLORVALUE{0.1f, 0.1f, 0.1f, 1};
+    light.Position = Vector3(0, 40, 0);
+    light.Range = 1000.0f;
+    light.Attenuation0 = 1.0f;
+    ASSERT_EQ(S_OK, graphics->SetLight(0, true, &light));
+    ASSERT_EQ(S_OK, graphics->SetRenderState(LIGHTNINGPATH, StencilShadow));
+    // Low over the floor, under the column.
+    Camera(Vector3(0, 1, -10), Vector3(0, 0, 0));
+    const std::vector<uint32_t> frame = Frame();
+    auto red = [&](float x) { return (int)(At(frame, Vector3(x, 0, 0)) >> 16 & 0xFF); };
+    const int open = red(-3.0f);
+    EXPECT_GT(open, 100);
+    EXPECT_NEAR(open, red(3.0f), 25);
+    EXPECT_NEAR(open, red(0.0f), 25) << "under the hollow";
+    EXPECT_LT(red(-0.91f) + 40, open) << "under the wall at x = -0.75";
+    EXPECT_LT(red(0.91f) + 40, open) << "under the wall at x = 0.75";
     EXPECT_EQ(std::string::npos, log.find("Error")) << log;
 }

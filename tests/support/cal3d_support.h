@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "log_capture.h"
@@ -127,6 +128,53 @@ inline zvtools::Cal3DMaterial SampleMaterial() {
     m.shininess = 12.5f;
     m.maps = {"skin.tga"};
     return m;
+}
+
+// A closed box as exporters write it, centre and half sizes in the files'
+// axes: one bone, one material without a map, four vertices per side with
+// the side's outward normal, and two triangles per side wound
+// counter-clockwise seen from outside in the files' right-handed axes.
+// Writes <name>.csf, .cmf, .crf and .cfg under DataDir(); the description's
+// path.
+inline std::string WriteCal3DBox(const std::string& name, const float centre[3], const float half[3]) {
+    zvtools::Cal3DSkeleton skeleton;
+    skeleton.bones.resize(1);
+    skeleton.bones[0].name = "box";
+    zvtools::Cal3DMesh mesh;
+    mesh.subMeshes.resize(1);
+    zvtools::Cal3DSubMesh& sub = mesh.subMeshes[0];
+    sub.numMaps = 0;
+    const float corners[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int sign = 1; sign >= -1; sign -= 2) {
+            // The corners go round u x v, the side's outward normal.
+            int u = (axis + 1) % 3, v = (axis + 2) % 3;
+            if (sign < 0) std::swap(u, v);
+            const int first = (int)sub.vertices.size();
+            for (const float* corner : corners) {
+                zvtools::Cal3DVertex vertex;
+                Set3(vertex.normal, 0, 0, 0);
+                vertex.normal[axis] = (float)sign;
+                for (int k = 0; k < 3; ++k) vertex.pos[k] = centre[k];
+                vertex.pos[axis] += (float)sign * half[axis];
+                vertex.pos[u] += corner[0] * half[u];
+                vertex.pos[v] += corner[1] * half[v];
+                vertex.influences = {{0, 1.0f}};
+                sub.vertices.push_back(vertex);
+            }
+            sub.faces.insert(sub.faces.end(), {first, first + 1, first + 2, first, first + 2, first + 3});
+        }
+    }
+    const std::string dir = DataDir();
+    const std::string cfg = dir + name + ".cfg";
+    zvtools::WriteCal3DFile(dir + name + ".csf", zvtools::WriteCal3DSkeleton(skeleton));
+    zvtools::WriteCal3DFile(dir + name + ".cmf", zvtools::WriteCal3DMesh(mesh));
+    zvtools::WriteCal3DFile(dir + name + ".crf", zvtools::WriteCal3DMaterial(zvtools::Cal3DMaterial()));
+    zvtools::WriteCal3DFile(cfg, zvtools::WriteCal3DConfig({{"path", dir},
+                                                            {"skeleton", name + ".csf"},
+                                                            {"mesh", name + ".cmf"},
+                                                            {"material", name + ".crf"}}));
+    return cfg;
 }
 
 // Lists of LoadMesh.
