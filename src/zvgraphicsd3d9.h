@@ -137,6 +137,9 @@ public:
     // Draws the shadow volume of one model for a point light into the
     // stencil buffer (inside the frame).  S_FALSE when it has no silhouette.
     HRESULT GenAndRenderShadVol(LightSlot* light, IModel* model);
+    // The device states every lighting path draws its models with, lit or
+    // not; normals are renormalised.
+    void SetModelStates(BOOL lit);
     // The frame's passes (zvgraphrender.cpp): the first failing result goes
     // to *failure and ends the drawing.
     HRESULT RenderModels(bool update, float elapsed, HRESULT* failure);

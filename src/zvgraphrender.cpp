@@ -344,16 +344,31 @@ HRESULT ZVGraphics::RenderOthers(HRESULT* failure) {
     return S_OK;
 }
 
-HRESULT ZVGraphics::RenderStencilPasses(float elapsed, HRESULT* failure) {
+// The states the models of every lighting path are drawn with.  Normals are
+// made unit length again after the world and view transforms: a world matrix
+// that scales by s (a Cal3D model's scale, the game's stretched arena) leaves
+// them 1/s as long, which would light the model 1/s as brightly.  It is on for
+// every draw, not only for world matrices that are not rotations: a rotated
+// unit normal stays unit length, so normalising it costs a few operations per
+// vertex and changes nothing, and one state for the whole frame needs no
+// test of each matrix.  Set with the others in every frame, it also outlasts
+// a device reset, which puts all states back to their defaults.
+void ZVGraphics::SetModelStates(BOOL lit) {
     IDirect3DDevice9* d = pD3DDevice;
     d->SetRenderState(D3DRS_FILLMODE, nFillMode);
     d->SetRenderState(D3DRS_ZENABLE, TRUE);
-    d->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
     d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     d->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    d->SetRenderState(D3DRS_LIGHTING, TRUE);
-    d->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+    d->SetRenderState(D3DRS_LIGHTING, lit);
+    d->SetRenderState(D3DRS_SPECULARENABLE, lit);
     d->SetRenderState(D3DRS_AMBIENT, 0xFF505050);
+    d->SetRenderState(D3DRS_NORMALIZENORMALS, TRUE);
+}
+
+HRESULT ZVGraphics::RenderStencilPasses(float elapsed, HRESULT* failure) {
+    IDirect3DDevice9* d = pD3DDevice;
+    SetModelStates(TRUE);
+    d->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
     // Ambient pass: every light gives only its ambient colour.
     for (u32 i = 0; i < MAXACTIVELIGHTS; ++i) {
         if (!lights[i].bActive) continue;
@@ -411,13 +426,7 @@ HRESULT ZVGraphics::RenderStencilPasses(float elapsed, HRESULT* failure) {
 HRESULT ZVGraphics::RenderSimplePasses(float elapsed, HRESULT* failure) {
     IDirect3DDevice9* d = pD3DDevice;
     BOOL lit = nLightningPath == SimpleLighting;
-    d->SetRenderState(D3DRS_FILLMODE, nFillMode);
-    d->SetRenderState(D3DRS_ZENABLE, TRUE);
-    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    d->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    d->SetRenderState(D3DRS_LIGHTING, lit);
-    d->SetRenderState(D3DRS_SPECULARENABLE, lit);
-    d->SetRenderState(D3DRS_AMBIENT, 0xFF505050);
+    SetModelStates(lit);
     if (lit) {
         for (u32 i = 0; i < MAXACTIVELIGHTS; ++i) {
             if (!lights[i].bActive) continue;

@@ -262,10 +262,15 @@ std::string WriteCal3DDemoModel(const std::string& dir, const std::string& name,
     }
     bend.tracks.push_back(track);
 
+    // Ambient colours as modelling programs export them, the diffuse colour
+    // darkened (to 60 %, as the demo arena's materials have it): the sides no
+    // light reaches show their texture instead of black.
     Cal3DMaterial matA, matB;
+    matA.ambient = 0xFF734D26u;
     matA.diffuse = 0xFFC08040u;
     matA.shininess = 10.0f;
     if (!textureA.empty()) matA.maps.push_back(textureA);
+    matB.ambient = 0xFF264D73u;
     matB.diffuse = 0xFF4080C0u;
     matB.shininess = 20.0f;
     if (!textureB.empty()) matB.maps.push_back(textureB);

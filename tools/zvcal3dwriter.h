@@ -142,8 +142,8 @@ bool WriteCal3DFile(const std::string& path, const std::string& text);
 
 // A small sound model for tests and demos: a skeleton of three bones in a
 // chain (root, middle, tip) along the files' +z (up), one box mesh of two
-// materials whose vertices follow the bones, one "bend" animation and the
-// description.  The files hold the mirror image (through x = 0) of the
+// materials (with ambient and diffuse colours) whose vertices follow the
+// bones, one "bend" animation and the description.  The files hold the mirror image (through x = 0) of the
 // model as designed, so that it shows unchanged since the engine keeps the
 // files' right-handed convention.
 // Files are written into dir (with its trailing separator) as

@@ -277,6 +277,69 @@ TEST_F(LightingTest, DirectionalLightTakesTheVertexColourAsDiffuseMaterial) {
     EXPECT_TRUE(ColorNear(Center(), 0.05f + 0.5f * 0.8f, 0.6f, 0.1f + 0.4f));
 }
 
+// A world matrix that scales turns normals by its inverse transpose, as
+// Direct3D does: they keep their direction across a uniform scale and lean
+// towards the stretched axis's plane under a non-uniform one, and come out
+// 1/s as long.  With D3DRS_NORMALIZENORMALS they are made unit length after
+// that transform; without, the light they catch scales with them.
+TEST_F(LightingTest, ScalingWorldNormalsFollowTheInverseTransposeAndAreNormalised) {
+    struct Case {
+        const char* name;
+        float scale[3];  // the world matrix's diagonal; it also moves the quad to z = 5
+    };
+    const Case cases[] = {
+        {"unscaled", {1, 1, 1}},        {"scaled by 20", {20, 20, 20}}, {"scaled by 0.01", {0.01f, 0.01f, 0.01f}},
+        {"stretched in y", {1, 4, 1}}, {"the arena's mirror and stretch", {3, -15, 3}},
+    };
+    const float normal[3] = {0.0f, 0.6f, -0.8f};  // leaning up, out of the quad towards the camera
+    D3DLIGHT9 sun = {};
+    sun.Type = D3DLIGHT_DIRECTIONAL;
+    sun.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
+    sun.Direction = {0.0f, -0.6f, 0.8f};  // light towards -L = (0, 0.6, -0.8)
+    D3DMATERIAL9 grey = {};
+    grey.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+    device_->SetRenderState(D3DRS_LIGHTING, TRUE);
+    device_->SetRenderState(D3DRS_AMBIENT, 0);
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);  // a mirror turns the quad's winding round
+    ASSERT_EQ(device_->SetMaterial(&grey), D3D_OK);
+    ASSERT_EQ(device_->SetLight(0, &sun), D3D_OK);
+    ASSERT_EQ(device_->LightEnable(0, TRUE), D3D_OK);
+    for (const Case& c : cases) {
+        // The quad's model size shrinks as the matrix grows, so that it
+        // covers the centre of the screen at every scale.
+        const float hx = 2.0f / std::fabs(c.scale[0]), hy = 2.0f / std::fabs(c.scale[1]);
+        std::vector<PlainVertex> quad;
+        for (const Vertex& v : Quad(1.0f, 0.0f, 0))
+            quad.push_back({v.x * hx, v.y * hy, 0.0f, normal[0], normal[1], normal[2]});
+        D3DMATRIX world = Identity();
+        world._11 = c.scale[0];
+        world._22 = c.scale[1];
+        world._33 = c.scale[2];
+        world._43 = 5.0f;
+        ASSERT_EQ(device_->SetTransform(D3DTS_WORLD, &world), D3D_OK);
+        // Row vectors: n times the inverse transpose of a diagonal matrix is n / s per axis.
+        float turned[3], length = 0.0f;
+        for (int i = 0; i < 3; ++i) {
+            turned[i] = normal[i] / c.scale[i];
+            length += turned[i] * turned[i];
+        }
+        length = std::sqrt(length);
+        const float towardsLight[3] = {0.0f, 0.6f, -0.8f};
+        float ndl = 0.0f;
+        for (int i = 0; i < 3; ++i) ndl += turned[i] * towardsLight[i];
+        for (BOOL normalise : {TRUE, FALSE}) {
+            device_->SetRenderState(D3DRS_NORMALIZENORMALS, normalise);
+            device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+            ASSERT_EQ(device_->BeginScene(), D3D_OK);
+            DrawList(quad, kPlainFvf);
+            ASSERT_EQ(device_->EndScene(), D3D_OK);
+            const float lit = std::min(1.0f, 0.5f * std::max(0.0f, normalise ? ndl / length : ndl));
+            EXPECT_TRUE(ColorNear(Center(), lit, lit, lit)) << c.name << (normalise ? ", normalised" : ", as they are");
+        }
+    }
+    device_->SetRenderState(D3DRS_NORMALIZENORMALS, FALSE);
+}
+
 TEST_F(LightingTest, DisabledLightAndNinthLight) {
     EXPECT_EQ(device_->SetLight(3, &light_), D3D_OK);
     for (DWORD i = 0; i < 8; ++i) EXPECT_EQ(device_->LightEnable(10 + i, TRUE), D3D_OK);

@@ -197,6 +197,37 @@ TEST_F(DemoRender, TheViewerShowsEveryDemoModelStandingOnTheFloor) {
     EXPECT_EQ(std::string::npos, log.find("Warning")) << log;
 }
 
+// The totem's side that no light reaches shows its striped texture by the
+// ambient light alone, in both lit paths: its materials have an ambient colour.
+TEST_F(DemoRender, TheTotemsUnlitSideShowsItsStripes) {
+    IGeometry* totem = Create("totem.cfg");
+    ASSERT_NE(nullptr, totem);
+    // The column stands on the origin, 60 high; its front face is the plane
+    // z = -5.  The only light is behind it.
+    for (u32 i = 0; i < config.lights.count; ++i) ASSERT_EQ(graphics->SetLight(i, false, &config.lights.data[i]), S_OK);
+    Light behind = config.lights.data[0];
+    behind.Position = Vector3(0.0f, 20.0f, 100.0f);
+    ASSERT_EQ(graphics->SetLight(0, true, &behind), S_OK);
+    Vector3 eye(0.0f, 20.0f, -60.0f), at(0.0f, 20.0f, 0.0f), up(0.0f, 1.0f, 0.0f);
+    ASSERT_EQ(graphics->SetCamera(&eye, &at, &up), S_OK);
+    std::vector<LightningPath> paths = {SimpleLighting};
+    if (dynamic_cast<ZVGraphics*>(graphics)->bStencil) paths.push_back(StencilShadow);
+    for (LightningPath path : paths) {
+        ASSERT_GE(graphics->SetRenderState(LIGHTNINGPATH, path), 0);
+        const Bitmap bmp = Frame(0.0f);
+        // Across the face at mid-height of the lower material: its diagonal
+        // stripes, bright and dark.
+        int darkest = 3 * 255, brightest = 0;
+        for (float x = -4.5f; x <= 4.5f; x += 0.5f) {
+            const int b = Brightness(PixelAt(bmp, Vector3(x, 20.0f, -5.0f)));
+            darkest = std::min(darkest, b);
+            brightest = std::max(brightest, b);
+        }
+        EXPECT_GT(darkest, 40) << path;
+        EXPECT_GT(brightest, darkest + 40) << path;
+    }
+}
+
 // Walking carries an opponent forward along its facing (-z at heading 0);
 // standing idle keeps it where it is.
 TEST_F(DemoRender, WalkingMovesForwardAndIdleStaysInPlace) {

@@ -76,6 +76,44 @@ TEST_F(RenderTest, SimpleLightingMatchesTheFixedFunctionFormula) {
     EXPECT_NEAR(Blue(c), expected[2] * 255.0, 2.0);
 }
 
+// A model is lit the same at any scale: a quad modelled s times smaller and
+// placed by a world matrix that scales by s (a Cal3D "scale=20", an
+// exporter's 0.01 for a model made in centimetres) is as bright as the
+// unscaled one, with the camera and the light where they were.  In both lit
+// paths (the stencil path's additive pass of the light included), and again
+// once the device was lost and reset, which puts every device state back to
+// its default.
+TEST_F(RenderTest, ScaledModelsAreLitAsUnscaledOnes) {
+    Start();
+    Camera(Vector3(0, 0, -10), Vector3(0, 0, 0));
+    Light l = PointLight(Vector3(3, 0, -4));  // 5 away from the quad's centre, off its axis
+    ASSERT_EQ(graphics->SetLight(0, true, &l), S_OK);
+    auto centreRed = [&](float scale) {
+        TestMesh* quad = MakeQuadFacingCamera(zv, 2.0f / scale);
+        quad->material.Diffuse = D3DCOLORVALUE{0.4f, 0.4f, 0.4f, 1};
+        quad->material.Ambient = D3DCOLORVALUE{0.2f, 0.2f, 0.2f, 1};
+        quad->world._11 = quad->world._22 = quad->world._33 = scale;
+        Bitmap bmp = Frame();
+        quad->Release();
+        return Red(bmp.At(bmp.width / 2, bmp.height / 2));
+    };
+    std::vector<LightningPath> paths = {SimpleLighting};
+    if (zv->bStencil) paths.push_back(StencilShadow);
+    for (LightningPath path : paths) {
+        ASSERT_GE(graphics->SetRenderState(LIGHTNINGPATH, path), S_OK);
+        const int unscaled = centreRed(1.0f);
+        EXPECT_GT(unscaled, 60) << path;  // neither black nor white: a change either way shows
+        EXPECT_LT(unscaled, 200) << path;
+        for (float scale : {20.0f, 0.01f}) EXPECT_NEAR(centreRed(scale), unscaled, 2) << path << " at " << scale;
+    }
+    const int before = centreRed(20.0f);
+    ZVD3D9TestLoseDevice(zv->pD3DDevice);
+    EXPECT_EQ(graphics->UpdateAndRender(0.01f), S_FALSE);
+    ZVD3D9TestRegainDevice(zv->pD3DDevice);
+    EXPECT_EQ(centreRed(20.0f), before);
+    EXPECT_TRUE(Contains(log, "Device To Reset"));
+}
+
 TEST_F(RenderTest, LightSwitchedOffLeavesTheDevice) {
     Start();
     Keep(MakeQuadFacingCamera(zv, 2.0f));
