@@ -49,7 +49,8 @@ void AddImageFileCandidates(const String& base, const String& folder, std::initi
 // path's entry holding it, else the working directory.
 String ReadFolderOf(const String& fileName);
 
-// The first of candidates that ImageFileExists, "" when none does.
+// The first of candidates that ImageFileExists, "" when none does.  A
+// candidate equal to an earlier one is not looked for again.
 String FirstExistingImage(const Vector<String>& candidates);
 
 // The search path.  Entries are rewritten in place by File::GetFullPath.

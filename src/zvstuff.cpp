@@ -586,8 +586,12 @@ String ReadFolderOf(const String& fileName) {
 }
 
 String FirstExistingImage(const Vector<String>& candidates) {
-    for (u32 i = 0; i < candidates.count; ++i)
-        if (ImageFileExists(candidates.data[i])) return candidates.data[i];
+    for (u32 i = 0; i < candidates.count; ++i) {
+        const String& candidate = candidates.data[i];
+        bool tried = false;
+        for (u32 j = 0; j < i && !tried; ++j) tried = candidates.data[j] == candidate;
+        if (!tried && ImageFileExists(candidate)) return candidate;
+    }
     return String();
 }
 
