@@ -1300,20 +1300,19 @@ HRESULT ModelMD5Meta::Load(const String& command, IGraphics* graphics) {
     // (ToEngineAxes): new instances start unmoved.
     matWorld.SetIdentity();
 
-    Vector<Parser::Line> lines;
-    String file, modelName;
-    if (ReadModelList(scope, command, &lines, &file, &modelName) < 0) return ZVE_SUBFUNCTION;
-    const Parser::Line* model = FindModel(scope, lines, file, &modelName);
+    ModelList list;
+    if (ReadModelList(scope, command, &list) < 0) return ZVE_SUBFUNCTION;
+    const Parser::Line* model = FindModel(scope, list.lines, list.file, &list.modelName);
     if (!model) return E_FAIL;
     const HRESULT hr = LoadModel(scope, *model, graphics);
 
     String info("    ");
     info += (unsigned int)vAnimations.count;
     info += " animation(s); Using the file : ";
-    info += strFile;
-    if (!modelName.IsEmpty()) {
+    info += list.shownFile;
+    if (!list.modelName.IsEmpty()) {
         info += "?";
-        info += modelName;
+        info += list.modelName;
     }
     scope.WriteLog(ZVLOG_INFO, info, kSource, __LINE__);
 
@@ -1321,36 +1320,35 @@ HRESULT ModelMD5Meta::Load(const String& command, IGraphics* graphics) {
     return hr;
 }
 
-HRESULT ModelMD5Meta::ReadModelList(CallScope& scope, const String& command, Vector<Parser::Line>* lines,
-                                    String* file, String* modelName) {
+HRESULT ModelMD5Meta::ReadModelList(CallScope& scope, const String& command, ModelList* list) {
     if (IsMeshFileName(command)) {
         // A mesh file alone: the list of one nameless model with one mesh line.
-        strFile = command;
-        *file = command;
+        list->file = command;
+        list->shownFile = command;
         Parser::Line model, mesh;
         HRESULT hr = model.Tokens.Add("model");
         if (hr >= 0) hr = model.Tokens.Add("");
         if (hr >= 0) hr = mesh.Tokens.Add("mesh");
         if (hr >= 0) hr = mesh.Tokens.Add(command);
         if (hr >= 0) hr = model.InnerLines.Add(mesh);
-        if (hr >= 0) hr = lines->Add(model);
+        if (hr >= 0) hr = list->lines.Add(model);
         return scope.ReportFailure("Not Enough Memory", kSource, __LINE__, hr);
     }
     // "<file>.def" or "<file>.def?<model>".
     const u32 mark = command.FindFirstOf("?", 0);
     if (mark == String::npos) {
-        *file = command;
+        list->file = command;
     } else {
-        *file = command.SubString(0, mark);
-        *modelName = command.SubString(mark + 1, command.length);
+        list->file = command.SubString(0, mark);
+        list->modelName = command.SubString(mark + 1, command.length);
     }
-    strFile = File::GetFullPath(*file) + *file;
+    list->shownFile = File::GetFullPath(list->file) + list->file;
     File defFile;
-    const HRESULT hr = defFile.Open(*file, "rb");
+    const HRESULT hr = defFile.Open(list->file, "rb");
     if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return hr;
     Parser parser;
     parser.SetSeparators(nullptr, 0, nullptr, 0);
-    parser.Parse(&defFile, lines, false);
+    parser.Parse(&defFile, &list->lines, false);
     defFile.Close();
     return S_OK;
 }

@@ -204,12 +204,19 @@ private:
     class Reader;
     struct AnimationCounts;
 
-    // The steps of Load: the model list (read from the .def file, or made
-    // of the mesh file alone; sets strFile to the list's full path), then
-    // the model's lines: its mesh, and each animation read and added under
-    // its name.  Each logs its failures.
-    HRESULT ReadModelList(CallScope& scope, const String& command, Vector<Parser::Line>* lines, String* file,
-                          String* modelName);
+    // The model list a command names: the .def file read, or the mesh file
+    // alone as a list of one nameless model.
+    struct ModelList {
+        Vector<Parser::Line> lines;  // the list's top-level lines
+        String file;                 // the .def or mesh file of the command
+        String modelName;            // what follows "?" in the command, else empty
+        String shownFile;            // the file as the summary entry names it: a .def by its full path
+    };
+
+    // The steps of Load: the model list, then the model's lines: its mesh,
+    // and each animation read and added under its name.  Each logs its
+    // failures.
+    static HRESULT ReadModelList(CallScope& scope, const String& command, ModelList* list);
     HRESULT LoadModel(CallScope& scope, const Parser::Line& model, IGraphics* graphics);
     void AddModelAnimation(CallScope& scope, const String& name, const String& fileName);
 
