@@ -136,11 +136,11 @@ std::vector<SeedFile> MD5Seeds() {
     for (zvtools::MD5Mesh& m : unshaded.meshes) m.shaderLine = false;
     seeds.push_back({"md5mesh", "no_shader.md5mesh", zvtools::WriteMD5Mesh(unshaded)});
     // A shader name without its closing quote (trailing blanks), an empty
-    // one, and a comment line as long as the readers take.
+    // one, and a long comment line.
     zvtools::MD5MeshFile unclosed = SampleMD5Mesh(true);
     unclosed.meshes[0].shader = "skin_d.tga";
     unclosed.meshes[1].shader = "";
-    unclosed.meshes[1].comment = std::string(2047 - 4, 'c');  // "\t// " + text, then its line end
+    unclosed.meshes[1].comment = std::string(3000, 'c');
     std::string text = zvtools::WriteMD5Mesh(unclosed);
     text.replace(text.find("\"skin_d.tga\""), 12, "\"skin_d.tga \t");
     seeds.push_back({"md5mesh", "shader_unclosed.md5mesh", text});

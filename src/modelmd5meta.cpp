@@ -34,30 +34,28 @@ bool IsCommentLine(const char* line) {
     return line[0] == '/' && line[1] == '/';
 }
 
-// The shader's name on a line that the scan "\tshader \"%s\"" read, given
-// the word it read.  A name holding white space ("02 - Default"), which the
-// word stops short of, is the text between the opening quote and the next
-// quote.  A name without a closing quote is the rest of the line, its
-// trailing white space (and line end) removed.  Any other name is the word
-// without its last character, the closing quote.
-String ShaderName(const char* line, const char* word) {
+// The shader's name on a line that the scan "\tshader \"%s\"" matched.  A
+// name holding white space ("02 - Default") is the text between the opening
+// quote and the next quote.  A name without a closing quote is the rest of
+// the line, its trailing white space (and line end) removed.  Any other name
+// is the word after the opening quote (up to the next white space) without
+// its last character, the closing quote.
+String ShaderName(const char* line) {
     // The scan matched, so the line's first quote is the opening one.
     const char* open = std::strchr(line, '"') + 1;
     const char* close = std::strchr(open, '"');
+    const char* end = open + std::strlen(open);
     if (!close) {
-        const char* end = open + std::strlen(open);
         while (end > open && IsWhiteSpace(end[-1])) --end;
-        String text(line);
-        return text.SubString((u32)(open - line), (u32)(end - line));
+    } else {
+        end = open;
+        while (*end != '\0' && !IsWhiteSpace(*end)) ++end;
+        // The closing quote inside the word: the word without it (and
+        // anything after it); else white space comes first, and the name
+        // runs to the closing quote.
+        end = close < end ? end - 1 : close;
     }
-    for (const char* c = open; c < close; ++c) {
-        if (IsWhiteSpace(*c)) {
-            String text(line);
-            return text.SubString((u32)(open - line), (u32)(close - line));
-        }
-    }
-    String shader(word);
-    return shader.SubString(0, shader.length - 1);
+    return String(line).SubString((u32)(open - line), (u32)(end - line));
 }
 
 // The name of a joint line ("joints" and "hierarchy" blocks) into word; null
@@ -68,8 +66,10 @@ String ShaderName(const char* line, const char* word) {
 // the closing quote is the first quote that ends a word (followed by white
 // space or the end of the line).  Without one, the name is the word up to
 // the next white space.  A name without spaces is thus its word, quote
-// included ("origin\""), in the mesh as in the animation.
-const char* ScanJointName(const char* line, char* word) {
+// included ("origin\""), in the mesh as in the animation.  A name that word
+// (of wordSize bytes) cannot hold with its NUL gives null with *tooLong set.
+const char* ScanJointName(const char* line, char* word, size_t wordSize, bool* tooLong) {
+    *tooLong = false;
     const char* name = line;
     while (IsWhiteSpace(*name)) ++name;
     if (*name != '"') return nullptr;
@@ -85,6 +85,10 @@ const char* ScanJointName(const char* line, char* word) {
                 break;
             }
         }
+    }
+    if ((size_t)(end - name) >= wordSize) {
+        *tooLong = true;
+        return nullptr;
     }
     std::memcpy(word, name, (size_t)(end - name));
     word[end - name] = '\0';
@@ -107,8 +111,7 @@ u32 CountComponentBits(u32 flags) {
 class ModelMD5Meta::Reader {
 public:
     Reader(CallScope& scope, const String& fileName)
-        : fileSize(0), scope_(scope), fileName_(fileName), text_(nullptr), lines_(nullptr, 0), sourceKnown_(false),
-          stopped_(false) {
+        : fileSize(0), scope_(scope), fileName_(fileName), text_(nullptr), lines_(nullptr, 0), sourceKnown_(false) {
         word[0] = '\0';
     }
     ~Reader() { delete[] text_; }
@@ -137,27 +140,10 @@ public:
         return S_OK;
     }
 
-    // Reads the next line.  A line longer than the reader takes ends the
-    // reading there with its own error entry: the reader then hands out
-    // empty lines, and the entries that would follow from them are not
-    // written.
-    bool Next() {
-        if (stopped_) return false;
-        const bool more = lines_.Next();
-        if (!lines_.Cut()) return more;
-        stopped_ = true;
-        String text("Line ");
-        text += (unsigned int)lines_.lineCounter;
-        text += " of ";
-        text += fileName_;
-        text += " is longer than the reader takes (";
-        text += (unsigned int)(ModelMD5Meta::LineBufferSize - 1);
-        text += " characters at most besides its line end)";
-        scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter);
-        return false;
-    }
-    const char* Line() const { return stopped_ ? "" : lines_.Text(); }
-    u32 LineLength() const { return stopped_ ? 0 : lines_.Length(); }
+    // Reads the next line.
+    bool Next() { return lines_.Next(); }
+    const char* Line() const { return lines_.Text(); }
+    u32 LineLength() const { return lines_.Length(); }
 
     // The most records of one kind the file can hold: every record is a line
     // of at least 4 characters.
@@ -166,7 +152,6 @@ public:
     // "strBuffer=<line>; Error : <text>" (also used for the warnings that let
     // the reading go on).
     void SyntaxError(const String& text) {
-        if (stopped_) return;
         String message("strBuffer=");
         message += ShownLine();
         message += "; Error : ";
@@ -175,9 +160,7 @@ public:
     }
 
     // A warning about a sound file, at the current line.
-    void Warning(const String& text) {
-        if (!stopped_) scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter);
-    }
+    void Warning(const String& text) { scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter); }
 
     // The premature-end entry, then "Error while loading <file>".  E_FAIL.
     HRESULT PrematureEnd(const char* what) {
@@ -186,7 +169,25 @@ public:
         message += "; Error while reading ";
         message += what;
         message += "\nUnexpected EndOfFile; The file is probably corrupted";
-        if (!stopped_) scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
+        scope_.WriteLog(ZVLOG_WARNING, message, Source(), lines_.lineCounter);
+        scope_.ReportFailure("Error while loading " + fileName_, kSource, __LINE__, E_FAIL);
+        return E_FAIL;
+    }
+
+    // A joint name or a shader (what) longer than a word may be: an entry
+    // at the current line, which is not quoted, then "Error while loading
+    // <file>".  E_FAIL.
+    HRESULT NameTooLong(const char* what) {
+        String text("The ");
+        text += what;
+        text += " name on line ";
+        text += (unsigned int)lines_.lineCounter;
+        text += " of ";
+        text += fileName_;
+        text += " is longer than the reader takes (";
+        text += (unsigned int)(ModelMD5Meta::WordBufferSize - 1);
+        text += " characters at most)";
+        scope_.WriteLog(ZVLOG_WARNING, text, Source(), lines_.lineCounter);
         scope_.ReportFailure("Error while loading " + fileName_, kSource, __LINE__, E_FAIL);
         return E_FAIL;
     }
@@ -238,12 +239,14 @@ public:
     // Scans the current line as a joint line: its quoted name into word
     // (ScanJointName), then what follows the name with format.  The number
     // of conversions, the name's included, as the scan of the whole line
-    // would give it (0 without a name).
+    // would give it (0 without a name); -1 when the name is longer than
+    // word takes.
     template <class... T>
     int ScanJoint(const char* format, T*... targets) {
         word[0] = '\0';
-        const char* rest = ScanJointName(Line(), word);
-        if (!rest) return 0;
+        bool tooLong = false;
+        const char* rest = ScanJointName(Line(), word, sizeof(word), &tooLong);
+        if (!rest) return tooLong ? -1 : 0;
         const int n = ScanLine(rest, LineLength() - (u32)(rest - Line()), format, targets...);
         return 1 + (n > 0 ? n : 0);
     }
@@ -272,7 +275,7 @@ public:
     }
 
     u64 fileSize;
-    char word[ModelMD5Meta::LineBufferSize];
+    char word[ModelMD5Meta::WordBufferSize];
 
 private:
     // The line as the entries show it: without its final CR LF when it has one.
@@ -297,7 +300,6 @@ private:
     ModelMD5Meta::LineReader lines_;
     String source_;
     bool sourceKnown_;
-    bool stopped_;  // a line longer than the reader takes was met
 
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -424,41 +426,37 @@ float ModelMD5Meta::UnitQuaternionW(float x, float y, float z) {
 // Lines
 
 ModelMD5Meta::LineReader::LineReader(const char* data, u64 size)
-    : lineCounter(0), data_(data), size_(data ? size : 0), position_(0), endOfFile_(false), cut_(false), first_(0),
-      length_(0) {
-    buffer_[0] = '\0';
-}
+    : lineCounter(0), data_(data), size_(data ? size : 0), position_(0), endOfFile_(false), first_(0), length_(0),
+      buffer_(1, '\0') {}
 
 bool ModelMD5Meta::LineReader::Next() {
+    // A line's length is held in 32 bits: a line of 4 GB or more (which no
+    // file of the formats holds) would come in pieces of this size.
+    const u64 kLongest = 0xFFFFFFFEu;
     bool more = true;
     u32 length = 0;
     do {
         length = 0;
-        cut_ = false;
         ++lineCounter;
         if (position_ >= size_) {
             more = false;  // the end of the file
             break;
         }
-        // One line read: up to its line end, at most LineBufferSize - 1
-        // bytes; a read that stops short of both has met the end of the file.
-        const char* piece = data_ + position_;
+        // One physical line: up to and including its line end; a line
+        // without one ends the file.
+        const char* line = data_ + position_;
         const u64 left = size_ - position_;
-        const u32 most = left < LineBufferSize - 1 ? (u32)left : LineBufferSize - 1;
-        const char* end = static_cast<const char*>(std::memchr(piece, '\n', most));
-        const u32 read = end ? (u32)(end - piece) + 1 : most;
+        const size_t most = (size_t)(left < kLongest ? left : kLongest);
+        const char* end = static_cast<const char*>(std::memchr(line, '\n', most));
+        const u32 read = end ? (u32)(end - line) + 1 : (u32)most;
         position_ += read;
-        if (!end && read < LineBufferSize - 1) endOfFile_ = true;
-        // A full buffer without a line end: the line goes on, and is cut
-        // unless all that follows of it is its line end.
-        if (!end && read == LineBufferSize - 1) {
-            for (u64 at = position_; at < size_ && data_[at] != '\n' && !cut_; ++at) cut_ = data_[at] != '\r';
-        }
+        if (!end && position_ >= size_) endOfFile_ = true;
         // The line is its text up to the first NUL byte.
-        const char* nul = static_cast<const char*>(std::memchr(piece, '\0', read));
-        length = nul ? (u32)(nul - piece) : read;
-        std::memcpy(buffer_, piece, length);
-    } while ((length < 4 || IsBlank(buffer_, length)) && !endOfFile_);
+        const char* nul = static_cast<const char*>(std::memchr(line, '\0', read));
+        length = nul ? (u32)(nul - line) : read;
+        if (buffer_.size() <= length) buffer_.resize((size_t)length + 1);
+        std::memcpy(buffer_.data(), line, length);
+    } while ((length < 4 || IsBlank(buffer_.data(), length)) && !endOfFile_);
     buffer_[length] = '\0';
 
     u32 first = 0;
@@ -538,6 +536,7 @@ HRESULT ModelMD5Meta::ReadJoints(Reader& in, CallScope& scope, u32 count) {
         float p[3] = {0.0f, 0.0f, 0.0f};
         float q[3] = {0.0f, 0.0f, 0.0f};
         int n = in.ScanJoint("\t%d ( %f %f %f ) ( %f %f %f )", &parent, &p[0], &p[1], &p[2], &q[0], &q[1], &q[2]);
+        if (n < 0) return in.NameTooLong("joint");
         if (n < 8) return in.PrematureEnd("bone");
         if (parent < -1 || (i64)parent >= (i64)count || parent == (int)i) {
             in.SyntaxError("Bad parent index");
@@ -643,7 +642,8 @@ HRESULT ModelMD5Meta::ReadMeshHeader(Reader& in, SubMeshData* sub, bool* countLi
     sub->bNoShader = false;
     in.word[0] = '\0';
     if (ScanLine(in.Line(), in.LineLength(), "\tshader \"%2047s\"", in.word) >= 1) {
-        sub->strShader = ShaderName(in.Line(), in.word);
+        sub->strShader = ShaderName(in.Line());
+        if (sub->strShader.length >= WordBufferSize) return in.NameTooLong("shader");
     } else if (ScanLine(in.Line(), in.LineLength(), "%2047s", in.word) == 1 && std::strcmp(in.word, "numverts") == 0) {
         sub->bNoShader = true;
         *countLineRead = true;
@@ -1122,6 +1122,7 @@ HRESULT ModelMD5Meta::ReadHierarchy(Reader& in, u32 nComponents, const Vector<St
         in.Next();
         int parent = -1, flags = 0, start = 0;
         int n = in.ScanJoint("\t%d %d %d", &parent, &flags, &start);
+        if (n < 0) return in.NameTooLong("joint");
         if (n < 4) return in.PrematureEnd("bone");
         if (flags < 0 || flags > 63) {
             in.SyntaxError("Assertion failed");
@@ -1299,20 +1300,19 @@ HRESULT ModelMD5Meta::Load(const String& command, IGraphics* graphics) {
     // (ToEngineAxes): new instances start unmoved.
     matWorld.SetIdentity();
 
-    Vector<Parser::Line> lines;
-    String file, modelName;
-    if (ReadModelList(scope, command, &lines, &file, &modelName) < 0) return ZVE_SUBFUNCTION;
-    const Parser::Line* model = FindModel(scope, lines, file, &modelName);
+    ModelList list;
+    if (ReadModelList(scope, command, &list) < 0) return ZVE_SUBFUNCTION;
+    const Parser::Line* model = FindModel(scope, list.lines, list.file, &list.modelName);
     if (!model) return E_FAIL;
     const HRESULT hr = LoadModel(scope, *model, graphics);
 
     String info("    ");
     info += (unsigned int)vAnimations.count;
     info += " animation(s); Using the file : ";
-    info += strFile;
-    if (!modelName.IsEmpty()) {
+    info += list.shownFile;
+    if (!list.modelName.IsEmpty()) {
         info += "?";
-        info += modelName;
+        info += list.modelName;
     }
     scope.WriteLog(ZVLOG_INFO, info, kSource, __LINE__);
 
@@ -1320,36 +1320,35 @@ HRESULT ModelMD5Meta::Load(const String& command, IGraphics* graphics) {
     return hr;
 }
 
-HRESULT ModelMD5Meta::ReadModelList(CallScope& scope, const String& command, Vector<Parser::Line>* lines,
-                                    String* file, String* modelName) {
+HRESULT ModelMD5Meta::ReadModelList(CallScope& scope, const String& command, ModelList* list) {
     if (IsMeshFileName(command)) {
         // A mesh file alone: the list of one nameless model with one mesh line.
-        strFile = command;
-        *file = command;
+        list->file = command;
+        list->shownFile = command;
         Parser::Line model, mesh;
         HRESULT hr = model.Tokens.Add("model");
         if (hr >= 0) hr = model.Tokens.Add("");
         if (hr >= 0) hr = mesh.Tokens.Add("mesh");
         if (hr >= 0) hr = mesh.Tokens.Add(command);
         if (hr >= 0) hr = model.InnerLines.Add(mesh);
-        if (hr >= 0) hr = lines->Add(model);
+        if (hr >= 0) hr = list->lines.Add(model);
         return scope.ReportFailure("Not Enough Memory", kSource, __LINE__, hr);
     }
     // "<file>.def" or "<file>.def?<model>".
     const u32 mark = command.FindFirstOf("?", 0);
     if (mark == String::npos) {
-        *file = command;
+        list->file = command;
     } else {
-        *file = command.SubString(0, mark);
-        *modelName = command.SubString(mark + 1, command.length);
+        list->file = command.SubString(0, mark);
+        list->modelName = command.SubString(mark + 1, command.length);
     }
-    strFile = File::GetFullPath(*file) + *file;
+    list->shownFile = File::GetFullPath(list->file) + list->file;
     File defFile;
-    const HRESULT hr = defFile.Open(*file, "rb");
+    const HRESULT hr = defFile.Open(list->file, "rb");
     if (scope.ReportFailure("-", kSource, __LINE__, hr) < 0) return hr;
     Parser parser;
     parser.SetSeparators(nullptr, 0, nullptr, 0);
-    parser.Parse(&defFile, lines, false);
+    parser.Parse(&defFile, &list->lines, false);
     defFile.Close();
     return S_OK;
 }

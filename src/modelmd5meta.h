@@ -34,6 +34,8 @@
 // flag bits) against each frame's components.
 #pragma once
 
+#include <vector>
+
 #include "zvgraphics.h"
 #include "zvstuff.h"
 
@@ -106,8 +108,9 @@ struct ModelMD5Meta {
         SubMeshData& operator=(const SubMeshData&) = delete;
     };
 
-    // LineReader hands out at most this many bytes minus one per line.
-    static const u32 LineBufferSize = 2048;
+    // A word of a line (a token, a joint name, a shader) holds at most this
+    // many bytes minus one; a longer joint name or shader refuses the file.
+    static const u32 WordBufferSize = 2048;
 
     ModelMD5Meta();
     ~ModelMD5Meta();
@@ -135,33 +138,27 @@ struct ModelMD5Meta {
     HRESULT BuildMesh(const String& fileName, Vector<SubMeshData>* subMeshes, IGraphics* graphics);
 
     // The text of an MD5 file, handed out one line at a time.  A line is
-    // what a standard-library line read into a LineBufferSize buffer gives
-    // (the line end included; a longer line comes in several pieces, each
-    // taken as a line), up to its first NUL byte.  Lines shorter than 4
-    // characters and lines of white space alone are skipped (but the last
-    // one of the file), leading CR and LF removed; lineCounter counts every
-    // physical line read.
+    // one physical line of any length, its line end included, up to its
+    // first NUL byte.  Lines shorter than 4 characters and lines of white
+    // space alone are skipped (but the last one of the file), leading CR and
+    // LF removed; lineCounter counts every physical line read.
     class LineReader {
     public:
         LineReader(const char* data, u64 size);
         // Reads the next line; false when nothing more could be read (the
         // line is then what the last read gave, possibly "").
         bool Next();
-        const char* Text() const { return buffer_ + first_; }  // NUL-terminated
+        const char* Text() const { return buffer_.data() + first_; }  // NUL-terminated
         u32 Length() const { return length_; }
-        // The line handed out is the first piece of a longer line whose
-        // rest holds more than its line end.
-        bool Cut() const { return cut_; }
         u32 lineCounter;
 
     private:
         const char* data_;
         u64 size_, position_;
         bool endOfFile_;
-        bool cut_;
         u32 first_;   // where the line begins in buffer_, past leading CR and LF
         u32 length_;
-        char buffer_[LineBufferSize];
+        std::vector<char> buffer_;  // the line and its NUL; grows to the longest line
     };
 
     // The unit-quaternion rule: w = -sqrt(1 - x*x - y*y - z*z), 0 when the
@@ -207,12 +204,19 @@ private:
     class Reader;
     struct AnimationCounts;
 
-    // The steps of Load: the model list (read from the .def file, or made
-    // of the mesh file alone; sets strFile to the list's full path), then
-    // the model's lines: its mesh, and each animation read and added under
-    // its name.  Each logs its failures.
-    HRESULT ReadModelList(CallScope& scope, const String& command, Vector<Parser::Line>* lines, String* file,
-                          String* modelName);
+    // The model list a command names: the .def file read, or the mesh file
+    // alone as a list of one nameless model.
+    struct ModelList {
+        Vector<Parser::Line> lines;  // the list's top-level lines
+        String file;                 // the .def or mesh file of the command
+        String modelName;            // what follows "?" in the command, else empty
+        String shownFile;            // the file as the summary entry names it: a .def by its full path
+    };
+
+    // The steps of Load: the model list, then the model's lines: its mesh,
+    // and each animation read and added under its name.  Each logs its
+    // failures.
+    static HRESULT ReadModelList(CallScope& scope, const String& command, ModelList* list);
     HRESULT LoadModel(CallScope& scope, const Parser::Line& model, IGraphics* graphics);
     void AddModelAnimation(CallScope& scope, const String& name, const String& fileName);
 

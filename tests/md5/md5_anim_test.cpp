@@ -370,16 +370,69 @@ TEST(MD5Anim, MissingFileIsReportedAsSubfunctionFailure) {
     EXPECT_EQ(ModelMD5Meta::LoadAnimation(path.c_str(), nullptr, nullptr), ZVE_SUBFUNCTION);
 }
 
-TEST(MD5Anim, LongNamesAndLinesAreRefusedSoundly) {
-    zvtools::MD5Anim a = md5test::SampleAnim(1);
-    a.joints[1].name = std::string(3000, 'n');
+// Lines of any length are read whole: a long commandline and long lines of
+// white space change nothing of what is read, and an entry after them names
+// the line of the file where the fault is.
+TEST(MD5Anim, LongLinesAreReadWholeAndCountedOnce) {
+    zvtools::MD5Anim a = md5test::SampleAnim(3);
     Vector<String> names = SampleNames();
+    ModelMD5Meta::Animation plain;
+    ASSERT_EQ(LoadText("plain.md5anim", zvtools::WriteMD5Anim(a), &plain, &names), S_OK);
+
+    a.commandline = std::string(6000, 'c');
+    std::string text = zvtools::WriteMD5Anim(a);
+    text = Replace(text, "frame 1", std::string(3000, ' ') + "\r\n\t" + std::string(2047, ' ') + "frame 1");
     ModelMD5Meta::Animation anim;
+    {
+        LogCapture capture;
+        ASSERT_EQ(LoadText("longlines.md5anim", text, &anim, &names), S_OK) << capture.log.substr(0, 400);
+        EXPECT_EQ(capture.log, "");
+    }
+    ASSERT_EQ(anim.vFrames.count, plain.vFrames.count);
+    for (u32 f = 0; f < anim.vFrames.count; ++f) {
+        ASSERT_EQ(anim.vFrames[f].count, plain.vFrames[f].count);
+        for (u32 k = 0; k < anim.vFrames[f].count; ++k) EXPECT_EQ(anim.vFrames[f][k], plain.vFrames[f][k]);
+    }
+
+    const std::string faulty = Replace(text, "frame 2", "frame 5");
+    const std::string path = md5test::Write("longfault.md5anim", faulty);
+    ModelMD5Meta::Animation refused;
     LogCapture capture;
-    EXPECT_EQ(LoadText("longname.md5anim", zvtools::WriteMD5Anim(a), &anim, &names), E_FAIL);
-    EXPECT_TRUE(capture.Has("[ModelMD5Meta::LoadAnimation()] Warning : \"Line 11 of ")) << capture.log.substr(0, 300);
-    EXPECT_TRUE(capture.Has("longname.md5anim is longer than the reader takes")) << capture.log.substr(0, 300);
-    EXPECT_FALSE(capture.Has("strBuffer=")) << capture.log.substr(0, 300);
+    EXPECT_EQ(ModelMD5Meta::LoadAnimation(path.c_str(), &refused, &names), E_FAIL);
+    EXPECT_TRUE(capture.Has(md5test::SyntaxEntry(kScope, "frame 5 {\n", "Invalid frame ID"))) << capture.log;
+    EXPECT_TRUE(capture.Has(md5test::Position(path, LineOf(faulty, "frame 5")))) << capture.log;
+}
+
+// A joint name keeps the limit of a word, 2047 characters with its closing
+// quote: one more is refused with an entry at its line that does not quote
+// it.
+TEST(MD5Anim, JointNamesLongerThanAWordAreRefusedAtTheirLine) {
+    const std::string spaced = std::string(1500, 'a') + " " + std::string(1500, 'b');
+    for (const std::string& name : {std::string(2046, 'n'), std::string(2047, 'n'), std::string(3000, 'n'), spaced}) {
+        zvtools::MD5Anim a = md5test::SampleAnim(1);
+        a.joints[1].name = name;
+        const std::string text = zvtools::WriteMD5Anim(a);
+        const std::string path = md5test::Write("longname.md5anim", text);
+        Vector<String> names = SampleNames();
+        names[1] = (name + "\"").c_str();
+        ModelMD5Meta::Animation anim;
+        LogCapture capture;
+        const HRESULT hr = ModelMD5Meta::LoadAnimation(path.c_str(), &anim, &names);
+        if (name.size() < 2047) {
+            EXPECT_EQ(hr, S_OK) << capture.log.substr(0, 300);
+            EXPECT_EQ(anim.vAnimBones[1].nBone, 1);
+            continue;
+        }
+        EXPECT_EQ(hr, E_FAIL);
+        const unsigned line = LineOf(text, name.substr(0, 20));
+        EXPECT_TRUE(capture.Has("[ModelMD5Meta::LoadAnimation()] Warning : \"The joint name on line " +
+                                std::to_string(line) + " of " + path +
+                                " is longer than the reader takes (2047 characters at most)\"\nAt "))
+            << capture.log.substr(0, 300);
+        EXPECT_TRUE(capture.Has(md5test::Position(path, line)));
+        EXPECT_TRUE(capture.Has("Msg : 'Error while loading " + path + "'"));
+        EXPECT_FALSE(capture.Has("strBuffer=")) << capture.log.substr(0, 300);
+    }
 }
 
 // Every prefix of a sound file, and every single-byte corruption of it, is

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -188,21 +190,24 @@ TEST(MD5Meta, ReferenceCountingAndEmptyMeta) {
     EXPECT_EQ(meta->Release(), 0u);
 }
 
-// The line rule as the readers once applied it, reading the file with fgets
-// (lines shorter than 4 characters or of white space alone skipped).
-bool FgetsReadLine(FILE* file, std::string* line, u32* lineCounter) {
-    char buffer[ModelMD5Meta::LineBufferSize];
+// The line rule read from a file with getline: whole physical lines, each
+// up to its first NUL byte, lines shorter than 4 characters or of white
+// space alone skipped (but the last one of the file).
+bool GetlineReadLine(FILE* file, std::string* line, u32* lineCounter) {
+    char* buffer = nullptr;
+    size_t capacity = 0;
     bool more = true;
     do {
         line->clear();
         ++*lineCounter;
-        if (!std::fgets(buffer, sizeof(buffer), file)) {
+        if (getline(&buffer, &capacity, file) < 0) {
             more = false;
             break;
         }
-        *line += buffer;
+        *line = buffer;  // up to the first NUL
     } while ((line->size() < 4 || line->find_first_not_of(" \t\n\v\f\r") == std::string::npos) &&
              !std::feof(file));
+    std::free(buffer);
     line->erase(0, std::min(line->size(), line->find_first_not_of("\r\n")));
     return more;
 }
@@ -220,15 +225,15 @@ std::vector<std::string> LinesOf(const std::string& text) {
     return lines;
 }
 
-// The same, as the fgets reading of the file gave them.
-std::vector<std::string> FgetsLinesOf(const std::string& text) {
-    FILE* f = std::fopen(md5test::Write("fgets.txt", text).c_str(), "rb");
+// The same, as the getline reading of the file gives them.
+std::vector<std::string> GetlineLinesOf(const std::string& text) {
+    FILE* f = std::fopen(md5test::Write("getline.txt", text).c_str(), "rb");
     EXPECT_NE(f, nullptr);
     std::vector<std::string> lines;
     std::string line;
     u32 counter = 0;
     for (int guard = 0; f && guard < 100000; ++guard) {
-        const bool more = FgetsReadLine(f, &line, &counter);
+        const bool more = GetlineReadLine(f, &line, &counter);
         lines.push_back(std::string(more ? "+" : "-") + std::to_string(counter) + ":" + line);
         if (!more) break;
     }
@@ -249,50 +254,65 @@ TEST(MD5Lines, ShortLinesAreSkippedAndCounted) {
     EXPECT_STREQ(reader.Text(), "");
     EXPECT_EQ(reader.lineCounter, 10u);
 
-    // Lines of white space alone are skipped however long they are (the
-    // pieces of a long one too), but the last line of the file.
+    // Lines of white space alone are skipped however long they are, but
+    // the last line of the file.
     const std::string blank = "  \r\n\t\t\t\t\n \t \v\f\r\n" + std::string(3000, ' ') + "\nnext\r\n    ";
     ModelMD5Meta::LineReader blanks(blank.data(), blank.size());
     EXPECT_TRUE(blanks.Next());
     EXPECT_STREQ(blanks.Text(), "next\r\n");
-    EXPECT_EQ(blanks.lineCounter, 6u);
+    EXPECT_EQ(blanks.lineCounter, 5u);  // the long blank line counts once
     blanks.Next();
     EXPECT_STREQ(blanks.Text(), "    ");
-    EXPECT_EQ(blanks.lineCounter, 7u);
+    EXPECT_EQ(blanks.lineCounter, 6u);
 
-    // A line longer than the buffer comes in pieces, each taken as a line;
-    // its first piece is marked as cut.
-    const std::string longText = std::string(3000, 'x') + "\nnext\n";
-    ModelMD5Meta::LineReader pieces(longText.data(), longText.size());
-    pieces.Next();
-    EXPECT_EQ(pieces.Length(), ModelMD5Meta::LineBufferSize - 1);
-    EXPECT_TRUE(pieces.Cut());
-    pieces.Next();
-    EXPECT_EQ(pieces.Length(), 3000 - (ModelMD5Meta::LineBufferSize - 1) + 1);
-    EXPECT_FALSE(pieces.Cut());
-    pieces.Next();
-    EXPECT_STREQ(pieces.Text(), "next\n");
-    EXPECT_EQ(pieces.lineCounter, 3u);
-
-    // A line that fills the buffer but for its line end is whole.
-    const size_t full = ModelMD5Meta::LineBufferSize - 1;
-    for (const std::string end : {"\n", "\r\n", "\r\r\n", ""}) {
-        const std::string text = std::string(full, 'x') + end + "next\n";
-        ModelMD5Meta::LineReader whole(text.data(), text.size());
-        whole.Next();
-        EXPECT_EQ(whole.Cut(), end.empty()) << end.size();
-    }
-    const std::string last = std::string(full, 'x');
-    ModelMD5Meta::LineReader atTheEnd(last.data(), last.size());
-    atTheEnd.Next();
-    EXPECT_FALSE(atTheEnd.Cut());
 }
 
-// Reading the file in memory hands out the lines the fgets reading gave:
-// short lines at the end or before it, NUL bytes, CR alone, pieces of long
-// lines ending right at the end of the file, no line end at all.
-TEST(MD5Lines, InMemoryReadingGivesTheLinesOfFgetsReading) {
-    const size_t piece = ModelMD5Meta::LineBufferSize - 1;
+// A line of any length is one line, counted once: a long line of text, a
+// long blank line, and a line that begins with more white space than the
+// old 2047-byte reads took, each followed by the next line.
+TEST(MD5Lines, LongLinesAreWholeAndCountedOnce) {
+    struct Case {
+        std::string first;     // the long line, without its line end
+        const char* end;       // its line end
+        bool skipped;          // blank: the next line is the first handed out
+    };
+    const Case cases[] = {
+        {std::string(6000, 'x'), "\n", false},
+        {"commandline \"" + std::string(2600, 'o') + "\"", "\r\n", false},
+        {std::string(3000, ' '), "\n", true},
+        {std::string(2047, ' ') + "abc", "\n", false},
+        {std::string(2046, 'x'), "\r\n", false},  // once ended right at the buffer's end
+        {std::string(2047, 'x'), "\r\n", false},
+        {std::string(4095, '\t'), "\r\n", true},
+    };
+    for (const Case& c : cases) {
+        const std::string text = c.first + c.end + "next line\n";
+        ModelMD5Meta::LineReader reader(text.data(), text.size());
+        EXPECT_TRUE(reader.Next());
+        if (!c.skipped) {
+            EXPECT_EQ(std::string(reader.Text()), c.first + c.end) << c.first.size();
+            EXPECT_EQ(reader.Length(), c.first.size() + std::strlen(c.end));
+            EXPECT_EQ(reader.lineCounter, 1u);
+            EXPECT_TRUE(reader.Next());
+        }
+        EXPECT_STREQ(reader.Text(), "next line\n") << c.first.size();
+        EXPECT_EQ(reader.lineCounter, 2u) << c.first.size();
+        EXPECT_FALSE(reader.Next());
+    }
+    // The last line of the file, long and without a line end.
+    const std::string last = "abc\n" + std::string(5000, 'z');
+    ModelMD5Meta::LineReader atTheEnd(last.data(), last.size());
+    atTheEnd.Next();
+    atTheEnd.Next();
+    EXPECT_EQ(atTheEnd.Length(), 5000u);
+    EXPECT_EQ(atTheEnd.lineCounter, 2u);
+}
+
+// Reading the file in memory hands out the lines of a getline reading:
+// short lines at the end or before it, NUL bytes, CR alone, long lines
+// ending right at the end of the file, no line end at all.
+TEST(MD5Lines, InMemoryReadingGivesTheLinesOfGetlineReading) {
+    const size_t piece = 2047;
     std::vector<std::string> texts = {
         "", "a", "abc", "abcd", "\n", "\n\n\n", "ab\n", "abcd\n", "\r\r\r\rx", "\r\nab\r\n", "ab\ncd",
         std::string("a\0bcdef\n\0\0\0\0\nxyz", 16), std::string("\0", 1), std::string(piece, 'p'),
@@ -309,7 +329,7 @@ TEST(MD5Lines, InMemoryReadingGivesTheLinesOfFgetsReading) {
     }
     for (const zvfuzz::SeedFile& seed : zvfuzz::MD5Seeds()) texts.push_back(seed.text);
     for (const std::string& text : texts)
-        EXPECT_EQ(LinesOf(text), FgetsLinesOf(text)) << "text of " << text.size() << " bytes";
+        EXPECT_EQ(LinesOf(text), GetlineLinesOf(text)) << "text of " << text.size() << " bytes";
 }
 
 }  // namespace
