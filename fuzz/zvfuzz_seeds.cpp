@@ -117,6 +117,14 @@ void Seeds3ds() {
         Put(target, "scene.3ds", zvtools::SceneBytes3ds(SampleScene(true)));
         Put(target, "no_nodes.3ds", zvtools::SceneBytes3ds(SampleScene(false)));
     }
+    // Three faces of the tiled box and the triangle name materials the file
+    // does not hold: they are drawn with the default material.
+    zvtools::Scene3ds unknown = SampleScene(false);
+    std::vector<uint16_t>& boxFaces = unknown.meshes[0].groups[0].faces;
+    boxFaces.erase(boxFaces.begin(), boxFaces.begin() + 3);
+    unknown.meshes[0].groups.push_back(zvtools::MatGroup3ds{"17 - Default", {0, 1, 2}});
+    unknown.meshes[1].groups[0].material = "ghost";
+    Put("model3ds", "unknown_material.3ds", zvtools::SceneBytes3ds(unknown));
     // A mesh with the optional chunks the writer has no record for: vertex
     // flags, local matrix, mapping, box map, colour, procedure.
     zvtools::Chunk3ds object = zvtools::MeshObjectChunk3ds(SampleScene(false).meshes[1]);

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "toolkit3ds.h"
@@ -122,10 +124,12 @@ private:
     HRESULT CreateVertexBuffer();
     HRESULT FillMeshes();
     HRESULT CheckMesh(const MeshData3ds& mesh, u32 vertexBase, u32 faceBase);
-    u32 MaterialOf(const char* name) const;
+    u32 MaterialOf(const String& name) const;
     HRESULT PlanMesh(const MeshData3ds& mesh, MeshPlan* plan) const;
     void WriteVertex(const MeshData3ds& mesh, u32 source, u32 tilingClass, u32 at);
     HRESULT AddMatRefs(const MeshData3ds& mesh, u32 vertexBase, u32 vertexEnd, u32 faceBase);
+    HRESULT FindOwners(std::vector<u32>* owner);
+    void WarnMissingMaterial(const String& name, u64 faces);
     HRESULT GroupFaces();
     HRESULT CorrectRuns();
     HRESULT CreateIndexBuffer();
@@ -144,7 +148,8 @@ private:
 
     MaterialData3ds* material_ = nullptr;
     MeshData3ds* mesh_ = nullptr;
-    Vector<String> names_;                  // material names, parallel to vMatInfos
+    Vector<String> names_;                  // material names by vMatInfos entry; none for an added default
+    u32 defaultMaterial_ = kNoMaterial;     // the default material's entry, once there is one
     std::vector<Tiling> tilings_;           // distinct tilings; [0] is none
     std::vector<u32> tilingOf_;             // per material: its index in tilings_
     Vector<Model3DSMeta::MatRef> refs_;
@@ -239,6 +244,7 @@ HRESULT Loader::ReadMaterials() {
     if (count == 0) {
         if (mats.Reserve(1, true) < 0 || names_.Add(kDefaultMaterial) < 0) return E_OUTOFMEMORY;
         FillDefaultMaterial(&mats[0]);
+        defaultMaterial_ = 0;
         tilingOf_.assign(1, 0);
         return S_OK;
     }
@@ -342,10 +348,9 @@ HRESULT Loader::CheckMesh(const MeshData3ds& mesh, u32 vertexBase, u32 faceBase)
 }
 
 // The first material of that name (as grouping assigns faces), or kNoMaterial.
-u32 Loader::MaterialOf(const char* name) const {
-    String wanted(name);
+u32 Loader::MaterialOf(const String& name) const {
     for (u32 i = 0; i < names_.count; ++i) {
-        if (names_[i] == wanted) return i;
+        if (names_[i] == name) return i;
     }
     return kNoMaterial;
 }
@@ -360,16 +365,18 @@ HRESULT Loader::PlanMesh(const MeshData3ds& mesh, MeshPlan* plan) const {
     plan->copies.clear();
     if (tilings_.size() < 2) return S_OK;
     // The tiling class of each face: that of the first group naming it, of
-    // the first material for a mesh without groups; kNoMaterial for faces
-    // that are not drawn.
+    // the first material for a mesh without groups; kNoMaterial for faces in
+    // no group, which are not drawn.  A group naming a material the file does
+    // not hold is drawn with the untextured default material: class 0.
     std::vector<u32> faceClass(nFaces, mesh.nMatGroups ? kNoMaterial : tilingOf_[0]);
     for (u32 g = 0; g < mesh.nMatGroups; ++g) {
         const MeshMatGroup3ds& group = mesh.matGroups[g];
-        u32 material = MaterialOf(BoundedName(group.name).c_str());
-        if (material == kNoMaterial || !group.faces) continue;
+        if (!group.faces) continue;
+        u32 material = MaterialOf(BoundedName(group.name));
+        u32 tilingClass = material == kNoMaterial ? 0 : tilingOf_[material];
         for (u32 i = 0; i < group.nFaces; ++i) {
             u32 f = group.faces[i];
-            if (f < nFaces && faceClass[f] == kNoMaterial) faceClass[f] = tilingOf_[material];
+            if (f < nFaces && faceClass[f] == kNoMaterial) faceClass[f] = tilingClass;
         }
     }
     // A vertex takes the class of the first drawn face using it; a face of
@@ -473,30 +480,63 @@ HRESULT Loader::FillMeshes() {
     return S_OK;
 }
 
+void Loader::WarnMissingMaterial(const String& name, u64 faces) {
+    String message;
+    message += (unsigned long)faces;
+    message += faces == 1 ? " face names" : " faces name";
+    message += " the material \"" + name + "\", which the file does not hold; ";
+    message += faces == 1 ? "it is" : "they are";
+    message += " drawn with the default material";
+    scope_.WriteLog(ZVLOG_WARNING, message, kSource, __LINE__);
+}
+
+// The material each assignment is drawn with: the first material of its
+// name, so that with two materials of one name the second one gets no faces.
+// Faces naming a material the file does not hold are drawn with the default
+// material: a file without materials has it as its material 0, any other
+// file gets it as one more material after its own, once some face needs it.
+// Each such name is warned about once, with its faces of all meshes.
+HRESULT Loader::FindOwners(std::vector<u32>* owner) {
+    owner->assign(refs_.count, kNoMaterial);
+    std::unordered_map<std::string, size_t> missingIndex;
+    std::vector<std::pair<u32, u64>> missing;  // per missing name: its first assignment, its faces
+    for (u32 r = 0; r < refs_.count; ++r) {
+        const Model3DSMeta::MatRef& ref = refs_[r];
+        (*owner)[r] = MaterialOf(ref.strName);
+        if ((*owner)[r] != kNoMaterial || ref.nNumFaces == 0) continue;
+        auto found = missingIndex.emplace(ref.strName.c_str(), missing.size()).first;
+        if (found->second == missing.size()) missing.emplace_back(r, 0);
+        missing[found->second].second += ref.nNumFaces;
+    }
+    if (missing.empty()) return S_OK;
+    if (defaultMaterial_ == kNoMaterial) {
+        Model3DSMeta::MatInfos mat;
+        FillDefaultMaterial(&mat);
+        if (meta_->vMatInfos.Add(mat) < 0) return E_OUTOFMEMORY;
+        defaultMaterial_ = meta_->vMatInfos.count - 1;
+    }
+    for (u32 r = 0; r < refs_.count; ++r) {
+        if ((*owner)[r] == kNoMaterial && refs_[r].nNumFaces) (*owner)[r] = defaultMaterial_;
+    }
+    for (const auto& name : missing) WarnMissingMaterial(refs_[name.first].strName, name.second);
+    return S_OK;
+}
+
 HRESULT Loader::GroupFaces() {
     Vector<Model3DSMeta::MatInfos>& mats = meta_->vMatInfos;
-    // Each assignment goes to the first material of its name: with two
-    // materials of one name the second one gets no faces.
-    u32* owner = new (std::nothrow) u32[refs_.count ? refs_.count : 1];
-    if (!owner) return E_OUTOFMEMORY;
+    std::vector<u32> owner;
+    HRESULT hr = FindOwners(&owner);
+    if (hr < 0) return hr;
     u64 total = 0;
     for (u32 r = 0; r < refs_.count; ++r) {
-        owner[r] = kNoMaterial;
-        for (u32 i = 0; i < names_.count && owner[r] == kNoMaterial; ++i) {
-            if (names_[i] == refs_[r].strName) owner[r] = i;
-        }
         if (owner[r] != kNoMaterial) total += 3ull * refs_[r].nNumFaces;
     }
     if (total > 0x7FFFFFFFu) {
-        delete[] owner;
         scope_.WriteLog(ZVLOG_ERROR, "Too many indices for the IB", kSource, __LINE__);
         return E_FAIL;
     }
     grouped_ = new (std::nothrow) u16[total ? (size_t)total : 1];
-    if (!grouped_) {
-        delete[] owner;
-        return E_OUTOFMEMORY;
-    }
+    if (!grouped_) return E_OUTOFMEMORY;
     u32 position = 0;
     for (u32 i = 0; i < mats.count; ++i) {
         Model3DSMeta::MatInfos& mat = mats[i];
@@ -520,7 +560,6 @@ HRESULT Loader::GroupFaces() {
         mat.nNumVertices = vertexEnd > mat.nMinVertex ? vertexEnd - mat.nMinVertex : 0;
         mat.nFirstIndex = position - mat.nNumIndices;
     }
-    delete[] owner;
     FreeMatRefs();
     names_ = Vector<String>();
     delete[] faceTable_;

@@ -5,7 +5,10 @@
 // its meshes (position, normal, one texture coordinate), one static 16-bit
 // index buffer holding every triangle grouped by material, one MatInfos
 // entry per material naming its run of indices, one texture per material
-// that names a texture map, and the bounding box of all vertices.
+// that names a texture map, and the bounding box of all vertices.  Faces
+// naming a material the file does not hold are drawn with the default
+// material (one more entry after the file's own materials, or the only one
+// of a file without materials).
 //
 // The file is read through the 3DS chunk toolkit only.  Its coordinates are
 // z-up; the engine's are y-up, so a file vertex (x, y, z) is stored as

@@ -164,22 +164,148 @@ TEST_F(Model3DSTest, MaterialsFromTheFileAndTheDefaultOne) {
     EXPECT_TRUE(Contains(log, "1 materials for 2 meshes with 3 tris & 7 verts"));
 }
 
-TEST_F(Model3DSTest, FacesOfAbsentOrNoMaterialAreNotDrawn) {
-    Start();
+// What a load of a file with faces naming materials it does not hold gives:
+// the info entry's counts, the triangles of each material entry, the log's
+// warnings and errors, the entry of the default material, and texture
+// coordinates of some vertices.
+struct MissingMaterialCase {
+    const char* name;
     Scene3ds scene;
-    scene.materials = {Matte("red", 255, 0, 0), Matte("blue", 0, 0, 255)};
-    // Faces 0..3; face 1 names an absent material, face 3 has no assignment.
-    Mesh3ds m = Strip("m", 6, {0, 1, 2, 1, 2, 3, 2, 3, 4, 3, 4, 5});
-    m.groups = {MatGroup3ds{"blue", {2}}, MatGroup3ds{"ghost", {1}}, MatGroup3ds{"red", {0}}};
-    scene.meshes = {m};
-    Write("absent.3ds", scene);
-    Model3DS* model = Load("absent.3ds");
-    ASSERT_NE(model, nullptr);
-    EXPECT_TRUE(Contains(log, "2 materials for 1 meshes with 2 tris & 6 verts"));
-    std::vector<u16> idx = Indices(model->pMeta);
-    ASSERT_EQ(idx.size(), 6u);
-    EXPECT_EQ(Triangles(idx, model->pMeta->vMatInfos[0]), (std::vector<std::vector<u16>>{{0, 1, 2}}));
-    EXPECT_EQ(Triangles(idx, model->pMeta->vMatInfos[1]), (std::vector<std::vector<u16>>{{2, 3, 4}}));
+    std::string counts;
+    std::vector<std::vector<std::vector<u16>>> runs;  // per vMatInfos entry
+    std::vector<std::string> entries;
+    u32 defaultEntry;                                  // kNone: no default material
+    std::vector<std::pair<u32, std::vector<float>>> uvs;
+};
+
+const u32 kNone = 0xFFFFFFFFu;
+
+std::string MissingWarning(const std::string& faces, const std::string& name) {
+    const bool one = faces == "1";
+    return "[Model3DSMeta::Load3DS()] Warning : \"" + faces + (one ? " face names" : " faces name") +
+           " the material \"" + name + "\", which the file does not hold; " + (one ? "it is" : "they are") +
+           " drawn with the default material\"";
+}
+
+// Texture coordinates for a strip of four vertices, and a tiled textured
+// material: tiled vertices read (2u + 0.5, 1 - v), untiled ones (u, 1 - v).
+Mesh3ds TexturedStrip(const std::string& name, const std::vector<uint16_t>& faces) {
+    Mesh3ds m = Strip(name, 4, faces);
+    m.texCoords = {0, 0, 1, 0, 1, 1, 0, 1};
+    return m;
+}
+
+Material3ds Tiles() {
+    Material3ds m = Matte("tiles", 255, 255, 255, "tiles.tga");
+    m.uScale = 2.0f;
+    m.uOffset = 0.5f;
+    return m;
+}
+
+std::vector<MissingMaterialCase> MissingMaterialCases() {
+    std::vector<MissingMaterialCase> cases;
+    {
+        // A 3ds Max export: the file's only material is "1", every face names
+        // the one of the exporter's default name.
+        MissingMaterialCase c{"every face", {}, "2 materials for 1 meshes with 2 tris & 4 verts", {}, {}, 1, {}};
+        c.scene.materials = {Matte("1", 200, 40, 40)};
+        Mesh3ds m = Strip("Box01", 4, {0, 1, 2, 1, 2, 3});
+        m.groups = {MatGroup3ds{"17 - Default", {0, 1}}};
+        c.scene.meshes = {m};
+        c.runs = {{}, {{0, 1, 2}, {1, 2, 3}}};
+        c.entries = {MissingWarning("2", "17 - Default")};
+        cases.push_back(c);
+    }
+    {
+        // Face 0 tiled, face 1 of a missing material sharing vertices 0 and
+        // 2 with it (copied untiled for it), face 2 in no group (not drawn).
+        MissingMaterialCase c{"one mesh", {}, "2 materials for 1 meshes with 2 tris & 6 verts", {}, {}, 1, {}};
+        c.scene.materials = {Tiles()};
+        Mesh3ds m = TexturedStrip("mixed", {0, 1, 2, 0, 2, 3, 1, 2, 3});
+        m.groups = {MatGroup3ds{"tiles", {0}}, MatGroup3ds{"ghost", {1}}};
+        c.scene.meshes = {m};
+        c.runs = {{{0, 1, 2}}, {{4, 5, 3}}};
+        c.entries = {MissingWarning("1", "ghost")};
+        c.uvs = {{0, {0.5f, 1.0f}}, {2, {2.5f, 0.0f}}, {3, {0.0f, 0.0f}}, {4, {0.0f, 1.0f}}, {5, {1.0f, 0.0f}}};
+        cases.push_back(c);
+    }
+    {
+        // Two meshes, two missing names: "ghost" in both (its faces counted
+        // together), "phantom" in the second; warned in the order met.
+        MissingMaterialCase c{"two meshes", {}, "2 materials for 2 meshes with 5 tris & 11 verts", {}, {}, 1, {}};
+        c.scene.materials = {Tiles()};
+        Mesh3ds a = TexturedStrip("a", {0, 1, 2, 1, 2, 3});
+        a.groups = {MatGroup3ds{"ghost", {1}}, MatGroup3ds{"tiles", {0}}};
+        Mesh3ds b = Strip("b", 5, {0, 1, 2, 1, 2, 3, 2, 3, 4});
+        b.groups = {MatGroup3ds{"phantom", {0}}, MatGroup3ds{"ghost", {1, 2}}};
+        c.scene.meshes = {a, b};
+        c.runs = {{{0, 1, 2}}, {{4, 5, 3}, {6, 7, 8}, {7, 8, 9}, {8, 9, 10}}};
+        c.entries = {MissingWarning("3", "ghost"), MissingWarning("1", "phantom")};
+        c.uvs = {{1, {2.5f, 1.0f}}, {3, {0.0f, 0.0f}}, {4, {1.0f, 1.0f}}, {5, {1.0f, 0.0f}}};
+        cases.push_back(c);
+    }
+    {
+        // No material in the file: its default material 0 takes the faces
+        // of the missing name as well as those of the mesh without groups.
+        MissingMaterialCase c{"no material", {}, "1 materials for 2 meshes with 2 tris & 6 verts", {}, {}, 0, {}};
+        Mesh3ds a = Strip("a", 3, {0, 1, 2});
+        a.groups = {MatGroup3ds{"Steel", {0}}};
+        c.scene.meshes = {a, Strip("b", 3, {0, 1, 2})};
+        c.runs = {{{0, 1, 2}, {3, 4, 5}}};
+        c.entries = {MissingWarning("1", "Steel")};
+        cases.push_back(c);
+    }
+    {
+        // A group of a missing name without faces needs no default material.
+        MissingMaterialCase c{"empty group", {}, "1 materials for 1 meshes with 1 tris & 3 verts", {}, {}, kNone, {}};
+        c.scene.materials = {Matte("only", 10, 20, 30)};
+        Mesh3ds m = Strip("m", 3, {0, 1, 2});
+        m.groups = {MatGroup3ds{"only", {0}}, MatGroup3ds{"ghost", {}}};
+        c.scene.meshes = {m};
+        c.runs = {{{0, 1, 2}}};
+        cases.push_back(c);
+    }
+    return cases;
+}
+
+TEST_F(Model3DSTest, FacesNamingAMissingMaterialAreDrawnWithTheDefaultOne) {
+    Start();
+    WriteTexture("tiles.tga", 1, 1, {0xFFFFFF});
+    for (const MissingMaterialCase& c : MissingMaterialCases()) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        Model3DS* model = Load(Write("unknown_material.3ds", c.scene));
+        ASSERT_NE(model, nullptr);
+        EXPECT_TRUE(Contains(log, "[Model3DSMeta::Load3DS()] " + c.counts + "\n")) << log;
+        EXPECT_EQ(Entries(log), c.entries) << log;
+        const Model3DSMeta* meta = model->pMeta;
+        ASSERT_EQ(meta->vMatInfos.count, c.runs.size());
+        ASSERT_EQ(meta->vTextures.count, c.runs.size());
+        std::vector<u16> idx = Indices(model->pMeta);
+        for (u32 i = 0; i < c.runs.size(); ++i) EXPECT_EQ(Triangles(idx, meta->vMatInfos[i]), c.runs[i]) << i;
+        // The file's tiled material keeps its texture.
+        if (meta->vMatInfos[0].strTexture == "tiles.tga") {
+            EXPECT_NE(meta->vTextures[0], nullptr);
+        }
+        if (c.defaultEntry != kNone) {
+            const Model3DSMeta::MatInfos& d = meta->vMatInfos[c.defaultEntry];
+            EXPECT_EQ(d.material.Diffuse.r, 0.8f);
+            EXPECT_EQ(d.material.Diffuse.a, 1.0f);
+            EXPECT_EQ(d.material.Ambient.g, 0.3f);
+            EXPECT_EQ(d.material.Specular.b, 0.7f);
+            EXPECT_EQ(d.material.Emissive.a, 0.0f);
+            EXPECT_EQ(d.material.Power, 1.0f);
+            EXPECT_EQ(d.bUsed, 1u);
+            EXPECT_STREQ(d.strTexture.c_str(), "");
+            EXPECT_EQ(meta->vTextures[c.defaultEntry], nullptr);
+        }
+        std::vector<Model3DSMeta::Vertex> v = Vertices(model->pMeta);
+        for (const auto& uv : c.uvs) {
+            ASSERT_LT(uv.first, v.size());
+            EXPECT_EQ((std::vector<float>{v[uv.first].fU, v[uv.first].fV}), uv.second) << "vertex " << uv.first;
+        }
+        Drop(model);
+    }
 }
 
 TEST_F(Model3DSTest, DegenerateTrianglesShrinkARunAndTheNextFollowsIt) {
@@ -433,7 +559,7 @@ TEST_F(Model3DSTest, ModelsWithoutVerticesOrFacesFailCleanly) {
     // Every face degenerate or unassigned: nothing to draw is refused too.
     scene.materials = {Matte("only", 1, 2, 3)};
     Mesh3ds flat = Strip("flat", 3, {0, 0, 1, 0, 1, 2});
-    flat.groups = {MatGroup3ds{"only", {0}}, MatGroup3ds{"missing", {1}}};
+    flat.groups = {MatGroup3ds{"only", {0}}};
     scene.meshes = {flat};
     Write("flat.3ds", scene);
     log.clear();

@@ -1,6 +1,7 @@
 // 3DS models in real frames: textures mapped by the file's coordinates,
 // lighting by the computed normals, untextured materials drawn without the
-// texture of the material before them, and stencil shadows of a model.
+// texture of the material before them, faces of a material the file lacks
+// drawn with the default one, and stencil shadows of a model.
 #include "model3ds_support.h"
 #include "zvgraphstenshad.h"
 
@@ -93,6 +94,40 @@ TEST_F(Model3DSRender, MissingTextureDrawsWithStageZeroOff) {
     zv->pD3DDevice->GetTexture(0, &bound);
     EXPECT_EQ(bound, nullptr);
     if (bound && bound != reinterpret_cast<IDirect3DBaseTexture9*>(0x1)) bound->Release();
+}
+
+// A 3ds Max export whose faces name its default material "17 - Default"
+// while the file holds only the material "1": those faces are drawn lit, in
+// the grey of the engine's default material, beside the file's red.
+TEST_F(Model3DSTest, FacesOfAMissingMaterialAreDrawnLitGrey) {
+    Start();
+    zvtools::Scene3ds scene;
+    scene.materials = {Matte("1", 255, 0, 0)};
+    scene.meshes = {QuadFacingMinusY("left", -3.0f, -0.2f, -1.5f, 1.5f, 0.0f, "17 - Default"),
+                    QuadFacingMinusY("right", 0.2f, 3.0f, -1.5f, 1.5f, 0.0f, "1")};
+    Write("max_export.3ds", scene);
+    ASSERT_NE(Load("max_export.3ds"), nullptr);
+    Camera(V(0, 0, -10), V(0, 0, 0));
+    Light light = PointLight(V(0, 0, -5));
+    ASSERT_EQ(graphics->SetLight(0, true, &light), S_OK);
+    Bitmap lit = Frame("grey.bmp");
+    ASSERT_GT(lit.width, 0);
+    EXPECT_EQ(graphics->GetStats().nDrawCalls, 2u);
+    uint32_t grey = PixelOf(lit, V(-1.6f, 0.0f, 0.0f)), red = PixelOf(lit, V(1.6f, 0.0f, 0.0f));
+    EXPECT_GT(Red(grey), 150) << std::hex << grey;
+    EXPECT_NEAR(Green(grey), Red(grey), 2) << std::hex << grey;
+    EXPECT_NEAR(Blue(grey), Red(grey), 2) << std::hex << grey;
+    EXPECT_GT(Red(red), 200) << std::hex << red;
+    EXPECT_LT(Green(red) + Blue(red), 20) << std::hex << red;
+
+    // Without the light only the global ambient (0x50) is left, times the
+    // default material's ambient 0.3.
+    Light off = PointLight(V(0, 0, -5));
+    ASSERT_EQ(graphics->SetLight(0, false, &off), S_OK);
+    Bitmap dark = Frame("grey_dark.bmp");
+    uint32_t unlit = PixelOf(dark, V(-1.6f, 0.0f, 0.0f));
+    EXPECT_NEAR(Red(unlit), 24, 4) << std::hex << unlit;
+    EXPECT_NEAR(Blue(unlit), Red(unlit), 2) << std::hex << unlit;
 }
 
 // Files count v from the image's bottom row: an image whose top half is red
