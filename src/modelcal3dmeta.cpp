@@ -525,9 +525,9 @@ struct MeshEntries {
     u32 maps = 0;
 };
 
-// Grows each of the four lists by numSubMeshes entries: the three indexed
-// ones with the count set, the influences with room only (ReadSubMeshBody
-// adds their entries one by one).  S_OK, or ZVE_SUBFUNCTION after the report.
+// Grows each of the four lists by numSubMeshes entries, counts set: one
+// entry per submesh of the file, each filled as its submesh is read.  S_OK,
+// or ZVE_SUBFUNCTION after the report.
 HRESULT ReserveSubMeshes(CallScope* scope, u32 numSubMeshes, Vector<i32>* materials,
                          Vector<Vector<i32>>* faces, Vector<Vector<ModelCal3DMeta::Vertex>>* vertices,
                          Vector<Vector<ModelCal3DMeta::Influence>>* influences) {
@@ -539,7 +539,7 @@ HRESULT ReserveSubMeshes(CallScope* scope, u32 numSubMeshes, Vector<i32>* materi
     if (scope->ReportFailure("-", kSource, __LINE__, materials->Reserve(materials->count + numSubMeshes, true)) < 0 ||
         scope->ReportFailure("-", kSource, __LINE__, vertices->Reserve(vertices->count + numSubMeshes, true)) < 0 ||
         scope->ReportFailure("-", kSource, __LINE__, faces->Reserve(faces->count + numSubMeshes, true)) < 0 ||
-        scope->ReportFailure("-", kSource, __LINE__, influences->Reserve(influences->count + numSubMeshes, false)) <
+        scope->ReportFailure("-", kSource, __LINE__, influences->Reserve(influences->count + numSubMeshes, true)) <
             0)
         return ZVE_SUBFUNCTION;
     return S_OK;
@@ -668,27 +668,29 @@ HRESULT ReadFaces(CallScope* scope, Cal3DReader& reader, const SubMeshHead& head
     return S_OK;
 }
 
-// Reads the vertices, springs and faces of a submesh whose head was read;
-// its influences go into a new last entry of subMeshInfluences.  Counts
-// grow with what was read, so that a failing file leaves only complete
-// vertices and checked indices behind.
+// The records behind a submesh's head: its vertices, its faces and the
+// influences its vertices index.
+struct SubMeshBody {
+    Vector<ModelCal3DMeta::Vertex> vertices;
+    Vector<i32> faces;
+    Vector<ModelCal3DMeta::Influence> influences;
+};
+
+// Reads the vertices, springs and faces of submesh number subMesh, whose
+// head was read and checked, into body.  Counts grow with what was read, so
+// that a failing file leaves only complete vertices and checked indices
+// behind.  S_OK, E_FAIL after an entry, or ZVE_SUBFUNCTION.
 HRESULT ReadSubMeshBody(CallScope* scope, Cal3DReader& reader, const SubMeshHead& head, u32 subMesh,
-                        Vector<ModelCal3DMeta::Vertex>* vertices, Vector<i32>* faces,
-                        Vector<Vector<ModelCal3DMeta::Influence>>* subMeshInfluences, MeshEntries* entries) {
-    vertices->count = 0;
-    faces->count = 0;
-    if (scope->ReportFailure("-", kSource, __LINE__, vertices->Reserve(head.numVertices, false)) < 0)
+                        MeshEntries* entries, SubMeshBody* body) {
+    if (scope->ReportFailure("-", kSource, __LINE__, body->vertices.Reserve(head.numVertices, false)) < 0)
         return ZVE_SUBFUNCTION;
-    subMeshInfluences->Reserve(subMeshInfluences->count + 1, true);  // room was reserved by ReserveSubMeshes
-    Vector<ModelCal3DMeta::Influence>& influences = subMeshInfluences->data[subMeshInfluences->count - 1];
-    influences.count = 0;
     for (u32 v = 0; v < head.numVertices; ++v) {
-        HRESULT hr = ReadVertex(scope, reader, head, v, &vertices->data[v], &influences);
+        HRESULT hr = ReadVertex(scope, reader, head, v, &body->vertices.data[v], &body->influences);
         if (hr != S_OK) return hr;
-        vertices->count = v + 1;
+        body->vertices.count = v + 1;
     }
     if (!reader.Skip((u64)head.numSprings * kSpringBytes)) return ZVE_SUBFUNCTION;
-    return ReadFaces(scope, reader, head, subMesh, faces, entries);
+    return ReadFaces(scope, reader, head, subMesh, &body->faces, entries);
 }
 
 }  // namespace
@@ -712,6 +714,7 @@ HRESULT ModelCal3DMeta::LoadMesh(const String& file, Vector<i32>* subMeshMateria
     const u32 baseMaterials = subMeshMaterials->count;
     const u32 baseVertices = subMeshVertices->count;
     const u32 baseFaces = subMeshFaces->count;
+    const u32 baseInfluences = subMeshInfluences->count;
     hr = ReserveSubMeshes(&scope, numSubMeshes, subMeshMaterials, subMeshFaces, subMeshVertices, subMeshInfluences);
     if (hr != S_OK) return hr;
 
@@ -721,8 +724,12 @@ HRESULT ModelCal3DMeta::LoadMesh(const String& file, Vector<i32>* subMeshMateria
         if (!ReadSubMeshHead(reader, &head)) return ZVE_SUBFUNCTION;
         subMeshMaterials->data[baseMaterials + i] = head.material;
         if (!CheckSubMeshHead(&scope, reader, head, &entries)) return ZVE_SUBFUNCTION;
-        hr = ReadSubMeshBody(&scope, reader, head, i, &subMeshVertices->data[baseVertices + i],
-                             &subMeshFaces->data[baseFaces + i], subMeshInfluences, &entries);
+        SubMeshBody body;
+        hr = ReadSubMeshBody(&scope, reader, head, i, &entries, &body);
+        // What was read is kept, also when the rest of the file fails.
+        subMeshVertices->data[baseVertices + i] = std::move(body.vertices);
+        subMeshFaces->data[baseFaces + i] = std::move(body.faces);
+        subMeshInfluences->data[baseInfluences + i] = std::move(body.influences);
         if (hr != S_OK) return hr;
     }
     return S_OK;
