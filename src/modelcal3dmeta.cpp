@@ -1190,7 +1190,10 @@ String FindMaterialImage(const String& name, const String& cfgFolder) {
 }
 
 // One texture per material that names an image; a material without one
-// keeps a null entry.  A texture that cannot be created fails the model.
+// keeps a null entry.  An image found nowhere or that cannot be decoded
+// leaves its material untextured with a warning (the other materials keep
+// theirs), as the 3DS and MD5 models do: a character missing one image of
+// its package is still drawn.
 HRESULT CreateTextures(CallScope* scope, ModelCal3DMeta* meta, const String& file, IGraphics* graphics) {
     Vector<ITexture*>& textures = meta->vTextures;
     if (scope->ReportFailure("-", kSource, __LINE__, textures.Reserve(meta->vMatInfos.count, true)) < 0)
@@ -1201,17 +1204,19 @@ HRESULT CreateTextures(CallScope* scope, ModelCal3DMeta* meta, const String& fil
         ModelCal3DMeta::MatInfos& infos = meta->vMatInfos.data[m];
         if (!infos.szTexture) continue;
         const String image = FindMaterialImage(String(infos.szTexture), cfgFolder);
-        HRESULT created = graphics->CreateTexture(image, &textures.data[m]);
-        if (created < 0) {
-            textures.data[m] = nullptr;
-            String missing(file);
-            missing += " : Can't create the texture ";
-            missing += image;
-            scope->WriteLog(ZVLOG_ERROR, missing, kSource, __LINE__);
-            scope->ReportFailure("-", kSource, __LINE__, created);
-            return ZVE_SUBFUNCTION;
-        }
         ModelCal3DMeta::FreeTexture(&infos);
+        ITexture* texture = nullptr;
+        if (graphics->CreateTexture(image, &texture) >= 0 && texture) {
+            textures.data[m] = texture;
+            continue;
+        }
+        String text(file);
+        text += " : Texture ";
+        text += image;
+        text += " cannot be loaded; material ";
+        text += m;
+        text += " is drawn untextured";
+        scope->WriteLog(ZVLOG_WARNING, text, kSource, __LINE__);
     }
     return S_OK;
 }

@@ -387,22 +387,60 @@ TEST(Cal3DLoad, VertexLimitOfTheIndexBuffer) {
     }
 }
 
-TEST(Cal3DLoad, TextureFailures) {
+// A material whose image cannot be had is drawn untextured: the model loads,
+// the others keep their textures, one warning names the image.
+TEST(Cal3DLoad, MaterialsWhoseImageCannotBeLoadedAreDrawnUntextured) {
+    Rig rig;
+    zvtools::Cal3DMaterial second = rig.material;
+    second.maps = {"second.tga"};
+    const std::string dir = DataDir();
+    zvtools::WriteCal3DFile(dir + "tex_second.crf", zvtools::WriteCal3DMaterial(second));
+    rig.lines.push_back({"material", "second.crf"});
+    const std::string cfg = rig.Write("tex_");
+    const std::string images[2] = {dir + "tex_rig.tga", dir + "tex_second.tga"};
+    for (int refused = 0; refused < 3; ++refused) {
+        FakeGraphics graphics;
+        if (refused < 2) {
+            graphics.refuse = {images[refused]};
+        } else {
+            graphics.failTextures = true;  // none of them
+        }
+        LogCapture log;
+        {
+            Loaded model(cfg, &graphics);
+            ASSERT_EQ(S_OK, model.hr) << log.log;
+            EXPECT_EQ(std::string::npos, log.log.find("Error")) << log.log;
+            ASSERT_EQ(2u, model.meta->vTextures.count);
+            for (int m = 0; m < 2; ++m) {
+                const bool lost = refused == 2 || refused == m;
+                EXPECT_EQ(lost, model.meta->vTextures.data[m] == nullptr) << refused << " " << m;
+                EXPECT_EQ(nullptr, model.meta->vMatInfos.data[m].szTexture);
+                const std::string warning = cfg + " : Texture " + images[m] + " cannot be loaded; material " +
+                                            std::to_string(m) + " is drawn untextured";
+                EXPECT_EQ(lost ? 1u : 0u, log.Count(WarningEntry("Load()", warning))) << log.log;
+            }
+            EXPECT_EQ(refused == 2 ? 0 : 1, graphics.live.textures);
+        }
+        EXPECT_EQ(0, graphics.live.textures);
+    }
+
+    // The instance draws the material without its texture (stage 0 off).
     FakeGraphics graphics;
-    std::string cfg = Rig().Write("tex_");
-    graphics.failTextures = true;
-    LogCapture log;
-    Loaded model(cfg, &graphics);
-    EXPECT_EQ(ZVE_SUBFUNCTION, model.hr);
-    EXPECT_TRUE(log.Has(LoadEntry(cfg + " : Can't create the texture " + DataDir() + "tex_rig.tga"))) << log.log;
-    EXPECT_TRUE(log.Has(LoadFailed(kFail, "-")));
+    graphics.refuse = {images[0]};
+    IGeometry* geometry = nullptr;
+    ASSERT_EQ(S_OK, ModelCal3D::Create("cal3d", cfg.c_str(), &graphics, &geometry));
+    graphics.texture = "left over";
+    ASSERT_EQ(S_OK, geometry->Render());
+    ASSERT_EQ(1u, graphics.draws.size());  // the second material has no faces
+    EXPECT_EQ("", graphics.draws[0].texture);
+    geometry->Release();
 }
 
 // Exporters name a material's image by the path it had on their disk; the
 // image shipped beside the description is found by its file name, also when
 // the description is opened by a relative name from the working directory.
-// A name found nowhere keeps today's rule: the texture is asked for by the
-// name as it stands, and the model fails with it.
+// A name found nowhere is asked for as it stands; when that fails too, the
+// material is drawn untextured.
 TEST(Cal3DLoad, MaterialImagesNamedByAPathTheModelLacksAreFoundBesideTheDescription) {
     const std::string dir = DataDir();
     zvtools::WriteCal3DFile(dir + "beside.tga", std::string("an image"));
@@ -442,8 +480,12 @@ TEST(Cal3DLoad, MaterialImagesNamedByAPathTheModelLacksAreFoundBesideTheDescript
     refusing.failTextures = true;
     LogCapture log;
     Loaded model(dir + write("/home/me/images/nowhere.tga"), &refusing);
-    EXPECT_EQ(ZVE_SUBFUNCTION, model.hr);
-    EXPECT_TRUE(log.Has(LoadEntry(dir + "look.cfg : Can't create the texture /home/me/images/nowhere.tga"))) << log.log;
+    EXPECT_EQ(S_OK, model.hr);
+    EXPECT_EQ(nullptr, model.meta->vTextures.data[0]);
+    EXPECT_TRUE(log.Has(WarningEntry(
+        "Load()",
+        dir + "look.cfg : Texture /home/me/images/nowhere.tga cannot be loaded; material 0 is drawn untextured")))
+        << log.log;
     ASSERT_EQ(0, chdir(previous));
 }
 
