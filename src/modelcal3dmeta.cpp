@@ -824,6 +824,48 @@ bool MatrixIsFinite(const Matrix& m) {
     return true;
 }
 
+// Splits a line of the description, "key = value": spaces and tabs before
+// the key and around the '=' are skipped; the key ends at a space, a tab,
+// the '=' or the line's end; the value runs to the line's end, its trailing
+// spaces and tabs kept.  False for a line that holds nothing (blank, or a
+// comment starting with '#').  A line that breaks that form gives the text
+// of its error in *syntax (put behind the file name and the line number).
+bool SplitDescriptionLine(const char* line, String* key, String* value, const char** syntax) {
+    const char* p = line;
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p == '\n' || *p == '\r' || *p == '\0' || *p == '#') return false;
+
+    const char* keyStart = p;
+    while (*p != '\0' && *p != ' ' && *p != '=' && *p != '\t' && *p != '\n' && *p != '\r') ++p;
+    if (*p == '\0') {
+        *syntax = ") : Invalid syntax (Key)";
+        return true;
+    }
+    const String whole(line);
+    *key = whole.SubString((u32)(keyStart - line), (u32)(p - line));
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p != '=') {
+        *syntax = ") : Invalid syntax ('=')";
+        return true;
+    }
+    ++p;
+    while (*p == ' ' || *p == '\t') ++p;
+    const char* valueStart = p;
+    while (*p != '\0' && *p != '\n' && *p != '\r') ++p;
+    *value = whole.SubString((u32)(valueStart - line), (u32)(p - line));
+    return true;
+}
+
+// An entry about a line of the description: the file's name, "(", the
+// line's number, then text (which closes the parenthesis).
+String LineEntry(const String& file, u32 lineNumber, const char* text) {
+    String entry(file);
+    entry += "(";
+    entry += lineNumber;
+    entry += text;
+    return entry;
+}
+
 // The lists LoadMesh fills, one entry per submesh, until the packing
 // flattens them into the model's arrays.
 struct SubMeshLists {
@@ -1244,35 +1286,16 @@ HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
     HRESULT hr = S_OK;
     char line[2048];
     u32 lineNumber = 0;
+    u32 unknownKeys = 0;
     while (hr == S_OK && std::fgets(line, sizeof(line), cfg.handle)) {
         ++lineNumber;
-        const char* p = line;
-        while (*p == ' ' || *p == '\t') ++p;
-        if (*p == '\n' || *p == '\r' || *p == '\0' || *p == '#') continue;
-
-        const char* syntax = nullptr;
-        const char* keyStart = p;
-        while (*p != '\0' && *p != ' ' && *p != '=' && *p != '\t' && *p != '\n' && *p != '\r') ++p;
-        String whole(line);
         String key, value;
-        if (*p == '\0') {
-            syntax = ") : Invalid syntax (Key)";
-        } else {
-            key = whole.SubString((u32)(keyStart - line), (u32)(p - line));
-            while (*p == ' ' || *p == '\t') ++p;
-            if (*p != '=') {
-                syntax = ") : Invalid syntax ('=')";
-            } else {
-                ++p;
-                while (*p == ' ' || *p == '\t') ++p;
-                const char* valueStart = p;
-                while (*p != '\0' && *p != '\n' && *p != '\r') ++p;
-                value = whole.SubString((u32)(valueStart - line), (u32)(p - line));
-            }
-        }
+        const char* syntax = nullptr;
+        if (!SplitDescriptionLine(line, &key, &value, &syntax)) continue;
 
         if (syntax) {
-            // Reported below.
+            scope.WriteLog(ZVLOG_ERROR, LineEntry(file, lineNumber, syntax), kSource, __LINE__);
+            hr = E_FAIL;
         } else if (key == "scale") {
             float scale = value.ToFloat();
             if (scale > 0.0f) {
@@ -1282,11 +1305,8 @@ HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
                 if (std::isfinite(scale) && MatrixIsFinite(scaled)) {
                     matBase = scaled;
                 } else {
-                    String text(file);
-                    text += "(";
-                    text += lineNumber;
-                    text += ") : Scale out of range (=> ignored)";
-                    scope.WriteLog(ZVLOG_WARNING, text, kSource, __LINE__);
+                    scope.WriteLog(ZVLOG_WARNING, LineEntry(file, lineNumber, ") : Scale out of range (=> ignored)"),
+                                   kSource, __LINE__);
                 }
             }
         } else if (key == "path") {
@@ -1323,16 +1343,12 @@ HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
                 hr = ZVE_SUBFUNCTION;
             }
         } else {
-            syntax = ") : Invalid syntax (Unknow) !";
-        }
-
-        if (syntax) {
-            String text(file);
-            text += "(";
-            text += lineNumber;
-            text += syntax;
-            scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
-            hr = E_FAIL;
+            // Applications built on Cal3D keep keys of their own in the
+            // description (flip_texture, idle_anim, ...): not ours to read.
+            String text(") : Unknown key '");
+            text += key;
+            text += "' (=> ignored)";
+            RepeatedEntry(&scope, ZVLOG_WARNING, LineEntry(file, lineNumber, text.c_str()), &unknownKeys, __LINE__);
         }
     }
     cfg.Close();

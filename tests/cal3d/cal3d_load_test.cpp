@@ -136,15 +136,22 @@ TEST(Cal3DLoad, ScaleThatWouldOverflowIsIgnored) {
 TEST(Cal3DLoad, SyntaxErrorsNameTheLine) {
     struct Case {
         const char* text;
-        const char* entry;
+        const char* error;    // the line's error; null: the lines are read and the model is incomplete
+        const char* warning;  // a line's warning, or null
     };
     const Case cases[] = {
-        {"# only comments\n\n  \n", nullptr},
-        {"mesh", "(1) : Invalid syntax (Key)"},
-        {"# c\nmesh\n", "(2) : Invalid syntax ('=')"},
-        {"\n\nmesh rig.cmf\n", "(3) : Invalid syntax ('=')"},
-        {"meshes = rig.cmf\n", "(1) : Invalid syntax (Unknow) !"},
-        {"Mesh = rig.cmf\n", "(1) : Invalid syntax (Unknow) !"},
+        {"# only comments\n\n  \n", nullptr, nullptr},
+        {"mesh", "(1) : Invalid syntax (Key)", nullptr},
+        {"# c\nmesh\n", "(2) : Invalid syntax ('=')", nullptr},
+        {"\n\nmesh rig.cmf\n", "(3) : Invalid syntax ('=')", nullptr},
+        // Keys are compared byte for byte: these are not ours, and skipped.
+        {"meshes = rig.cmf\n", nullptr, "(1) : Unknown key 'meshes' (=> ignored)"},
+        {"Mesh = rig.cmf\n", nullptr, "(1) : Unknown key 'Mesh' (=> ignored)"},
+        // A key we do not know still needs its '=', and does not hide the
+        // faults of the lines after it.
+        {"flip_texture 1\n", "(1) : Invalid syntax ('=')", nullptr},
+        {"idle_anim = 6\nmesh\n", "(2) : Invalid syntax ('=')", "(1) : Unknown key 'idle_anim' (=> ignored)"},
+        {"idle_anim = 6\nmesh", "(2) : Invalid syntax (Key)", "(1) : Unknown key 'idle_anim' (=> ignored)"},
     };
     FakeGraphics graphics;
     for (const Case& c : cases) {
@@ -152,12 +159,17 @@ TEST(Cal3DLoad, SyntaxErrorsNameTheLine) {
         LogCapture log;
         Loaded model(cfg, &graphics);
         EXPECT_EQ(E_FAIL, model.hr) << c.text;
-        if (c.entry) {
-            EXPECT_TRUE(log.Has(LoadEntry(cfg + c.entry))) << log.log;
+        if (c.error) {
+            EXPECT_TRUE(log.Has(LoadEntry(cfg + c.error))) << log.log;
             EXPECT_TRUE(log.Has(LoadFailed(kFail, "Error while loading the Model " + cfg))) << log.log;
         } else {
             EXPECT_TRUE(log.Has(LoadEntry("Incomplete Cal3D Model Loaded"))) << log.log;
             EXPECT_TRUE(log.Has(LoadFailed(kFail, "Error while packing the Model " + cfg))) << log.log;
+        }
+        if (c.warning) {
+            EXPECT_TRUE(log.Has(WarningEntry("Load()", cfg + c.warning))) << log.log;
+        } else {
+            EXPECT_EQ(std::string::npos, log.log.find("Warning")) << log.log;
         }
     }
     LogCapture log;
@@ -385,6 +397,54 @@ TEST(Cal3DLoad, VertexLimitOfTheIndexBuffer) {
             EXPECT_TRUE(log.Has(LoadEntry("Too many vertices : 65537 (at most 65536 with 16-bit indices)"))) << log.log;
         }
     }
+}
+
+// Applications built on Cal3D write keys of their own into the description;
+// each such line is skipped with one warning naming the file, the line and
+// the key, and the model loads as if it were not there.
+TEST(Cal3DLoad, UnknownKeysAreSkippedWithAWarning) {
+    FakeGraphics graphics;
+    Rig().Write("uk_");
+    const std::string dir = DataDir();
+    const std::string cfg = WriteCfg("uk.cfg",
+                                     "# written by an application built on Cal3D\n"
+                                     "flip_texture = 1\n"
+                                     "path=" + dir + "uk_\n"
+                                     "skeleton=rig.csf\n"
+                                     "idle_anim=6\n"
+                                     "animation=bend.caf\n"
+                                     "\tcamera_distance\t=\t 12.5 \n"
+                                     "mesh=rig.cmf\n"
+                                     "material=rig.crf\n");
+    {
+        LogCapture log;
+        Loaded model(cfg, &graphics);
+        ASSERT_EQ(S_OK, model.hr) << log.log;
+        EXPECT_TRUE(log.Has(WarningEntry("Load()", cfg + "(2) : Unknown key 'flip_texture' (=> ignored)"))) << log.log;
+        EXPECT_TRUE(log.Has(WarningEntry("Load()", cfg + "(5) : Unknown key 'idle_anim' (=> ignored)"))) << log.log;
+        EXPECT_TRUE(log.Has(WarningEntry("Load()", cfg + "(7) : Unknown key 'camera_distance' (=> ignored)")))
+            << log.log;
+        EXPECT_EQ(3u, log.Count("Warning")) << log.log;
+        EXPECT_EQ(std::string::npos, log.log.find("Error")) << log.log;
+        EXPECT_TRUE(log.Has("1 animations and 1 materials")) << log.log;
+        EXPECT_EQ(2u, model.meta->vBones.count);
+        EXPECT_STREQ("bend", model.meta->vAnimationNames.data[0].c_str());
+        ASSERT_EQ(1u, model.meta->vTextures.count);
+        EXPECT_NE(nullptr, model.meta->vTextures.data[0]);
+    }
+
+    // A file of nothing but unknown keys cannot flood the log: the first 16
+    // are named, one entry says that the others are left out.
+    std::string many;
+    for (int i = 0; i < 40; ++i) many += "key" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+    const std::string flood = WriteCfg("uk_flood.cfg", many);
+    LogCapture log;
+    Loaded model(flood, &graphics);
+    EXPECT_EQ(E_FAIL, model.hr);
+    EXPECT_EQ(16u, log.Count(" (=> ignored)")) << log.log;
+    EXPECT_TRUE(log.Has(WarningEntry("Load()", flood + "(16) : Unknown key 'key15' (=> ignored)"))) << log.log;
+    EXPECT_EQ(1u, log.Count(WarningEntry("Load()", "Further entries of this kind are left out"))) << log.log;
+    EXPECT_TRUE(log.Has(LoadEntry("Incomplete Cal3D Model Loaded"))) << log.log;
 }
 
 // A material whose image cannot be had is drawn untextured: the model loads,
