@@ -237,8 +237,8 @@ void SeedsCal3D() {
                                    {"material", demo + "_a.crf"},
                                    {"material", demo + "_b.crf"}}));
     Put("cal3d_cfg", "odd.cfg",
-        "# odd but readable\n  path = ./\n\tskeleton=" + demo + ".csf\r\nskeleton = " + demo +
-            ".csf\nmesh=" + demo + ".cmf\nmaterial = " + demo + "_b.crf\n\n");
+        "# odd but readable\n  path = ./\nflip_texture = 1\n\tskeleton=" + demo + ".csf\r\nskeleton = " + demo +
+            ".csf\nidle_anim=6\nmesh=" + demo + ".cmf\nmaterial = " + demo + "_b.crf\n\n");
     Put("cal3d_cfg", "broken.cfg", "skeleton\nscale = -1\nunknown = 3\nmesh = missing.cmf\n");
 
     zvtools::Cal3DMaterial material;

@@ -525,9 +525,9 @@ struct MeshEntries {
     u32 maps = 0;
 };
 
-// Grows each of the four lists by numSubMeshes entries: the three indexed
-// ones with the count set, the influences with room only (ReadSubMeshBody
-// adds their entries one by one).  S_OK, or ZVE_SUBFUNCTION after the report.
+// Grows each of the four lists by numSubMeshes entries, counts set: one
+// entry per submesh of the file, each filled as its submesh is read.  S_OK,
+// or ZVE_SUBFUNCTION after the report.
 HRESULT ReserveSubMeshes(CallScope* scope, u32 numSubMeshes, Vector<i32>* materials,
                          Vector<Vector<i32>>* faces, Vector<Vector<ModelCal3DMeta::Vertex>>* vertices,
                          Vector<Vector<ModelCal3DMeta::Influence>>* influences) {
@@ -539,7 +539,7 @@ HRESULT ReserveSubMeshes(CallScope* scope, u32 numSubMeshes, Vector<i32>* materi
     if (scope->ReportFailure("-", kSource, __LINE__, materials->Reserve(materials->count + numSubMeshes, true)) < 0 ||
         scope->ReportFailure("-", kSource, __LINE__, vertices->Reserve(vertices->count + numSubMeshes, true)) < 0 ||
         scope->ReportFailure("-", kSource, __LINE__, faces->Reserve(faces->count + numSubMeshes, true)) < 0 ||
-        scope->ReportFailure("-", kSource, __LINE__, influences->Reserve(influences->count + numSubMeshes, false)) <
+        scope->ReportFailure("-", kSource, __LINE__, influences->Reserve(influences->count + numSubMeshes, true)) <
             0)
         return ZVE_SUBFUNCTION;
     return S_OK;
@@ -668,27 +668,29 @@ HRESULT ReadFaces(CallScope* scope, Cal3DReader& reader, const SubMeshHead& head
     return S_OK;
 }
 
-// Reads the vertices, springs and faces of a submesh whose head was read;
-// its influences go into a new last entry of subMeshInfluences.  Counts
-// grow with what was read, so that a failing file leaves only complete
-// vertices and checked indices behind.
+// The records behind a submesh's head: its vertices, its faces and the
+// influences its vertices index.
+struct SubMeshBody {
+    Vector<ModelCal3DMeta::Vertex> vertices;
+    Vector<i32> faces;
+    Vector<ModelCal3DMeta::Influence> influences;
+};
+
+// Reads the vertices, springs and faces of submesh number subMesh, whose
+// head was read and checked, into body.  Counts grow with what was read, so
+// that a failing file leaves only complete vertices and checked indices
+// behind.  S_OK, E_FAIL after an entry, or ZVE_SUBFUNCTION.
 HRESULT ReadSubMeshBody(CallScope* scope, Cal3DReader& reader, const SubMeshHead& head, u32 subMesh,
-                        Vector<ModelCal3DMeta::Vertex>* vertices, Vector<i32>* faces,
-                        Vector<Vector<ModelCal3DMeta::Influence>>* subMeshInfluences, MeshEntries* entries) {
-    vertices->count = 0;
-    faces->count = 0;
-    if (scope->ReportFailure("-", kSource, __LINE__, vertices->Reserve(head.numVertices, false)) < 0)
+                        MeshEntries* entries, SubMeshBody* body) {
+    if (scope->ReportFailure("-", kSource, __LINE__, body->vertices.Reserve(head.numVertices, false)) < 0)
         return ZVE_SUBFUNCTION;
-    subMeshInfluences->Reserve(subMeshInfluences->count + 1, true);  // room was reserved by ReserveSubMeshes
-    Vector<ModelCal3DMeta::Influence>& influences = subMeshInfluences->data[subMeshInfluences->count - 1];
-    influences.count = 0;
     for (u32 v = 0; v < head.numVertices; ++v) {
-        HRESULT hr = ReadVertex(scope, reader, head, v, &vertices->data[v], &influences);
+        HRESULT hr = ReadVertex(scope, reader, head, v, &body->vertices.data[v], &body->influences);
         if (hr != S_OK) return hr;
-        vertices->count = v + 1;
+        body->vertices.count = v + 1;
     }
     if (!reader.Skip((u64)head.numSprings * kSpringBytes)) return ZVE_SUBFUNCTION;
-    return ReadFaces(scope, reader, head, subMesh, faces, entries);
+    return ReadFaces(scope, reader, head, subMesh, &body->faces, entries);
 }
 
 }  // namespace
@@ -712,6 +714,7 @@ HRESULT ModelCal3DMeta::LoadMesh(const String& file, Vector<i32>* subMeshMateria
     const u32 baseMaterials = subMeshMaterials->count;
     const u32 baseVertices = subMeshVertices->count;
     const u32 baseFaces = subMeshFaces->count;
+    const u32 baseInfluences = subMeshInfluences->count;
     hr = ReserveSubMeshes(&scope, numSubMeshes, subMeshMaterials, subMeshFaces, subMeshVertices, subMeshInfluences);
     if (hr != S_OK) return hr;
 
@@ -721,8 +724,12 @@ HRESULT ModelCal3DMeta::LoadMesh(const String& file, Vector<i32>* subMeshMateria
         if (!ReadSubMeshHead(reader, &head)) return ZVE_SUBFUNCTION;
         subMeshMaterials->data[baseMaterials + i] = head.material;
         if (!CheckSubMeshHead(&scope, reader, head, &entries)) return ZVE_SUBFUNCTION;
-        hr = ReadSubMeshBody(&scope, reader, head, i, &subMeshVertices->data[baseVertices + i],
-                             &subMeshFaces->data[baseFaces + i], subMeshInfluences, &entries);
+        SubMeshBody body;
+        hr = ReadSubMeshBody(&scope, reader, head, i, &entries, &body);
+        // What was read is kept, also when the rest of the file fails.
+        subMeshVertices->data[baseVertices + i] = std::move(body.vertices);
+        subMeshFaces->data[baseFaces + i] = std::move(body.faces);
+        subMeshInfluences->data[baseInfluences + i] = std::move(body.influences);
         if (hr != S_OK) return hr;
     }
     return S_OK;
@@ -815,6 +822,48 @@ bool MatrixIsFinite(const Matrix& m) {
         }
     }
     return true;
+}
+
+// Splits a line of the description, "key = value": spaces and tabs before
+// the key and around the '=' are skipped; the key ends at a space, a tab,
+// the '=' or the line's end; the value runs to the line's end, its trailing
+// spaces and tabs kept.  False for a line that holds nothing (blank, or a
+// comment starting with '#').  A line that breaks that form gives the text
+// of its error in *syntax (put behind the file name and the line number).
+bool SplitDescriptionLine(const char* line, String* key, String* value, const char** syntax) {
+    const char* p = line;
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p == '\n' || *p == '\r' || *p == '\0' || *p == '#') return false;
+
+    const char* keyStart = p;
+    while (*p != '\0' && *p != ' ' && *p != '=' && *p != '\t' && *p != '\n' && *p != '\r') ++p;
+    if (*p == '\0') {
+        *syntax = ") : Invalid syntax (Key)";
+        return true;
+    }
+    const String whole(line);
+    *key = whole.SubString((u32)(keyStart - line), (u32)(p - line));
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p != '=') {
+        *syntax = ") : Invalid syntax ('=')";
+        return true;
+    }
+    ++p;
+    while (*p == ' ' || *p == '\t') ++p;
+    const char* valueStart = p;
+    while (*p != '\0' && *p != '\n' && *p != '\r') ++p;
+    *value = whole.SubString((u32)(valueStart - line), (u32)(p - line));
+    return true;
+}
+
+// An entry about a line of the description: the file's name, "(", the
+// line's number, then text (which closes the parenthesis).
+String LineEntry(const String& file, u32 lineNumber, const char* text) {
+    String entry(file);
+    entry += "(";
+    entry += lineNumber;
+    entry += text;
+    return entry;
 }
 
 // The lists LoadMesh fills, one entry per submesh, until the packing
@@ -1183,7 +1232,10 @@ String FindMaterialImage(const String& name, const String& cfgFolder) {
 }
 
 // One texture per material that names an image; a material without one
-// keeps a null entry.  A texture that cannot be created fails the model.
+// keeps a null entry.  An image found nowhere or that cannot be decoded
+// leaves its material untextured with a warning (the other materials keep
+// theirs), as the 3DS and MD5 models do: a character missing one image of
+// its package is still drawn.
 HRESULT CreateTextures(CallScope* scope, ModelCal3DMeta* meta, const String& file, IGraphics* graphics) {
     Vector<ITexture*>& textures = meta->vTextures;
     if (scope->ReportFailure("-", kSource, __LINE__, textures.Reserve(meta->vMatInfos.count, true)) < 0)
@@ -1194,17 +1246,19 @@ HRESULT CreateTextures(CallScope* scope, ModelCal3DMeta* meta, const String& fil
         ModelCal3DMeta::MatInfos& infos = meta->vMatInfos.data[m];
         if (!infos.szTexture) continue;
         const String image = FindMaterialImage(String(infos.szTexture), cfgFolder);
-        HRESULT created = graphics->CreateTexture(image, &textures.data[m]);
-        if (created < 0) {
-            textures.data[m] = nullptr;
-            String missing(file);
-            missing += " : Can't create the texture ";
-            missing += image;
-            scope->WriteLog(ZVLOG_ERROR, missing, kSource, __LINE__);
-            scope->ReportFailure("-", kSource, __LINE__, created);
-            return ZVE_SUBFUNCTION;
-        }
         ModelCal3DMeta::FreeTexture(&infos);
+        ITexture* texture = nullptr;
+        if (graphics->CreateTexture(image, &texture) >= 0 && texture) {
+            textures.data[m] = texture;
+            continue;
+        }
+        String text(file);
+        text += " : Texture ";
+        text += image;
+        text += " cannot be loaded; material ";
+        text += m;
+        text += " is drawn untextured";
+        scope->WriteLog(ZVLOG_WARNING, text, kSource, __LINE__);
     }
     return S_OK;
 }
@@ -1232,35 +1286,16 @@ HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
     HRESULT hr = S_OK;
     char line[2048];
     u32 lineNumber = 0;
+    u32 unknownKeys = 0;
     while (hr == S_OK && std::fgets(line, sizeof(line), cfg.handle)) {
         ++lineNumber;
-        const char* p = line;
-        while (*p == ' ' || *p == '\t') ++p;
-        if (*p == '\n' || *p == '\r' || *p == '\0' || *p == '#') continue;
-
-        const char* syntax = nullptr;
-        const char* keyStart = p;
-        while (*p != '\0' && *p != ' ' && *p != '=' && *p != '\t' && *p != '\n' && *p != '\r') ++p;
-        String whole(line);
         String key, value;
-        if (*p == '\0') {
-            syntax = ") : Invalid syntax (Key)";
-        } else {
-            key = whole.SubString((u32)(keyStart - line), (u32)(p - line));
-            while (*p == ' ' || *p == '\t') ++p;
-            if (*p != '=') {
-                syntax = ") : Invalid syntax ('=')";
-            } else {
-                ++p;
-                while (*p == ' ' || *p == '\t') ++p;
-                const char* valueStart = p;
-                while (*p != '\0' && *p != '\n' && *p != '\r') ++p;
-                value = whole.SubString((u32)(valueStart - line), (u32)(p - line));
-            }
-        }
+        const char* syntax = nullptr;
+        if (!SplitDescriptionLine(line, &key, &value, &syntax)) continue;
 
         if (syntax) {
-            // Reported below.
+            scope.WriteLog(ZVLOG_ERROR, LineEntry(file, lineNumber, syntax), kSource, __LINE__);
+            hr = E_FAIL;
         } else if (key == "scale") {
             float scale = value.ToFloat();
             if (scale > 0.0f) {
@@ -1270,11 +1305,8 @@ HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
                 if (std::isfinite(scale) && MatrixIsFinite(scaled)) {
                     matBase = scaled;
                 } else {
-                    String text(file);
-                    text += "(";
-                    text += lineNumber;
-                    text += ") : Scale out of range (=> ignored)";
-                    scope.WriteLog(ZVLOG_WARNING, text, kSource, __LINE__);
+                    scope.WriteLog(ZVLOG_WARNING, LineEntry(file, lineNumber, ") : Scale out of range (=> ignored)"),
+                                   kSource, __LINE__);
                 }
             }
         } else if (key == "path") {
@@ -1311,16 +1343,12 @@ HRESULT ModelCal3DMeta::Load(const String& file, IGraphics* graphics) {
                 hr = ZVE_SUBFUNCTION;
             }
         } else {
-            syntax = ") : Invalid syntax (Unknow) !";
-        }
-
-        if (syntax) {
-            String text(file);
-            text += "(";
-            text += lineNumber;
-            text += syntax;
-            scope.WriteLog(ZVLOG_ERROR, text, kSource, __LINE__);
-            hr = E_FAIL;
+            // Applications built on Cal3D keep keys of their own in the
+            // description (flip_texture, idle_anim, ...): not ours to read.
+            String text(") : Unknown key '");
+            text += key;
+            text += "' (=> ignored)";
+            RepeatedEntry(&scope, ZVLOG_WARNING, LineEntry(file, lineNumber, text.c_str()), &unknownKeys, __LINE__);
         }
     }
     cfg.Close();

@@ -131,8 +131,9 @@ public:
     // creates the textures: a material's image is looked for by its name as
     // it stands, then by its file name without folders, beside the
     // description and on the search path (AddImageCandidates); one found
-    // nowhere is asked for as it stands, and its failure fails the model.
-    // Called once on a fresh object.
+    // nowhere is asked for as it stands.  A material whose image cannot be
+    // loaded is left untextured with a warning.  A key the description does
+    // not know is skipped with a warning.  Called once on a fresh object.
     HRESULT Load(const String& file, IGraphics* graphics);
 
     // Refuses (E_FAIL after a level-2 entry naming file) an animation with a

@@ -121,23 +121,59 @@ TEST_F(Cal3DInstanceTest, LiftInterpolatesTheRootTranslation) {
     ExpectNear(Vector3(1, 0, 3), hi, "max");
 }
 
-TEST_F(Cal3DInstanceTest, TwoAnimationsBlendByNormalisedWeight) {
-    ASSERT_EQ(S_OK, model->AddAnimation("lift", 1.0f));
-    ASSERT_EQ(S_OK, model->AddAnimation("bend", 3.0f));
-    ASSERT_EQ(S_OK, model->Update(1.0f));
-    ASSERT_EQ(2u, model->vAnimInfos.count);
-    EXPECT_FLOAT_EQ(0.25f, model->vAnimInfos.data[0].fNormWeight);
-    EXPECT_FLOAT_EQ(0.75f, model->vAnimInfos.data[1].fNormWeight);
-
-    // The root only has lift's track: risen by 1.  The child has both: lift
-    // holds it at rest, bend gives the quarter turn; blended at 0.75.
-    Quaternion q;
-    q.Lerp(Quaternion(0, 0, 0, 1), QuarterY(), 0.75f);
-    Vector3 v2(0, 0, 1);
-    v2 *= q;
-    v2 += Vector3(0, 0, 2);
-    ExpectNear(Vector3(1, 0, 1), Skinned(model, 0), "v0");
-    ExpectNear(v2, Skinned(model, 2), "v2");
+// At 1 s lift has risen the root by 1 and holds the child at rest (no
+// turn); bend and flip both give the child the quarter turn Q about y.  The
+// child's rotation is the weighted average (1 - f) * 1 + f * Q, f the share
+// of bend and flip in the weights, used without renormalising: with
+// a = f sin 45 and b = 1 - f + f cos 45 it turns by the angle of (a, b) and
+// scales by a^2 + b^2, so a point (x, 0, z) of the child, taken from the
+// joint at (0, 0, 2), goes to ((b^2 - a^2) x - 2ab z, 0, 2ab x + (b^2 - a^2) z).
+// Vertex 3 is half on the root, half on the child.  Expected points in the
+// files' axes.
+TEST_F(Cal3DInstanceTest, AnimationsBlendByTheirShareOfTheWeights) {
+    struct Animation {
+        const char* name;
+        float weight;
+        float share;  // weight / sum of the weights
+    };
+    struct Case {
+        std::vector<Animation> animations;
+        Vector3 v1, v2, v3;
+    };
+    const Case cases[] = {
+        // f = 0.75, weights summing to 1 and to 4.
+        {{{"lift", 0.25f, 0.25f}, {"bend", 0.75f, 0.75f}},
+         Vector3(-0.5f, 0, 3.155330f), Vector3(-0.827665f, 0, 2.327665f), Vector3(0.663833f, 0, 2.413833f)},
+        {{{"lift", 1.0f, 0.25f}, {"bend", 3.0f, 0.75f}},
+         Vector3(-0.5f, 0, 3.155330f), Vector3(-0.827665f, 0, 2.327665f), Vector3(0.663833f, 0, 2.413833f)},
+        // f = 0.25, the turning animation first, weights summing to 2.
+        {{{"bend", 0.5f, 0.25f}, {"lift", 1.5f, 0.75f}},
+         Vector3(0.5f, 0, 3.155330f), Vector3(-0.327665f, 0, 2.827665f), Vector3(0.913833f, 0, 2.163833f)},
+        // Three on the child: f = 0.5 (sum 4) and f = 0.875 (sum 8).
+        {{{"lift", 2.0f, 0.5f}, {"bend", 1.0f, 0.25f}, {"flip", 1.0f, 0.25f}},
+         Vector3(0.0f, 0, 3.207107f), Vector3(-0.603553f, 0, 2.603553f), Vector3(0.801777f, 0, 2.301777f)},
+        {{{"lift", 1.0f, 0.125f}, {"bend", 2.0f, 0.25f}, {"flip", 5.0f, 0.625f}},
+         Vector3(-0.75f, 0, 3.090609f), Vector3(-0.920305f, 0, 2.170305f), Vector3(0.585152f, 0, 2.460152f)},
+    };
+    for (const Case& c : cases) {
+        ModelCal3D* blended = CreateModel(&graphics, cfg);
+        ASSERT_NE(nullptr, blended);
+        std::string what;
+        for (const Animation& a : c.animations) {
+            ASSERT_EQ(S_OK, blended->AddAnimation(a.name, a.weight));
+            what += std::string(a.name) + " " + std::to_string(a.weight) + " ";
+        }
+        ASSERT_EQ(S_OK, blended->Update(1.0f));
+        ASSERT_EQ(c.animations.size(), blended->vAnimInfos.count);
+        for (u32 i = 0; i < blended->vAnimInfos.count; ++i)
+            EXPECT_FLOAT_EQ(c.animations[i].share, blended->vAnimInfos.data[i].fNormWeight) << what << i;
+        SCOPED_TRACE(what);
+        ExpectNear(Vector3(1, 0, 1), Skinned(blended, 0), "v0");  // the root only has lift's track
+        ExpectNear(c.v1, Skinned(blended, 1), "v1");
+        ExpectNear(c.v2, Skinned(blended, 2), "v2");
+        ExpectNear(c.v3, Skinned(blended, 3), "v3");
+        blended->Release();
+    }
 }
 
 TEST_F(Cal3DInstanceTest, KeysOnOppositeHemispheresDoNotCollapseTheMesh) {

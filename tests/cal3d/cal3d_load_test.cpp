@@ -136,15 +136,22 @@ TEST(Cal3DLoad, ScaleThatWouldOverflowIsIgnored) {
 TEST(Cal3DLoad, SyntaxErrorsNameTheLine) {
     struct Case {
         const char* text;
-        const char* entry;
+        const char* error;    // the line's error; null: the lines are read and the model is incomplete
+        const char* warning;  // a line's warning, or null
     };
     const Case cases[] = {
-        {"# only comments\n\n  \n", nullptr},
-        {"mesh", "(1) : Invalid syntax (Key)"},
-        {"# c\nmesh\n", "(2) : Invalid syntax ('=')"},
-        {"\n\nmesh rig.cmf\n", "(3) : Invalid syntax ('=')"},
-        {"meshes = rig.cmf\n", "(1) : Invalid syntax (Unknow) !"},
-        {"Mesh = rig.cmf\n", "(1) : Invalid syntax (Unknow) !"},
+        {"# only comments\n\n  \n", nullptr, nullptr},
+        {"mesh", "(1) : Invalid syntax (Key)", nullptr},
+        {"# c\nmesh\n", "(2) : Invalid syntax ('=')", nullptr},
+        {"\n\nmesh rig.cmf\n", "(3) : Invalid syntax ('=')", nullptr},
+        // Keys are compared byte for byte: these are not ours, and skipped.
+        {"meshes = rig.cmf\n", nullptr, "(1) : Unknown key 'meshes' (=> ignored)"},
+        {"Mesh = rig.cmf\n", nullptr, "(1) : Unknown key 'Mesh' (=> ignored)"},
+        // A key we do not know still needs its '=', and does not hide the
+        // faults of the lines after it.
+        {"flip_texture 1\n", "(1) : Invalid syntax ('=')", nullptr},
+        {"idle_anim = 6\nmesh\n", "(2) : Invalid syntax ('=')", "(1) : Unknown key 'idle_anim' (=> ignored)"},
+        {"idle_anim = 6\nmesh", "(2) : Invalid syntax (Key)", "(1) : Unknown key 'idle_anim' (=> ignored)"},
     };
     FakeGraphics graphics;
     for (const Case& c : cases) {
@@ -152,12 +159,17 @@ TEST(Cal3DLoad, SyntaxErrorsNameTheLine) {
         LogCapture log;
         Loaded model(cfg, &graphics);
         EXPECT_EQ(E_FAIL, model.hr) << c.text;
-        if (c.entry) {
-            EXPECT_TRUE(log.Has(LoadEntry(cfg + c.entry))) << log.log;
+        if (c.error) {
+            EXPECT_TRUE(log.Has(LoadEntry(cfg + c.error))) << log.log;
             EXPECT_TRUE(log.Has(LoadFailed(kFail, "Error while loading the Model " + cfg))) << log.log;
         } else {
             EXPECT_TRUE(log.Has(LoadEntry("Incomplete Cal3D Model Loaded"))) << log.log;
             EXPECT_TRUE(log.Has(LoadFailed(kFail, "Error while packing the Model " + cfg))) << log.log;
+        }
+        if (c.warning) {
+            EXPECT_TRUE(log.Has(WarningEntry("Load()", cfg + c.warning))) << log.log;
+        } else {
+            EXPECT_EQ(std::string::npos, log.log.find("Warning")) << log.log;
         }
     }
     LogCapture log;
@@ -387,22 +399,108 @@ TEST(Cal3DLoad, VertexLimitOfTheIndexBuffer) {
     }
 }
 
-TEST(Cal3DLoad, TextureFailures) {
+// Applications built on Cal3D write keys of their own into the description;
+// each such line is skipped with one warning naming the file, the line and
+// the key, and the model loads as if it were not there.
+TEST(Cal3DLoad, UnknownKeysAreSkippedWithAWarning) {
     FakeGraphics graphics;
-    std::string cfg = Rig().Write("tex_");
-    graphics.failTextures = true;
+    Rig().Write("uk_");
+    const std::string dir = DataDir();
+    const std::string cfg = WriteCfg("uk.cfg",
+                                     "# written by an application built on Cal3D\n"
+                                     "flip_texture = 1\n"
+                                     "path=" + dir + "uk_\n"
+                                     "skeleton=rig.csf\n"
+                                     "idle_anim=6\n"
+                                     "animation=bend.caf\n"
+                                     "\tcamera_distance\t=\t 12.5 \n"
+                                     "mesh=rig.cmf\n"
+                                     "material=rig.crf\n");
+    {
+        LogCapture log;
+        Loaded model(cfg, &graphics);
+        ASSERT_EQ(S_OK, model.hr) << log.log;
+        EXPECT_TRUE(log.Has(WarningEntry("Load()", cfg + "(2) : Unknown key 'flip_texture' (=> ignored)"))) << log.log;
+        EXPECT_TRUE(log.Has(WarningEntry("Load()", cfg + "(5) : Unknown key 'idle_anim' (=> ignored)"))) << log.log;
+        EXPECT_TRUE(log.Has(WarningEntry("Load()", cfg + "(7) : Unknown key 'camera_distance' (=> ignored)")))
+            << log.log;
+        EXPECT_EQ(3u, log.Count("Warning")) << log.log;
+        EXPECT_EQ(std::string::npos, log.log.find("Error")) << log.log;
+        EXPECT_TRUE(log.Has("1 animations and 1 materials")) << log.log;
+        EXPECT_EQ(2u, model.meta->vBones.count);
+        EXPECT_STREQ("bend", model.meta->vAnimationNames.data[0].c_str());
+        ASSERT_EQ(1u, model.meta->vTextures.count);
+        EXPECT_NE(nullptr, model.meta->vTextures.data[0]);
+    }
+
+    // A file of nothing but unknown keys cannot flood the log: the first 16
+    // are named, one entry says that the others are left out.
+    std::string many;
+    for (int i = 0; i < 40; ++i) many += "key" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+    const std::string flood = WriteCfg("uk_flood.cfg", many);
     LogCapture log;
-    Loaded model(cfg, &graphics);
-    EXPECT_EQ(ZVE_SUBFUNCTION, model.hr);
-    EXPECT_TRUE(log.Has(LoadEntry(cfg + " : Can't create the texture " + DataDir() + "tex_rig.tga"))) << log.log;
-    EXPECT_TRUE(log.Has(LoadFailed(kFail, "-")));
+    Loaded model(flood, &graphics);
+    EXPECT_EQ(E_FAIL, model.hr);
+    EXPECT_EQ(16u, log.Count(" (=> ignored)")) << log.log;
+    EXPECT_TRUE(log.Has(WarningEntry("Load()", flood + "(16) : Unknown key 'key15' (=> ignored)"))) << log.log;
+    EXPECT_EQ(1u, log.Count(WarningEntry("Load()", "Further entries of this kind are left out"))) << log.log;
+    EXPECT_TRUE(log.Has(LoadEntry("Incomplete Cal3D Model Loaded"))) << log.log;
+}
+
+// A material whose image cannot be had is drawn untextured: the model loads,
+// the others keep their textures, one warning names the image.
+TEST(Cal3DLoad, MaterialsWhoseImageCannotBeLoadedAreDrawnUntextured) {
+    Rig rig;
+    zvtools::Cal3DMaterial second = rig.material;
+    second.maps = {"second.tga"};
+    const std::string dir = DataDir();
+    zvtools::WriteCal3DFile(dir + "tex_second.crf", zvtools::WriteCal3DMaterial(second));
+    rig.lines.push_back({"material", "second.crf"});
+    const std::string cfg = rig.Write("tex_");
+    const std::string images[2] = {dir + "tex_rig.tga", dir + "tex_second.tga"};
+    for (int refused = 0; refused < 3; ++refused) {
+        FakeGraphics graphics;
+        if (refused < 2) {
+            graphics.refuse = {images[refused]};
+        } else {
+            graphics.failTextures = true;  // none of them
+        }
+        LogCapture log;
+        {
+            Loaded model(cfg, &graphics);
+            ASSERT_EQ(S_OK, model.hr) << log.log;
+            EXPECT_EQ(std::string::npos, log.log.find("Error")) << log.log;
+            ASSERT_EQ(2u, model.meta->vTextures.count);
+            for (int m = 0; m < 2; ++m) {
+                const bool lost = refused == 2 || refused == m;
+                EXPECT_EQ(lost, model.meta->vTextures.data[m] == nullptr) << refused << " " << m;
+                EXPECT_EQ(nullptr, model.meta->vMatInfos.data[m].szTexture);
+                const std::string warning = cfg + " : Texture " + images[m] + " cannot be loaded; material " +
+                                            std::to_string(m) + " is drawn untextured";
+                EXPECT_EQ(lost ? 1u : 0u, log.Count(WarningEntry("Load()", warning))) << log.log;
+            }
+            EXPECT_EQ(refused == 2 ? 0 : 1, graphics.live.textures);
+        }
+        EXPECT_EQ(0, graphics.live.textures);
+    }
+
+    // The instance draws the material without its texture (stage 0 off).
+    FakeGraphics graphics;
+    graphics.refuse = {images[0]};
+    IGeometry* geometry = nullptr;
+    ASSERT_EQ(S_OK, ModelCal3D::Create("cal3d", cfg.c_str(), &graphics, &geometry));
+    graphics.texture = "left over";
+    ASSERT_EQ(S_OK, geometry->Render());
+    ASSERT_EQ(1u, graphics.draws.size());  // the second material has no faces
+    EXPECT_EQ("", graphics.draws[0].texture);
+    geometry->Release();
 }
 
 // Exporters name a material's image by the path it had on their disk; the
 // image shipped beside the description is found by its file name, also when
 // the description is opened by a relative name from the working directory.
-// A name found nowhere keeps today's rule: the texture is asked for by the
-// name as it stands, and the model fails with it.
+// A name found nowhere is asked for as it stands; when that fails too, the
+// material is drawn untextured.
 TEST(Cal3DLoad, MaterialImagesNamedByAPathTheModelLacksAreFoundBesideTheDescription) {
     const std::string dir = DataDir();
     zvtools::WriteCal3DFile(dir + "beside.tga", std::string("an image"));
@@ -442,8 +540,12 @@ TEST(Cal3DLoad, MaterialImagesNamedByAPathTheModelLacksAreFoundBesideTheDescript
     refusing.failTextures = true;
     LogCapture log;
     Loaded model(dir + write("/home/me/images/nowhere.tga"), &refusing);
-    EXPECT_EQ(ZVE_SUBFUNCTION, model.hr);
-    EXPECT_TRUE(log.Has(LoadEntry(dir + "look.cfg : Can't create the texture /home/me/images/nowhere.tga"))) << log.log;
+    EXPECT_EQ(S_OK, model.hr);
+    EXPECT_EQ(nullptr, model.meta->vTextures.data[0]);
+    EXPECT_TRUE(log.Has(WarningEntry(
+        "Load()",
+        dir + "look.cfg : Texture /home/me/images/nowhere.tga cannot be loaded; material 0 is drawn untextured")))
+        << log.log;
     ASSERT_EQ(0, chdir(previous));
 }
 

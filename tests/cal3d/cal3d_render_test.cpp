@@ -1,6 +1,7 @@
 // The demo Cal3D model drawn by the real graphics manager: textured with its
-// texture coordinates, animated, cloned through CreateGeometry, and in the
-// stencil-shadow path, where its open ends let the light through.
+// texture coordinates, untextured where an image cannot be loaded, animated,
+// cloned through CreateGeometry, and in the stencil-shadow path, where its
+// open ends let the light through.
 
 #include <gtest/gtest.h>
 
@@ -244,4 +245,51 @@ TEST_F(Cal3DRenderTest, OpenColumnLitFromAboveCastsARingOfShadow) {
     EXPECT_LT(red(-0.91f) + 40, open) << "under the wall at x = -0.75";
     EXPECT_LT(red(0.91f) + 40, open) << "under the wall at x = 0.75";
     EXPECT_EQ(std::string::npos, log.find("Error")) << log;
+}
+
+// A material whose image is missing, damaged or of a kind not read (Cal3D's
+// own raw images) leaves that material untextured: the model is drawn, its
+// other material keeps its texture, and the log names the image.
+TEST_F(Cal3DRenderTest, MaterialWithoutItsImageIsDrawnUntextured) {
+    const std::string dir = DataDir();
+    zvtools::WriteCal3DFile(dir + "bare_damaged.tga", std::string("TGA? not one"));
+    std::vector<uint8_t> raw(64, 0x80);
+    zvtools::WriteCal3DFile(dir + "bare_skin.raw", raw);
+    const struct {
+        const char* name;
+        const char* image;  // material a's; material b keeps totem_b.tga
+        bool present;       // the file is there but cannot be used
+    } cases[] = {
+        {"bare_missing", "bare_nowhere.tga", false},
+        {"bare_damaged", "bare_damaged.tga", true},
+        {"bare_raw", "bare_skin.raw", true},
+    };
+    ASSERT_EQ(S_OK, graphics->SetRenderState(LIGHTNINGPATH, NoLightning));
+    Camera(Vector3(0, 1.5f, -6), Vector3(0, 1.5f, 0));
+    for (const auto& c : cases) {
+        log.clear();
+        const std::string model = zvtools::WriteCal3DDemoModel(dir, c.name, c.image, "totem_b.tga");
+        ASSERT_FALSE(model.empty());
+        IModel* created = Create("cal3d", model);
+        ASSERT_NE(nullptr, created) << c.name;
+        const ModelCal3DMeta* meta = dynamic_cast<ModelCal3D*>(created)->pMeta;
+        ASSERT_EQ(2u, meta->vTextures.count);
+        EXPECT_EQ(nullptr, meta->vTextures.data[0]) << c.name;
+        EXPECT_NE(nullptr, meta->vTextures.data[1]) << c.name;
+        EXPECT_NE(std::string::npos, log.find(" : Texture " + std::string(c.present ? dir : "") + c.image +
+                                              " cannot be loaded; material 0 is drawn untextured"))
+            << log;
+        EXPECT_EQ(c.present, log.find("Cannot use the texture file") != std::string::npos) << log;
+        EXPECT_EQ(std::string::npos, log.find("Error")) << log;
+
+        // Unlit and untextured, material a's two segments show white where
+        // its image would show red and green.
+        std::vector<uint32_t> frame = Frame();
+        EXPECT_EQ(0xFFFFFFu, At(frame, Vector3(0, 0.5f, -0.25f))) << c.name;
+        EXPECT_EQ(0xFFFFFFu, At(frame, Vector3(0, 1.5f, -0.25f))) << c.name;
+        EXPECT_EQ(0x0000FFu, At(frame, Vector3(0, 2.5f, -0.25f))) << c.name;
+        // Only this case's model is drawn in the next one.
+        geometries.back()->Release();
+        geometries.pop_back();
+    }
 }

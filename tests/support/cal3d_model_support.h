@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -179,7 +180,7 @@ public:
     }
     HRESULT CreateTexture(const String& fileName, ITexture** out) override {
         requested.push_back(fileName.c_str());
-        if (failTextures) return E_FAIL;
+        if (failTextures || std::find(refuse.begin(), refuse.end(), fileName.c_str()) != refuse.end()) return E_FAIL;
         FakeTexture* t = new FakeTexture(&live, this, fileName.c_str());
         t->AddRef();
         *out = t;
@@ -211,6 +212,7 @@ public:
     std::vector<FakeVB*> vbs;  // every buffer made (may be freed since)
     FakeIB* lastIB = nullptr;
     std::vector<std::string> requested;
+    std::vector<std::string> refuse;  // images CreateTexture fails for
     D3DMATERIAL9 current = D3DMATERIAL9();
     std::string texture;
     std::vector<DrawCall> draws;
