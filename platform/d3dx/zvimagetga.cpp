@@ -101,10 +101,21 @@ bool CheckHeader(const TgaHeader& h, std::string* error) {
     return CheckDimensions("TGA", h.width, h.height, error);
 }
 
-// The colour map of a colour-mapped image, as BGRA words.
+// The colour map of a colour-mapped image, as BGRA words: colour index
+// first names colours[0].
 struct Palette {
     std::vector<uint32_t> colours;
+    size_t first = 0;
     bool alpha = false;  // its entries carry alpha
+};
+
+// One row of the conversion: width file pixels of pixelBytes bytes each,
+// read at src, become width BGRA pixels written at dst.
+struct Row {
+    const uint8_t* src;
+    uint8_t* dst;
+    size_t width;
+    size_t pixelBytes;
 };
 
 // Reads the colour map at *pos into palette when the image uses it (another
@@ -120,6 +131,7 @@ bool ReadColourMap(const uint8_t* d, size_t size, const TgaHeader& h, size_t* po
     if ((h.imageType & 7) == 1) {
         if (h.mapLength == 0) return Fail(error, "TGA: empty colour map");
         palette->colours.resize(h.mapLength);
+        palette->first = h.mapFirst;
         const uint8_t* e = d + *pos;
         const bool alpha16 = h.mapBits == 16 && (h.descriptor & 15) > 0;
         for (unsigned i = 0; i < h.mapLength; ++i, e += entryBytes) {
@@ -155,12 +167,14 @@ bool FilePixels(const uint8_t* src, size_t avail, const TgaHeader& h, std::vecto
     return true;
 }
 
-// A row of colour indices (1 or 2 bytes each); an index names entry
-// index - first of the colour map.
-bool MapRow(const uint8_t* s, uint8_t* p, size_t width, size_t pixelBytes, size_t first,
-            const std::vector<uint32_t>& colours, std::string* error) {
-    const uint32_t* map = colours.data();
-    const size_t count = colours.size();
+// A row of colour indices (1 or 2 bytes each) looked up in the palette;
+// an index outside it is refused.
+bool MapRow(const Row& row, const Palette& palette, std::string* error) {
+    const uint8_t* s = row.src;
+    uint8_t* p = row.dst;
+    const size_t width = row.width, pixelBytes = row.pixelBytes, first = palette.first;
+    const uint32_t* map = palette.colours.data();
+    const size_t count = palette.colours.size();
     for (size_t x = 0; x < width; ++x, p += 4, s += pixelBytes) {
         const size_t index = pixelBytes == 1 ? s[0] : ReadU16(s);
         if (index < first || index - first >= count)
@@ -171,7 +185,10 @@ bool MapRow(const uint8_t* s, uint8_t* p, size_t width, size_t pixelBytes, size_
 }
 
 // A row of grey pixels: a level, or a level and an alpha byte.
-void GreyRow(const uint8_t* s, uint8_t* p, size_t width, size_t pixelBytes) {
+void GreyRow(const Row& row) {
+    const uint8_t* s = row.src;
+    uint8_t* p = row.dst;
+    const size_t width = row.width, pixelBytes = row.pixelBytes;
     if (pixelBytes == 1) {
         for (size_t x = 0; x < width; ++x, p += 4, ++s) {
             p[0] = p[1] = p[2] = s[0];
@@ -187,7 +204,10 @@ void GreyRow(const uint8_t* s, uint8_t* p, size_t width, size_t pixelBytes) {
 
 // A row of true-colour pixels; gives the OR of the alpha bytes of 32-bit
 // pixels (0 for the other sizes).
-uint8_t TrueColourRow(const uint8_t* s, uint8_t* p, size_t width, size_t pixelBytes, bool alpha16) {
+uint8_t TrueColourRow(const Row& row, bool alpha16) {
+    const uint8_t* s = row.src;
+    uint8_t* p = row.dst;
+    const size_t width = row.width, pixelBytes = row.pixelBytes;
     uint8_t alphaSeen = 0;
     if (pixelBytes == 4) {
         std::memcpy(p, s, width * 4);
@@ -226,17 +246,18 @@ bool ConvertPixels(const uint8_t* raw, const TgaHeader& h, const Palette& palett
     const bool rightToLeft = (h.descriptor & 0x10) != 0;
     const bool topDown = (h.descriptor & 0x20) != 0;
     uint8_t alpha = 0;
-    for (size_t row = 0; row < height; ++row) {
-        const uint8_t* s = raw + row * srcStride;
-        uint8_t* dst = out->pixels.data() + (topDown ? row : height - 1 - row) * width * 4;
+    // The rows in file order, each into its place in the image.
+    Row row = {raw, nullptr, width, pixelBytes};
+    for (size_t stored = 0; stored < height; ++stored, row.src += srcStride) {
+        row.dst = out->pixels.data() + (topDown ? stored : height - 1 - stored) * width * 4;
         if (base == 1) {
-            if (!MapRow(s, dst, width, pixelBytes, h.mapFirst, palette.colours, error)) return false;
+            if (!MapRow(row, palette, error)) return false;
         } else if (base == 3) {
-            GreyRow(s, dst, width, pixelBytes);
+            GreyRow(row);
         } else {
-            alpha |= TrueColourRow(s, dst, width, pixelBytes, alpha16);
+            alpha |= TrueColourRow(row, alpha16);
         }
-        if (rightToLeft) MirrorRow(dst, width);
+        if (rightToLeft) MirrorRow(row.dst, width);
     }
     *alphaSeen = alpha;
     return true;

@@ -1,5 +1,5 @@
-// Texture decoding throughput: a 1024 x 1024 picture as TGA (plain and
-// run-length encoded) and as PNG, decoded from memory.
+// Texture decoding throughput: a 1024 x 1024 picture as TGA (plain,
+// run-length encoded and colour-mapped) and as PNG, decoded from memory.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -22,6 +22,20 @@ std::vector<uint8_t> MakeTexture() {
             q[1] = (uint8_t)((y / 16) * 8);
             q[2] = (uint8_t)((x ^ y) & 0xF0);
             q[3] = (uint8_t)(((x / 64) + (y / 64)) % 2 ? 255 : 128);
+        }
+    return p;
+}
+
+// The same kind of texture in 256 colours, for a colour map.
+std::vector<uint8_t> MakeFewColourTexture() {
+    std::vector<uint8_t> p((size_t)kSize * kSize * 4);
+    for (int y = 0; y < kSize; ++y)
+        for (int x = 0; x < kSize; ++x) {
+            uint8_t* q = &p[((size_t)y * kSize + x) * 4];
+            q[0] = (uint8_t)((x / 128) * 32);
+            q[1] = (uint8_t)((y / 128) * 32);
+            q[2] = (uint8_t)((x ^ y) & 0xC0);
+            q[3] = 255;
         }
     return p;
 }
@@ -59,6 +73,15 @@ void BM_DecodeTGA32RLE(benchmark::State& state) {
     Decode(state, file);
 }
 BENCHMARK(BM_DecodeTGA32RLE)->Unit(benchmark::kMillisecond);
+
+void BM_DecodeTGAMapped(benchmark::State& state) {
+    zvtools::TgaOptions o;
+    o.kind = zvtools::TgaOptions::ColourMapped;
+    o.bits = 8;
+    static const std::vector<uint8_t> file = zvtools::EncodeTGA(kSize, kSize, MakeFewColourTexture().data(), o);
+    Decode(state, file);
+}
+BENCHMARK(BM_DecodeTGAMapped)->Unit(benchmark::kMillisecond);
 
 void BM_DecodePNG(benchmark::State& state) {
     static const std::vector<uint8_t> file = zvtools::EncodePNG(kSize, kSize, MakeTexture().data());

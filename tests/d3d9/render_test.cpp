@@ -1,6 +1,8 @@
 // Device creation, clear / present / front-buffer reads and drawing: the
 // fixed-function results are compared with Direct3D 9's formulas.
+#include <array>
 #include <cmath>
+#include <vector>
 
 #include "d3d9_support.h"
 #include "zvdesktop.h"
@@ -338,6 +340,128 @@ TEST_F(LightingTest, ScalingWorldNormalsFollowTheInverseTransposeAndAreNormalise
         }
     }
     device_->SetRenderState(D3DRS_NORMALIZENORMALS, FALSE);
+}
+
+// One factor of a world or view matrix, as a row-vector 3x3 matrix: a scale
+// along the axes, or a turn by a degrees about the x, y or z axis.
+struct Factor {
+    char kind;  // 's', 'x', 'y' or 'z'
+    double a, b = 1.0, c = 1.0;
+};
+using Mat3 = std::array<std::array<double, 3>, 3>;
+using Vec3 = std::array<double, 3>;
+enum class Taken { kItself, kInverse, kInverseTranspose };
+
+// The factor's matrix, its inverse or its inverse transpose: a scale's
+// inverse transpose is 1/s along each axis, a turn's is the turn itself.
+Mat3 FactorMatrix(const Factor& f, Taken taken) {
+    Mat3 m = {};
+    if (f.kind == 's') {
+        const double s[3] = {f.a, f.b, f.c};
+        for (int i = 0; i < 3; ++i) m[i][i] = taken == Taken::kItself ? s[i] : 1.0 / s[i];
+        return m;
+    }
+    const int axis = f.kind - 'x', u = (axis + 1) % 3, v = (axis + 2) % 3;
+    const double angle = f.a * 3.14159265358979 / 180.0;
+    const double sine = taken == Taken::kInverse ? -std::sin(angle) : std::sin(angle);
+    m[axis][axis] = 1.0;
+    m[u][u] = m[v][v] = std::cos(angle);
+    m[u][v] = sine;
+    m[v][u] = -sine;
+    return m;
+}
+
+// Row vector v times each factor's matrix (taken as said) in turn.
+Vec3 Turn(Vec3 v, const std::vector<Factor>& factors, Taken taken) {
+    for (const Factor& f : factors) {
+        const Mat3 m = FactorMatrix(f, taken);
+        Vec3 r = {};
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) r[j] += v[k] * m[k][j];
+        v = r;
+    }
+    return v;
+}
+
+// The product of the factors with a translation, as Direct3D takes it.
+D3DMATRIX Compose(const std::vector<Factor>& factors, float tz) {
+    D3DMATRIX m = {};
+    for (int i = 0; i < 3; ++i) {
+        Vec3 row = {};
+        row[i] = 1.0;
+        row = Turn(row, factors, Taken::kItself);
+        for (int j = 0; j < 3; ++j) m.m[i][j] = (float)row[j];
+    }
+    m._43 = tz;
+    m._44 = 1.0f;
+    return m;
+}
+
+double Dot(const Vec3& a, const Vec3& b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+// A world that stretches and turns has an inverse transpose unlike both
+// itself and its inverse, and with a turned camera the normals must be
+// turned by the inverse transpose of world times view, in that order, to
+// meet the lights in camera space.  Row vectors: the inverse transpose of a
+// product is the product of the factors' inverse transposes, in order.
+TEST_F(LightingTest, StretchedAndTurnedWorldsTurnNormalsByTheInverseTransposeOfWorldAndView) {
+    struct Case {
+        const char* name;
+        std::vector<Factor> world, view;  // the view also moves the model's origin to z = 5
+    };
+    const Case cases[] = {
+        {"stretched along x, then turned about z", {{'s', 3, 1, 1}, {'z', 40}}, {}},
+        {"turned about x, then stretched along y", {{'x', 30}, {'s', 1, 2.5, 1}}, {}},
+        {"squashed and turned about z, seen by a camera turned about y", {{'s', 0.5, 2, 1}, {'z', -35}}, {{'y', 25}}},
+    };
+    const Vec3 normal = {0.36, 0.48, -0.8};
+    D3DLIGHT9 sun = {};
+    sun.Type = D3DLIGHT_DIRECTIONAL;
+    sun.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
+    sun.Direction = {0.0f, 0.48f, 0.8f};
+    D3DMATERIAL9 grey = {};
+    grey.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+    device_->SetRenderState(D3DRS_LIGHTING, TRUE);
+    device_->SetRenderState(D3DRS_AMBIENT, 0);
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    ASSERT_EQ(device_->SetMaterial(&grey), D3D_OK);
+    ASSERT_EQ(device_->SetLight(0, &sun), D3D_OK);
+    ASSERT_EQ(device_->LightEnable(0, TRUE), D3D_OK);
+    // The model's origin is seen at the centre of the screen, inside the quad.
+    std::vector<PlainVertex> quad;
+    for (const Vertex& v : Quad(3.0f, 0.0f, 0))
+        quad.push_back({v.x, v.y, 0.0f, (float)normal[0], (float)normal[1], (float)normal[2]});
+    for (const Case& c : cases) {
+        const D3DMATRIX world = Compose(c.world, 0.0f), view = Compose(c.view, 5.0f);
+        ASSERT_EQ(device_->SetTransform(D3DTS_WORLD, &world), D3D_OK);
+        ASSERT_EQ(device_->SetTransform(D3DTS_VIEW, &view), D3D_OK);
+        std::vector<Factor> worldView = c.world;
+        worldView.insert(worldView.end(), c.view.begin(), c.view.end());
+        const Vec3 turned = Turn(normal, worldView, Taken::kInverseTranspose);
+        const double sunLength = std::sqrt(0.48 * 0.48 + 0.8 * 0.8);
+        const Vec3 towardsLight = Turn({0.0, -0.48 / sunLength, -0.8 / sunLength}, c.view, Taken::kItself);
+        auto lit = [&](const Vec3& n, bool normalise) {
+            const double ndl = Dot(n, towardsLight) / (normalise ? std::sqrt(Dot(n, n)) : 1.0);
+            return (float)std::min(1.0, 0.5 * std::max(0.0, ndl));
+        };
+        // The case tells the inverse transpose from the matrix itself and
+        // from its inverse (the factors' inverses in reverse order).
+        const std::vector<Factor> reversed(worldView.rbegin(), worldView.rend());
+        EXPECT_GT(std::fabs(lit(Turn(normal, worldView, Taken::kItself), true) - lit(turned, true)), 0.05f) << c.name;
+        EXPECT_GT(std::fabs(lit(Turn(normal, reversed, Taken::kInverse), true) - lit(turned, true)), 0.05f) << c.name;
+        for (BOOL normalise : {TRUE, FALSE}) {
+            device_->SetRenderState(D3DRS_NORMALIZENORMALS, normalise);
+            device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+            ASSERT_EQ(device_->BeginScene(), D3D_OK);
+            DrawList(quad, kPlainFvf);
+            ASSERT_EQ(device_->EndScene(), D3D_OK);
+            const float expected = lit(turned, normalise);
+            EXPECT_TRUE(ColorNear(Center(), expected, expected, expected))
+                << c.name << (normalise ? ", normalised" : ", as they are");
+        }
+    }
 }
 
 TEST_F(LightingTest, DisabledLightAndNinthLight) {

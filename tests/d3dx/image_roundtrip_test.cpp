@@ -145,19 +145,92 @@ TEST(TgaImage, RunLengthPacketsMayCrossRows) {
     }
 }
 
-TEST(TgaImage, ThirtyTwoBitsWithoutDeclaredAlphaAndZeroAlphaIsOpaque) {
-    Picture p = zvtest::MakeGradient(8, 8);
-    p = zvtest::Map(p, [](uint8_t&, uint8_t&, uint8_t&, uint8_t& a) { a = 0; });
-    TgaOptions o;
-    o.attributeBits = 0;
-    std::vector<uint8_t> bytes = zvtools::EncodeTGA(p.width, p.height, p.pixels.data(), o);
-    EXPECT_TRUE(DecodesTo(bytes, zvtest::Opaque(p)));
-    EXPECT_FALSE(HasAlpha(bytes));
-    // Declared alpha bits keep even an all-zero alpha.
-    o.attributeBits = 8;
-    bytes = zvtools::EncodeTGA(p.width, p.height, p.pixels.data(), o);
-    EXPECT_TRUE(DecodesTo(bytes, p));
-    EXPECT_TRUE(HasAlpha(bytes));
+// 32-bit pixels keep their alpha bytes, and the image has alpha, unless the
+// descriptor declares no alpha bits and every alpha byte is zero: some
+// writers leave the fourth byte unused, and such an image is opaque, not
+// invisible.
+TEST(TgaImage, ThirtyTwoBitAlphaIsKeptUnlessUndeclaredAndAllZero) {
+    struct Case {
+        const char* name;
+        int attributeBits;
+        bool rle;
+        uint8_t alphaIn[6], alphaOut[6];  // 3 x 2 pixels, top row first
+        bool hasAlpha;
+    };
+    const Case cases[] = {
+        {"no alpha bits, every alpha zero", 0, false, {0, 0, 0, 0, 0, 0}, {255, 255, 255, 255, 255, 255}, false},
+        {"no alpha bits, every alpha zero, run-length", 0, true, {0, 0, 0, 0, 0, 0}, {255, 255, 255, 255, 255, 255},
+         false},
+        {"8 alpha bits, every alpha zero", 8, false, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, true},
+        {"no alpha bits, alpha varied, run-length", 0, true, {0, 128, 255, 7, 0, 200}, {0, 128, 255, 7, 0, 200}, true},
+        // Bottom-up: the bottom row is stored first.
+        {"no alpha bits, one translucent pixel in the bottom row", 0, false, {0, 0, 0, 0, 0, 9}, {0, 0, 0, 0, 0, 9},
+         true},
+    };
+    const uint8_t colours[6][3] = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}, {15, 25, 35}, {45, 55, 65}, {75, 85, 95}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Picture in{3, 2, {}}, expected{3, 2, {}};
+        for (int i = 0; i < 6; ++i) {
+            in.pixels.insert(in.pixels.end(), {colours[i][0], colours[i][1], colours[i][2], c.alphaIn[i]});
+            expected.pixels.insert(expected.pixels.end(), {colours[i][0], colours[i][1], colours[i][2], c.alphaOut[i]});
+        }
+        TgaOptions o;
+        o.attributeBits = c.attributeBits;
+        o.rle = c.rle;
+        const std::vector<uint8_t> bytes = zvtools::EncodeTGA(in.width, in.height, in.pixels.data(), o);
+        ASSERT_GE(bytes.size(), 18u);
+        ASSERT_EQ(bytes[17] & 15, c.attributeBits);
+        EXPECT_TRUE(DecodesTo(bytes, expected));
+        EXPECT_EQ(HasAlpha(bytes), c.hasAlpha);
+    }
+}
+
+// Gives a true-colour file a colour map it does not use, declared in the
+// header and stored after the image id, where a reader must skip it.
+std::vector<uint8_t> WithUnusedColourMap(std::vector<uint8_t> file, unsigned first, unsigned length,
+                                         unsigned entryBits) {
+    file[1] = 1;
+    file[3] = (uint8_t)first;
+    file[4] = (uint8_t)(first >> 8);
+    file[5] = (uint8_t)length;
+    file[6] = (uint8_t)(length >> 8);
+    file[7] = (uint8_t)entryBits;
+    std::vector<uint8_t> map((size_t)length * ((entryBits + 7) / 8));
+    for (size_t i = 0; i < map.size(); ++i) map[i] = (uint8_t)(i * 29 + 0xA5);
+    file.insert(file.begin() + 18 + file[0], map.begin(), map.end());
+    return file;
+}
+
+TEST(TgaImage, TrueColourImagesSkipAColourMapTheyDoNotUse) {
+    struct Case {
+        const char* name;
+        int bits;
+        bool rle;
+        unsigned first, length, entryBits;
+        const char* id;
+    };
+    const Case cases[] = {
+        {"24 bits, 5 entries of 24 bits", 24, false, 0, 5, 24, ""},
+        {"32 bits run-length, 3 entries of 32 bits from index 7", 32, true, 7, 3, 32, ""},
+        {"16 bits, 256 entries of 15 bits after an image id", 16, false, 0, 256, 15, "an id"},
+        {"24 bits run-length, one entry of 16 bits from index 2", 24, true, 2, 1, 16, ""},
+    };
+    Picture p = zvtest::MakeGradient(11, 7);
+    for (int x = 0; x < 6; ++x) std::copy(p.At(0, 3), p.At(0, 3) + 4, p.At(x, 3));  // a run for the RLE packets
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TgaOptions o;
+        o.bits = c.bits;
+        o.rle = c.rle;
+        o.id = c.id;
+        const std::vector<uint8_t> bytes = WithUnusedColourMap(
+            zvtools::EncodeTGA(p.width, p.height, p.pixels.data(), o), c.first, c.length, c.entryBits);
+        ASSERT_EQ(bytes[2], c.rle ? 10 : 2);
+        const Picture expected = c.bits == 32 ? p : c.bits == 24 ? zvtest::Opaque(p) : Quantise555(p, true);
+        EXPECT_TRUE(DecodesTo(bytes, expected));
+        EXPECT_EQ(HasAlpha(bytes), c.bits != 24);
+    }
 }
 
 // ---------------------------------------------------------------- BMP
