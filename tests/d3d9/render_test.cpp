@@ -210,6 +210,15 @@ protected:
         return Center();
     }
 
+    // Draws quad alone in a cleared frame, its normals renormalised or not.
+    void DrawWithNormalising(const std::vector<PlainVertex>& quad, BOOL normalise) {
+        device_->SetRenderState(D3DRS_NORMALIZENORMALS, normalise);
+        device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        EXPECT_EQ(device_->BeginScene(), D3D_OK);
+        DrawList(quad, kPlainFvf);
+        EXPECT_EQ(device_->EndScene(), D3D_OK);
+    }
+
     static constexpr D3DCOLOR kAmbient = 0xFF202830;
     D3DMATERIAL9 material_;
     D3DLIGHT9 light_;
@@ -330,11 +339,7 @@ TEST_F(LightingTest, ScalingWorldNormalsFollowTheInverseTransposeAndAreNormalise
         float ndl = 0.0f;
         for (int i = 0; i < 3; ++i) ndl += turned[i] * towardsLight[i];
         for (BOOL normalise : {TRUE, FALSE}) {
-            device_->SetRenderState(D3DRS_NORMALIZENORMALS, normalise);
-            device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
-            ASSERT_EQ(device_->BeginScene(), D3D_OK);
-            DrawList(quad, kPlainFvf);
-            ASSERT_EQ(device_->EndScene(), D3D_OK);
+            DrawWithNormalising(quad, normalise);
             const float lit = std::min(1.0f, 0.5f * std::max(0.0f, normalise ? ndl / length : ndl));
             EXPECT_TRUE(ColorNear(Center(), lit, lit, lit)) << c.name << (normalise ? ", normalised" : ", as they are");
         }
@@ -452,11 +457,7 @@ TEST_F(LightingTest, StretchedAndTurnedWorldsTurnNormalsByTheInverseTransposeOfW
         EXPECT_GT(std::fabs(lit(Turn(normal, worldView, Taken::kItself), true) - lit(turned, true)), 0.05f) << c.name;
         EXPECT_GT(std::fabs(lit(Turn(normal, reversed, Taken::kInverse), true) - lit(turned, true)), 0.05f) << c.name;
         for (BOOL normalise : {TRUE, FALSE}) {
-            device_->SetRenderState(D3DRS_NORMALIZENORMALS, normalise);
-            device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
-            ASSERT_EQ(device_->BeginScene(), D3D_OK);
-            DrawList(quad, kPlainFvf);
-            ASSERT_EQ(device_->EndScene(), D3D_OK);
+            DrawWithNormalising(quad, normalise);
             const float expected = lit(turned, normalise);
             EXPECT_TRUE(ColorNear(Center(), expected, expected, expected))
                 << c.name << (normalise ? ", normalised" : ", as they are");

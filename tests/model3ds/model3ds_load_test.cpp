@@ -20,6 +20,18 @@ Mesh3ds Strip(const std::string& name, int n, const std::vector<uint16_t>& faces
     return m;
 }
 
+// The engine's default material: light grey, no texture.
+void ExpectDefaultMaterial(const Model3DSMeta::MatInfos& d) {
+    EXPECT_EQ(d.material.Diffuse.r, 0.8f);
+    EXPECT_EQ(d.material.Diffuse.a, 1.0f);
+    EXPECT_EQ(d.material.Ambient.g, 0.3f);
+    EXPECT_EQ(d.material.Specular.b, 0.7f);
+    EXPECT_EQ(d.material.Emissive.a, 0.0f);
+    EXPECT_EQ(d.material.Power, 1.0f);
+    EXPECT_EQ(d.bUsed, 1u);
+    EXPECT_STREQ(d.strTexture.c_str(), "");
+}
+
 // The triangles of one material's run, as sets of three vertex numbers.
 std::vector<std::vector<u16>> Triangles(const std::vector<u16>& indices, const Model3DSMeta::MatInfos& mat) {
     std::vector<std::vector<u16>> out;
@@ -152,13 +164,7 @@ TEST_F(Model3DSTest, MaterialsFromTheFileAndTheDefaultOne) {
     ASSERT_NE(model, nullptr);
     ASSERT_EQ(model->pMeta->vMatInfos.count, 1u);
     const Model3DSMeta::MatInfos& d = model->pMeta->vMatInfos[0];
-    EXPECT_EQ(d.material.Diffuse.r, 0.8f);
-    EXPECT_EQ(d.material.Diffuse.a, 1.0f);
-    EXPECT_EQ(d.material.Ambient.g, 0.3f);
-    EXPECT_EQ(d.material.Specular.b, 0.7f);
-    EXPECT_EQ(d.material.Emissive.a, 0.0f);
-    EXPECT_EQ(d.material.Power, 1.0f);
-    EXPECT_STREQ(d.strTexture.c_str(), "");
+    ExpectDefaultMaterial(d);
     EXPECT_EQ(d.nNumIndices, 9u);
     EXPECT_EQ(model->pMeta->vTextures[0], nullptr);
     EXPECT_TRUE(Contains(log, "1 materials for 2 meshes with 3 tris & 7 verts"));
@@ -288,15 +294,7 @@ TEST_F(Model3DSTest, FacesNamingAMissingMaterialAreDrawnWithTheDefaultOne) {
             EXPECT_NE(meta->vTextures[0], nullptr);
         }
         if (c.defaultEntry != kNone) {
-            const Model3DSMeta::MatInfos& d = meta->vMatInfos[c.defaultEntry];
-            EXPECT_EQ(d.material.Diffuse.r, 0.8f);
-            EXPECT_EQ(d.material.Diffuse.a, 1.0f);
-            EXPECT_EQ(d.material.Ambient.g, 0.3f);
-            EXPECT_EQ(d.material.Specular.b, 0.7f);
-            EXPECT_EQ(d.material.Emissive.a, 0.0f);
-            EXPECT_EQ(d.material.Power, 1.0f);
-            EXPECT_EQ(d.bUsed, 1u);
-            EXPECT_STREQ(d.strTexture.c_str(), "");
+            ExpectDefaultMaterial(meta->vMatInfos[c.defaultEntry]);
             EXPECT_EQ(meta->vTextures[c.defaultEntry], nullptr);
         }
         std::vector<Model3DSMeta::Vertex> v = Vertices(model->pMeta);
