@@ -336,6 +336,9 @@ void SeedsImages() {
         Put("image_png", std::string(p.name) + ".png",
             zvtools::EncodePNG(w, h, (p.kind == PngOptions::Grey && p.depth == 1 ? two : px).data(), o));
     }
+    const std::vector<uint8_t> plainPng = zvtools::EncodePNG(w, h, px.data());
+    Put("image_png", "text.png", zvtools::AddPNGChunk(plainPng, "tEXt", {'T', 'i', 't', 'l', 'e', 0, 'x'}));
+    Put("image_png", "splt_lying.png", zvtools::AddPNGChunk(plainPng, "sPLT", {'s', 0, 8}, 0x73737373));
 
     const int jw = 17, jh = 9;  // partial MCUs on both axes
     const std::vector<uint8_t> jpx = SamplePixels(jw, jh, 5);

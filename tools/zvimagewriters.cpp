@@ -9,6 +9,7 @@
 
 #include <jpeglib.h>
 #include <png.h>
+#include <zlib.h>
 
 namespace zvtools {
 
@@ -483,6 +484,21 @@ std::vector<uint8_t> EncodePNG(int width, int height, const uint8_t* bgra, const
     png_destroy_write_struct(&st.png, st.info ? &st.info : nullptr);
     if (!ok) out.clear();
     return out;
+}
+
+std::vector<uint8_t> AddPNGChunk(std::vector<uint8_t> png, const char (&type)[5], const std::vector<uint8_t>& data,
+                                 int64_t declaredLength) {
+    const size_t afterHeader = 8 + 12 + 13;  // signature, then IHDR with its 13 bytes of data
+    if (png.size() < afterHeader) return png;
+    const uint32_t length = declaredLength >= 0 ? (uint32_t)declaredLength : (uint32_t)data.size();
+    std::vector<uint8_t> chunk;
+    for (int i = 0; i < 4; ++i) chunk.push_back((uint8_t)(length >> (24 - 8 * i)));
+    chunk.insert(chunk.end(), type, type + 4);
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    const uint32_t crc = (uint32_t)crc32(0, chunk.data() + 4, (uInt)(chunk.size() - 4));
+    for (int i = 0; i < 4; ++i) chunk.push_back((uint8_t)(crc >> (24 - 8 * i)));
+    png.insert(png.begin() + (std::ptrdiff_t)afterHeader, chunk.begin(), chunk.end());
+    return png;
 }
 
 namespace {

@@ -51,6 +51,11 @@ struct PngOptions {
     bool paletteAlpha = false;  // Palette: a tRNS chunk with each colour's alpha
 };
 std::vector<uint8_t> EncodePNG(int width, int height, const uint8_t* bgra, const PngOptions& options = PngOptions());
+// The PNG with one more chunk right after its header, CRC included.  The
+// length field says declaredLength where given (a lying file), else the
+// data's size.
+std::vector<uint8_t> AddPNGChunk(std::vector<uint8_t> png, const char (&type)[5], const std::vector<uint8_t>& data,
+                                 int64_t declaredLength = -1);
 
 struct JpegOptions {
     bool grey = false;

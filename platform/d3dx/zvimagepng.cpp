@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "zvimagecodecs.h"
@@ -35,6 +36,11 @@ void OnError(png_structp png, png_const_charp text) {
 
 void OnWarning(png_structp, png_const_charp) {}
 
+// libpng's blocks come from operator new, as the decoder's own do, so that
+// one accounting covers all the memory a decode takes.
+png_voidp PngAllocate(png_structp, png_alloc_size_t size) { return ::operator new(size, std::nothrow); }
+void PngRelease(png_structp, png_voidp block) { ::operator delete(block); }
+
 void ReadData(png_structp png, png_bytep dst, png_size_t length) {
     PngState* st = static_cast<PngState*>(png_get_io_ptr(png));
     if (length > st->size - st->pos) png_error(png, "file truncated");
@@ -47,6 +53,11 @@ void DecodeSteps(PngState* st) {
     png_infop info = st->info;
     png_set_read_fn(png, st, ReadData);
     png_set_user_limits(png, (png_uint_32)kMaxDimension, (png_uint_32)kMaxDimension);
+    // Only the header, palette, transparency and image data make the pixels.
+    // Every other chunk (text, colour profiles, suggested palettes, private
+    // chunks) is skipped unread: libpng would otherwise allocate what such a
+    // chunk declares, up to 2 GB for a short file that lies about its length.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     png_read_info(png, info);
 
     png_uint_32 width = 0, height = 0;
@@ -95,7 +106,7 @@ bool DecodePNG(const uint8_t* data, size_t size, ZVImage* out, std::string* erro
     st.data = data;
     st.size = size;
     st.out = out;
-    st.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &st, OnError, OnWarning);
+    st.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &st, OnError, OnWarning, nullptr, PngAllocate, PngRelease);
     if (!st.png) return Fail(error, "PNG: cannot create the decoder");
     st.info = png_create_info_struct(st.png);
     bool ok = false;

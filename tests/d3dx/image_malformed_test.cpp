@@ -301,6 +301,11 @@ TEST(ImageMalformed, HugeClaimsFromSmallFilesAllocateNothingLarge) {
     EXPECT_TRUE(RefusedCheaply(PngWithSize(png, 16384, 16384), "PNG: "));
     EXPECT_TRUE(RefusedCheaply(PngWithSize(png, 20000, 20), "PNG: "));
     EXPECT_TRUE(RefusedCheaply(PngWithSize(png, 0x7FFFFFFFu, 0x7FFFFFFFu), "PNG: "));
+    // Chunks beside the image that claim far more than the file holds.
+    for (const char* type : {"sPLT", "tEXt", "zTXt", "iCCP", "zvPr"})
+        EXPECT_TRUE(RefusedCheaply(zvtools::AddPNGChunk(png, {type[0], type[1], type[2], type[3], 0}, {'s', 0, 8}, 0x73737373),
+                                   "PNG: "))
+            << type;
     const std::vector<uint8_t> jpeg = zvtools::EncodeJPEG(4, 4, g.pixels.data());
     EXPECT_TRUE(RefusedCheaply(JpegWithSize(jpeg, 16384, 16384), "too large"));
     EXPECT_TRUE(RefusedCheaply(JpegWithSize(jpeg, 65000, 65000), "JPEG: "));

@@ -449,6 +449,46 @@ INSTANTIATE_TEST_SUITE_P(
                       PngCase{PngOptions::Palette, 1, false, false}, PngCase{PngOptions::Palette, 2, false, true},
                       PngCase{PngOptions::Palette, 4, false, false}, PngCase{PngOptions::Palette, 8, true, true}));
 
+TEST(PngImage, ChunksThatDoNotMakeThePixelsAreSkipped) {
+    // What other programs put beside the image: texts, colour data, a
+    // suggested palette, private chunks, some of them damaged.  None of it
+    // changes the picture, and none of it stops the image from loading.
+    const Picture p = zvtest::MakeGradient(9, 7);
+    const std::vector<uint8_t> plain = zvtools::EncodePNG(p.width, p.height, p.pixels.data());
+    const std::vector<uint8_t> junk(5000, 0xA5);
+    struct Case {
+        const char* what;
+        char type[5];
+        std::vector<uint8_t> data;
+    };
+    const Case cases[] = {
+        {"a text", "tEXt", {'T', 'i', 't', 'l', 'e', 0, 'b', 'o', 'x'}},
+        {"a compressed text that does not inflate", "zTXt", {'C', 0, 0, 1, 2, 3, 4}},
+        {"a colour profile that does not inflate", "iCCP", {'p', 0, 0, 9, 9, 9}},
+        {"a colour profile of a wrong size", "iCCP", {'p', 0, 0, 0x78, 0x9C, 3, 0, 0, 0, 0, 1}},
+        {"a suggested palette", "sPLT", {'s', 0, 8, 1, 2, 3, 4, 0, 9, 5, 6, 7, 8, 0, 1}},
+        {"a suggested palette of a wrong size", "sPLT", {'s', 0, 8, 1, 2}},
+        {"a gamma of zero", "gAMA", {0, 0, 0, 0}},
+        {"a private chunk", "zvPr", junk},
+        {"a histogram without a palette", "hIST", {0, 1, 0, 2}},
+        {"a time stamp with a month 13", "tIME", {7, 0xE9, 13, 40, 25, 61, 61}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_TRUE(DecodesTo(zvtools::AddPNGChunk(plain, c.type, c.data), p));
+    }
+    // An ancillary chunk whose checksum is wrong is dropped as well.
+    std::vector<uint8_t> damaged = zvtools::AddPNGChunk(plain, "tEXt", {'a', 0, 'b'});
+    damaged[33 + 8 + 3] ^= 0xFF;
+    EXPECT_TRUE(DecodesTo(damaged, p));
+    // A critical chunk this decoder does not know still refuses the file.
+    const std::vector<uint8_t> critical = zvtools::AddPNGChunk(plain, "ZVPR", {1});
+    ZVImage image;
+    std::string error;
+    EXPECT_FALSE(ZVImageLoadMemory(critical.data(), critical.size(), &image, &error));
+    EXPECT_EQ(error.rfind("PNG: ", 0), 0u) << error;
+}
+
 // ---------------------------------------------------------------- JPEG
 
 TEST(JpegImage, ColourAndGreyDecodeClosely) {
